@@ -1,0 +1,99 @@
+#include "target/ProfileReader.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace vestra::target {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::string lowered(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return result;
+}
+
+std::string_view unquoted(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+std::string cut(std::string_view value) {
+    return std::string(value.substr(0, ProfileReader::kMaxValueLength));
+}
+
+}  // namespace
+
+bool ProfileReader::load(const std::string& path) {
+    sections_.clear();
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    std::ostringstream content;
+    content << file.rdbuf();
+    if (file.bad()) return false;
+    parse(content.str());
+    return true;
+}
+
+void ProfileReader::parse(std::string_view text) {
+    sections_.clear();
+    // Keys before the first section header belong to no section and are never found.
+    std::map<std::string, std::string>* current = nullptr;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = trimmed(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (line.empty() || line.front() == ';') continue;
+        if (line.front() == '[') {
+            const size_t close = line.find(']');
+            const std::string_view name = line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1);
+            current = &sections_[lowered(trimmed(name))];
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (current == nullptr || equals == std::string_view::npos) continue;
+        const std::string key = lowered(trimmed(line.substr(0, equals)));
+        current->try_emplace(key, unquoted(trimmed(line.substr(equals + 1))));
+    }
+}
+
+std::optional<std::string> ProfileReader::find(std::string_view section, std::string_view key) const {
+    const auto sectionIt = sections_.find(lowered(section));
+    if (sectionIt == sections_.end()) return std::nullopt;
+    const auto keyIt = sectionIt->second.find(lowered(key));
+    if (keyIt == sectionIt->second.end()) return std::nullopt;
+    return keyIt->second;
+}
+
+std::string ProfileReader::getString(std::string_view section, std::string_view key,
+                                     std::string_view defaultValue) const {
+    const auto value = find(section, key);
+    return cut(value ? std::string_view(*value) : defaultValue);
+}
+
+uint32_t ProfileReader::getInt(std::string_view section, std::string_view key, uint32_t defaultValue) const {
+    const std::string value = getString(section, key, "");
+    if (value.empty()) return defaultValue;
+    size_t pos = 0;
+    const bool negative = value[0] == '-';
+    if (value[0] == '-' || value[0] == '+') pos = 1;
+    uint32_t number = 0;
+    for (; pos < value.size() && value[pos] >= '0' && value[pos] <= '9'; ++pos) {
+        number = number * 10u + static_cast<uint32_t>(value[pos] - '0');
+    }
+    return negative ? 0u - number : number;
+}
+
+}  // namespace vestra::target

@@ -1,0 +1,193 @@
+#include "target/TrgFile.h"
+
+#include <algorithm>
+
+namespace vestra::target {
+
+namespace {
+
+constexpr uint32_t kBasicBlockUnit = 2048;
+constexpr uint32_t kBasicDefaultBlockSize = 16384;
+constexpr uint32_t kBasicReservedSize = 512;
+constexpr uint32_t kGmapAreaLimit = 0x80000;
+constexpr uint32_t kMaxSegment = 0xFF;
+constexpr uint32_t kMaxOffset = 0xFFFFFF;
+
+uint32_t bits(uint32_t word, int low, int count) { return (word >> low) & ((1u << count) - 1u); }
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// One part of an address: cut at the first "H" when it ends in "H", then
+// hexadecimal throughout (empty reads as 0) and at most `limit`.
+bool parseAddressPart(std::string part, uint32_t limit, uint32_t& value) {
+    if (!part.empty() && part.back() == 'H') part.erase(part.find('H'));
+    uint64_t number = 0;
+    for (char c : part) {
+        const int digit = hexDigitValue(c);
+        if (digit < 0) return false;
+        number = number * 16 + static_cast<uint64_t>(digit);
+        if (number > limit) return false;
+    }
+    value = static_cast<uint32_t>(number);
+    return true;
+}
+
+std::string normalisedAddressText(const std::string& text) {
+    std::string upper;
+    for (char c : text) upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    const size_t first = upper.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    upper = upper.substr(first, upper.find_last_not_of(" \t") - first + 1);
+    if (upper.rfind("0X", 0) == 0) upper.erase(0, 2);
+    return upper;
+}
+
+bool isAddressCharacter(char c) { return hexDigitValue(c) >= 0 || c == ':' || c == 'H'; }
+
+// Reads entries 1..NUMBER of a map section and hands each one's kind to visit.
+template <typename Visit>
+void forEachEntry(const ProfileReader& profile, std::string_view section, Visit visit) {
+    const uint32_t number = std::min(profile.getInt(section, "NUMBER", 0), kMaxEntryNumber);
+    for (uint32_t n = 1; n <= number; ++n) {
+        if (!visit(n, profile.getString(section, "DEFAULT" + std::to_string(n), "NONE"))) return;
+    }
+}
+
+uint32_t readAddress(const ProfileReader& profile, std::string_view section, const std::string& key) {
+    uint32_t value = 0;
+    AdrsToNumText(profile.getString(section, key, "0H"), value);
+    return value;
+}
+
+CTargetArea readArea(const ProfileReader& profile, std::string_view section, uint32_t n) {
+    const std::string suffix = std::to_string(n);
+    return {readAddress(profile, section, "STARTADRS" + suffix), readAddress(profile, section, "ENDADRS" + suffix)};
+}
+
+bool isMmapFlashKind(const std::string& kind) {
+    return kind == "SC" || kind == "UC" || kind == "SCT" || kind == "UCT" || kind == "MO";
+}
+
+bool isGmapFlashKind(const std::string& kind) { return isMmapFlashKind(kind) || kind == "SCD" || kind == "UCD"; }
+
+// Sorted, merged runs of the well-formed areas (touching runs merge too).
+std::vector<CTargetArea> mergedAreas(const std::vector<CTargetArea>& areas) {
+    std::vector<CTargetArea> sorted;
+    std::copy_if(areas.begin(), areas.end(), std::back_inserter(sorted),
+                 [](const CTargetArea& a) { return a.startAdrs <= a.endAdrs; });
+    std::sort(sorted.begin(), sorted.end(),
+              [](const CTargetArea& a, const CTargetArea& b) { return a.startAdrs < b.startAdrs; });
+    std::vector<CTargetArea> merged;
+    for (const CTargetArea& area : sorted) {
+        // 64-bit so that a run ending at 0xFFFFFFFF does not wrap when asking "touches".
+        if (!merged.empty() && area.startAdrs <= uint64_t{merged.back().endAdrs} + 1) {
+            merged.back().endAdrs = std::max(merged.back().endAdrs, area.endAdrs);
+        } else {
+            merged.push_back(area);
+        }
+    }
+    return merged;
+}
+
+}  // namespace
+
+bool isExtendedIdFormat(uint32_t targetId00) { return bits(targetId00, 30, 1) != 0; }
+
+uint32_t Calc2BitShift(uint32_t value, uint8_t code, int bits) {
+    if (bits < 2 || bits > 4) return 0;
+    const int raw = code & ((1 << bits) - 1);
+    const int exponent = raw >= (1 << (bits - 1)) ? raw - (1 << bits) : raw;
+    return exponent >= 0 ? value << exponent : value >> -exponent;
+}
+
+uint32_t reservedSizeFromCode(uint32_t code) {
+    return code == 3 ? 0u : Calc2BitShift(kBasicReservedSize, static_cast<uint8_t>(code), 3);
+}
+
+TrgGeometry decodeGeometry(uint32_t targetId00, uint32_t targetId32, uint32_t targetId64) {
+    const uint32_t sizeCode = bits(targetId32, 16, 4);
+    if (!isExtendedIdFormat(targetId00)) {
+        const uint32_t blockSize = sizeCode != 0 ? sizeCode * kBasicBlockUnit : kBasicDefaultBlockSize;
+        return {blockSize, kBasicReservedSize, kBasicReservedSize};
+    }
+    return {Calc2BitShift(kBasicBlockUnit, static_cast<uint8_t>(sizeCode), 4),
+            reservedSizeFromCode(bits(targetId64, 10, 3)), reservedSizeFromCode(bits(targetId64, 13, 3))};
+}
+
+uint32_t readHexValue(const std::string& text) {
+    uint32_t value = 0;
+    for (char c : text) {
+        const int digit = hexDigitValue(c);
+        if (digit < 0) break;
+        value = value * 16u + static_cast<uint32_t>(digit);
+    }
+    return value;
+}
+
+bool AdrsToNumText(const std::string& text, uint32_t& value) {
+    value = 0;
+    if (text.empty()) return false;
+    const std::string address = normalisedAddressText(text);
+    if (!std::all_of(address.begin(), address.end(), isAddressCharacter)) return false;
+    uint32_t segment = 0;
+    std::string offsetText = address;
+    const size_t colon = address.find(':');
+    if (colon != std::string::npos) {
+        if (!parseAddressPart(address.substr(0, colon), kMaxSegment, segment)) return false;
+        value = segment << 16;
+        offsetText = address.substr(colon + 1);
+    }
+    uint32_t offset = 0;
+    if (!parseAddressPart(offsetText, kMaxOffset, offset)) return false;
+    value = (segment << 16) + offset;
+    return true;
+}
+
+std::vector<CTargetArea> readFlashAreas(const ProfileReader& profile, uint32_t* testAreaStart) {
+    std::vector<CTargetArea> areas;
+    uint32_t testStart = 0;
+    forEachEntry(profile, "MMAP", [&](uint32_t n, const std::string& kind) {
+        if (isMmapFlashKind(kind)) areas.push_back(readArea(profile, "MMAP", n));
+        if (kind == "TEST") testStart = readAddress(profile, "MMAP", "STARTADRS" + std::to_string(n));
+        return true;
+    });
+    forEachEntry(profile, "GMAP", [&](uint32_t n, const std::string& kind) {
+        if (!isGmapFlashKind(kind)) return true;
+        const CTargetArea area = readArea(profile, "GMAP", n);
+        if (area.startAdrs < kGmapAreaLimit) areas.push_back(area);
+        return true;
+    });
+    if (testAreaStart != nullptr) *testAreaStart = testStart;
+    return areas;
+}
+
+std::vector<CTargetArea> readReadOnlyAreas(const ProfileReader& profile) {
+    const uint32_t number = profile.getInt("KORVO_READONLY_AREA", "NUMBER", 0) & 0xFFFFu;
+    std::vector<CTargetArea> areas;
+    for (uint32_t n = 1; n <= number; ++n) areas.push_back(readArea(profile, "KORVO_READONLY_AREA", n));
+    return areas;
+}
+
+std::vector<CTargetArea> computeFlashRanges(const std::vector<CTargetArea>& flashAreas,
+                                            const std::vector<CTargetArea>& readOnlyAreas) {
+    const std::vector<CTargetArea> holes = mergedAreas(readOnlyAreas);
+    std::vector<CTargetArea> ranges;
+    for (const CTargetArea& run : mergedAreas(flashAreas)) {
+        // Walk the holes (ascending, disjoint) and keep what lies between them.
+        uint64_t next = run.startAdrs;
+        for (const CTargetArea& hole : holes) {
+            if (hole.endAdrs < next || hole.startAdrs > run.endAdrs) continue;
+            if (hole.startAdrs > next) ranges.push_back({static_cast<uint32_t>(next), hole.startAdrs - 1});
+            next = uint64_t{hole.endAdrs} + 1;
+        }
+        if (next <= run.endAdrs) ranges.push_back({static_cast<uint32_t>(next), run.endAdrs});
+    }
+    return ranges;
+}
+
+}  // namespace vestra::target
