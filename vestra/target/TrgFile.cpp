@@ -166,6 +166,16 @@ std::vector<CTargetArea> readFlashAreas(const ProfileReader& profile, uint32_t* 
     return areas;
 }
 
+CTargetArea readRomWindow(const ProfileReader& profile) {
+    CTargetArea window{0, 0};
+    forEachEntry(profile, "PMAP", [&](uint32_t n, const std::string& kind) {
+        if (kind != "ROMWIN") return true;
+        window = readArea(profile, "PMAP", n);
+        return false;
+    });
+    return window;
+}
+
 std::vector<CTargetArea> readReadOnlyAreas(const ProfileReader& profile) {
     const uint32_t number = profile.getInt("KORVO_READONLY_AREA", "NUMBER", 0) & 0xFFFFu;
     std::vector<CTargetArea> areas;

@@ -52,6 +52,9 @@ constexpr uint32_t kMaxEntryNumber = 65535;
 // entry, 0 if there is none.
 std::vector<CTargetArea> readFlashAreas(const ProfileReader& profile, uint32_t* testAreaStart);
 
+// Ends of the first PMAP "ROMWIN" entry; {0, 0} when there is none.
+CTargetArea readRomWindow(const ProfileReader& profile);
+
 // The KORVO_READONLY_AREA entries in file order.
 std::vector<CTargetArea> readReadOnlyAreas(const ProfileReader& profile);
 
