@@ -1,0 +1,199 @@
+#include "image/FileList.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "app/StringTable.h"
+#include "image/AddressSyntax.h"
+
+namespace quarnel {
+namespace {
+
+constexpr std::string_view kToEndOfMemory = "to end of the memory";
+
+constexpr int kIllegalStart = 2000;
+constexpr int kIllegalOffset = 2001;
+constexpr int kIllegalArbitraryEnd = 2003;
+constexpr int kNoArbitraryEnd = 2005;
+constexpr int kCannotOpen = 2013;
+constexpr int kStartAboveEnd = 2014;
+constexpr int kDuplicateInFile = 2023;
+constexpr int kRowStartUnreadable = 2024;
+constexpr int kRowEndUnreadable = 2025;
+constexpr int kRowOffsetUnreadable = 2026;
+constexpr int kNothingAtOrAboveStart = 183;
+constexpr int kNothingInWindow = 184;
+constexpr int kDuplicateWithListed = 163;
+constexpr int kOutsideFlash = 2070;
+
+}  // namespace
+
+int ReadRowRange(const FileRow& row, uint32_t flashHigh, RowRange& range) {
+  auto offset = ParseColumnOffset(row.columns[kOffsetColumn]);
+  if (!offset) return kRowOffsetUnreadable;
+  auto start = ParseColumnAddress(row.columns[kStartAddressColumn]);
+  if (!start) return kRowStartUnreadable;
+  std::optional<uint32_t> end = flashHigh;
+  if (row.entry.endMode != EndAddressMode::EndOfMemory) end = ParseColumnAddress(row.columns[kEndAddressColumn]);
+  if (!end) return kRowEndUnreadable;
+  range = RowRange{*start, *end, *offset};
+  return 0;
+}
+
+bool ClampRowEnd(RowRange& range, uint32_t flashHigh) {
+  if (range.end + static_cast<uint32_t>(range.offset) > flashHigh) range.end = flashHigh;
+  return range.end >= range.start;
+}
+
+FileList::FileList(const TargetGeometry& geometry, ObjectFileScanner& scanner, UserNotifier& user)
+    : geometry_(geometry), scanner_(scanner), user_(user) {}
+
+std::shared_ptr<const ObjectFileData> FileList::ListedContent(const std::string& fileName) const {
+  auto row = std::find_if(rows_.begin(), rows_.end(),
+                          [&fileName](const FileRow& r) { return r.entry.fileName == fileName; });
+  return row == rows_.end() ? nullptr : row->entry.file;
+}
+
+void FileList::ShowStop(int textId) {
+  user_.ShowMessage(MessageStyle::Stop, textId, FormatText(textId, scanner_.CurrentFileName()));
+}
+
+bool FileList::Refuse(int textId, Field field) {
+  ShowStop(textId);
+  return RefuseShown(field);
+}
+
+void FileList::ShowOutsideFlashNotice() {
+  user_.ShowMessage(MessageStyle::Plain, kOutsideFlash, std::string(LoadText(kOutsideFlash)));
+}
+
+bool FileList::RefuseShown(Field field) {
+  user_.FocusField(field);
+  return false;
+}
+
+bool FileList::AddFileEntry(const FileEntrySettings& settings) {
+  int32_t offset = 0;
+  if (!settings.offsetText.empty()) {
+    auto parsed = ParseOffset(settings.offsetText);
+    if (!parsed) return Refuse(kIllegalOffset, Field::FlashOffset);
+    offset = *parsed;
+  }
+  scanner_.SetCurrentFile(settings.fileName, 0);
+  std::shared_ptr<const ObjectFileData> file = ListedContent(settings.fileName);
+  if (!file) file = ObjectFileData::Read(settings.fileName);
+  if (!file) return Refuse(kCannotOpen, Field::FileName);
+
+  uint32_t lowest = 0;
+  uint32_t highest = 0;
+  if (!scanner_.LoadObjectFile(*file, 0, 0xFFFFFFFF, false, lowest, highest)) return RefuseShown(Field::FileName);
+
+  uint32_t start = lowest;
+  if (!settings.startText.empty()) {
+    auto parsed = ParseAddress(settings.startText);
+    if (!parsed) return Refuse(kIllegalStart, Field::StartAddress);
+    start = *parsed;
+  }
+  if (highest < start) return Refuse(kNothingAtOrAboveStart, Field::StartAddress);
+
+  uint32_t end = highest;
+  if (settings.endMode == EndAddressMode::EndOfMemory) {
+    end = geometry_.flashHigh;
+  } else if (settings.endMode == EndAddressMode::Arbitrary) {
+    if (settings.arbitraryEndText.empty()) return Refuse(kNoArbitraryEnd, Field::ArbitraryAddress);
+    auto parsed = ParseAddress(settings.arbitraryEndText);
+    if (!parsed) return Refuse(kIllegalArbitraryEnd, Field::ArbitraryAddress);
+    end = *parsed;
+  }
+  if (end < lowest) return Refuse(kNothingInWindow, Field::ArbitraryAddress);
+  if (end < start) return Refuse(kStartAboveEnd, Field::ArbitraryAddress);
+
+  // The presence scan and the duplicate check show their own messages.
+  Field offsetOrStart = offset == 0 ? Field::StartAddress : Field::FlashOffset;
+  bool outsideFlash = false;
+  bool inTail = false;
+  if (!scanner_.ScanFlashPresence(*file, start, end, offset, outsideFlash, inTail)) return RefuseShown(offsetOrStart);
+  if (!CheckDuplicates(*file, start, end, offset)) return RefuseShown(offsetOrStart);
+  uint32_t shift = static_cast<uint32_t>(offset);
+  if (!geometry_.AnyAreaIntersects(start + shift, end + shift)) return Refuse(kNothingInWindow, Field::ArbitraryAddress);
+  if (outsideFlash || inTail) ShowOutsideFlashNotice();
+
+  std::string endText =
+      settings.endMode == EndAddressMode::EndOfMemory ? std::string(kToEndOfMemory) : FormatAddress(end);
+  AppendRow(FileEntry{settings.fileName, start, end, offset, settings.endMode, std::move(file)}, std::move(endText));
+  return true;
+}
+
+void FileList::AppendRow(FileEntry entry, std::string endText) {
+  FileRow row;
+  row.columns[kFileNameColumn] = entry.fileName;
+  row.columns[kStartAddressColumn] = FormatAddress(entry.start);
+  row.columns[kEndAddressColumn] = std::move(endText);
+  row.columns[kOffsetColumn] = FormatOffset(entry.offset);
+  row.columns[kFlashStartColumn] = FormatAddress(entry.start + static_cast<uint32_t>(entry.offset));
+  row.entry = std::move(entry);
+  rows_.push_back(std::move(row));
+}
+
+bool FileList::DeleteFileEntries(std::vector<size_t> selectedRows) {
+  std::sort(selectedRows.begin(), selectedRows.end(), std::greater<>());
+  selectedRows.erase(std::unique(selectedRows.begin(), selectedRows.end()), selectedRows.end());
+  bool removed = false;
+  // From the last to the first, so that the remaining indices stay valid. A
+  // file's content is released with the last row that names it.
+  for (size_t index : selectedRows) {
+    if (index >= rows_.size()) continue;
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
+    removed = true;
+  }
+  return removed;
+}
+
+bool FileList::CheckDuplicates(const ObjectFileData& file, uint32_t start, uint32_t end, int32_t offset) {
+  std::vector<uint8_t> occupied(size_t{geometry_.OccupancyTop()} + 1, 0);
+  if (!scanner_.MarkOccupiedBytes(file, start, end, offset, occupied)) {
+    ShowStop(kDuplicateInFile);
+    return false;
+  }
+  for (const FileRow& row : rows_) {
+    RowRange range;
+    if (ReadRowRange(row, geometry_.flashHigh, range) != 0 || !ClampRowEnd(range, geometry_.flashHigh)) continue;
+    if (!scanner_.MarkOccupiedBytes(*row.entry.file, range.start, range.end, range.offset, occupied)) {
+      ShowStop(kDuplicateWithListed);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool FileList::RecheckFileList() {
+  bool anyOutsideFlash = false;
+  for (const FileRow& row : rows_) {
+    RowRange range;
+    scanner_.SetCurrentFile(row.entry.fileName, 0);
+    // The scans read the content taken when the row was listed; the file
+    // itself must still be there, as it would be if held open.
+    if (!ObjectFileData::CanOpen(row.entry.fileName)) {
+      ShowStop(kCannotOpen);
+      return false;
+    }
+    if (int fault = ReadRowRange(row, geometry_.flashHigh, range); fault != 0) {
+      ShowStop(fault);
+      return false;
+    }
+    scanner_.SetCurrentFile(row.entry.fileName, range.offset);
+    uint32_t lowest = 0;
+    uint32_t highest = 0;
+    bool outsideFlash = false;
+    bool inTail = false;
+    if (!scanner_.LoadObjectFile(*row.entry.file, range.start, range.end, true, lowest, highest) ||
+        !scanner_.ScanFlashPresence(*row.entry.file, range.start, range.end, range.offset, outsideFlash, inTail)) {
+      return false;
+    }
+    anyOutsideFlash = anyOutsideFlash || outsideFlash || inTail;
+  }
+  if (anyOutsideFlash) ShowOutsideFlashNotice();
+  return true;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "objfile/ObjectFileData.h"
+#include "objfile/ObjectFileScanner.h"
+#include "objfile/TargetGeometry.h"
+#include "objfile/UserNotifier.h"
+
+namespace quarnel {
+
+// How a row's end address on file is chosen (radio buttons 1008 to 1010).
+enum class EndAddressMode : int32_t { EndOfMemory = 0, FileContent = 1, Arbitrary = 2 };
+
+// One listed file. Rows that name the same file share its content.
+struct FileEntry {
+  std::string fileName;
+  uint32_t start = 0;
+  uint32_t end = 0;  // as resolved when the row was added
+  int32_t offset = 0;
+  EndAddressMode endMode = EndAddressMode::EndOfMemory;
+  std::shared_ptr<const ObjectFileData> file;
+};
+
+enum FileColumn : size_t {
+  kFileNameColumn,
+  kStartAddressColumn,
+  kEndAddressColumn,
+  kOffsetColumn,
+  kFlashStartColumn,
+  kFileColumnCount,
+};
+
+struct FileRow {
+  FileEntry entry;
+  std::array<std::string, kFileColumnCount> columns;
+};
+
+// The entry fields that Add to List reads, as the window holds them.
+struct FileEntrySettings {
+  std::string fileName;
+  std::string startText;
+  std::string offsetText;
+  EndAddressMode endMode = EndAddressMode::EndOfMemory;
+  std::string arbitraryEndText;
+};
+
+// A row's file window and offset as read back from its column texts.
+struct RowRange {
+  uint32_t start = 0;
+  uint32_t end = 0;
+  int32_t offset = 0;
+};
+
+// Reads offset, start and end from the row's texts; a row that shows
+// "to end of the memory" ends at flashHigh. Returns 0, or the internal error
+// text of the column that does not parse: 2026 offset, 2024 start, 2025 end.
+int ReadRowRange(const FileRow& row, uint32_t flashHigh, RowRange& range);
+// An end whose flash address lies above flashHigh becomes flashHigh. False
+// when the end is then below the start.
+bool ClampRowEnd(RowRange& range, uint32_t flashHigh);
+
+// The File List: its rows and the operations that add, delete and re-check
+// them against the selected target.
+class FileList {
+ public:
+  // The references must outlive the list.
+  FileList(const TargetGeometry& geometry, ObjectFileScanner& scanner, UserNotifier& user);
+
+  // Checks the entry and appends a row; false, with the message shown and
+  // the field to correct named, when it is refused.
+  bool AddFileEntry(const FileEntrySettings& settings);
+  // Removes the rows at the given indices; false when none was given.
+  bool DeleteFileEntries(std::vector<size_t> selectedRows);
+  // Tests every row again against the current target, storing its data into
+  // the scanner's write image. Stops at the first row that fails.
+  bool RecheckFileList();
+  // Marks the new file's window and then every listed row in one occupancy
+  // map; false at the first byte that two of them share.
+  bool CheckDuplicates(const ObjectFileData& file, uint32_t start, uint32_t end, int32_t offset);
+
+  const std::vector<FileRow>& Rows() const { return rows_; }
+
+ private:
+  std::shared_ptr<const ObjectFileData> ListedContent(const std::string& fileName) const;
+  void ShowStop(int textId);
+  bool Refuse(int textId, Field field);
+  bool RefuseShown(Field field);
+  void ShowOutsideFlashNotice();
+  void AppendRow(FileEntry entry, std::string endText);
+
+  const TargetGeometry& geometry_;
+  ObjectFileScanner& scanner_;
+  UserNotifier& user_;
+  std::vector<FileRow> rows_;
+};
+
+}  // namespace quarnel

@@ -1,0 +1,232 @@
+#include "objfile/ObjectFileScanner.h"
+
+#include <algorithm>
+#include <array>
+
+#include "app/StringTable.h"
+#include "objfile/HexRecord.h"
+
+namespace quarnel {
+namespace {
+
+constexpr int kIllegalEndRecord = 2007;
+constexpr int kIntelChecksumError = 2008;
+constexpr int kSRecordChecksumError = 2009;
+constexpr int kUnpairedEndRecord = 2010;
+constexpr int kNoEndRecord = 2011;
+constexpr int kNoDataRecord = 2012;
+constexpr int kIllegalFormat = 2021;
+
+bool InWindow(uint32_t address, uint32_t windowStart, uint32_t windowEnd) {
+  return address >= windowStart && address <= windowEnd;
+}
+
+// The running state of one load scan.
+class LoadScan {
+ public:
+  LoadScan(uint32_t windowStart, uint32_t windowEnd, uint32_t offset)
+      : windowStart_(windowStart), windowEnd_(windowEnd), offset_(offset) {}
+
+  // Returns the message of an error that stops the scan, 0 to go on.
+  int Take(const Record& record);
+  bool EndRecordReached() const { return endRecordReached_; }
+  // The message of the checks at the end, 0 when they pass.
+  int FinalCheck() const;
+
+  void StoreInto(std::span<uint8_t> image, uint32_t flashLow, uint32_t flashHigh) {
+    image_ = image;
+    storeLow_ = flashLow;
+    storeHigh_ = flashHigh;
+  }
+  uint32_t LowestFileAddress() const { return lowestFileAddress_; }
+  uint32_t HighestFlashAddress() const { return highestFlashAddress_; }
+
+ private:
+  int TakeIntel(const Record& record);
+  int TakeMotorola(const Record& record);
+  void TakeData(const Record& record);
+  static size_t DataFlagIndex(char sType) { return static_cast<size_t>(sType - '1'); }
+
+  uint32_t windowStart_;
+  uint32_t windowEnd_;
+  uint32_t offset_;
+  std::span<uint8_t> image_;
+  uint32_t storeLow_ = 0;
+  uint32_t storeHigh_ = 0;
+
+  RecordFormat format_ = RecordFormat::None;
+  std::array<bool, 3> sDataOpen_{};  // S1, S2, S3 data without its end record
+  bool endRecordReached_ = false;
+  bool dataSeen_ = false;
+  uint32_t lowestFileAddress_ = 0xFFFFFFFF;
+  uint32_t highestFlashAddress_ = 0;
+};
+
+int LoadScan::Take(const Record& record) {
+  if (record.format == RecordFormat::None) return 0;
+  if (format_ != RecordFormat::None && record.format != format_) return kIllegalFormat;
+  format_ = record.format;
+  return record.format == RecordFormat::Intel ? TakeIntel(record) : TakeMotorola(record);
+}
+
+int LoadScan::TakeIntel(const Record& record) {
+  switch (record.kind) {
+    case RecordKind::BadChecksum:
+      return kIntelChecksumError;
+    case RecordKind::IntelEnd:
+      endRecordReached_ = true;
+      return record.exactEnd ? 0 : kIllegalEndRecord;
+    case RecordKind::Data:
+      TakeData(record);
+      return 0;
+    case RecordKind::IntelBase:
+      return 0;
+    default:
+      return kIllegalFormat;
+  }
+}
+
+int LoadScan::TakeMotorola(const Record& record) {
+  switch (record.kind) {
+    case RecordKind::BadChecksum:
+      return kSRecordChecksumError;
+    case RecordKind::SHeader:
+      return 0;
+    case RecordKind::SEnd: {
+      // S7 closes S3 data, S8 closes S2 data, S9 closes S1 data.
+      bool& open = sDataOpen_[DataFlagIndex(static_cast<char>('1' + ('9' - record.sType)))];
+      if (!open) return kUnpairedEndRecord;
+      open = false;
+      return 0;
+    }
+    case RecordKind::Data:
+      sDataOpen_[DataFlagIndex(record.sType)] = true;
+      TakeData(record);
+      return 0;
+    default:
+      return kIllegalFormat;
+  }
+}
+
+void LoadScan::TakeData(const Record& record) {
+  lowestFileAddress_ = std::min(lowestFileAddress_, record.address);
+  for (uint32_t i = 0; i < record.byteCount; ++i) {
+    uint32_t fileAddress = record.address + i;
+    uint32_t flashAddress = fileAddress + offset_;
+    if (!image_.empty() && flashAddress >= storeLow_ && flashAddress <= storeHigh_ &&
+        flashAddress < image_.size() && InWindow(fileAddress, windowStart_, windowEnd_)) {
+      image_[flashAddress] = record.DataByte(i);
+    }
+    highestFlashAddress_ = std::max(highestFlashAddress_, flashAddress);
+  }
+  dataSeen_ = true;
+}
+
+int LoadScan::FinalCheck() const {
+  if (std::find(sDataOpen_.begin(), sDataOpen_.end(), true) != sDataOpen_.end()) return kNoEndRecord;
+  if (!dataSeen_) return kNoDataRecord;
+  if (format_ == RecordFormat::Intel && !endRecordReached_) return kNoEndRecord;
+  return 0;
+}
+
+// Calls visit(flashAddress) for every data byte whose file address lies
+// in the window.
+template <typename Visit>
+bool ForEachByteInWindow(const Record& record, uint32_t windowStart, uint32_t windowEnd, uint32_t offset,
+                         Visit&& visit) {
+  for (uint32_t i = 0; i < record.byteCount; ++i) {
+    uint32_t fileAddress = record.address + i;
+    if (InWindow(fileAddress, windowStart, windowEnd) && !visit(fileAddress + offset)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ObjectFileScanner::ObjectFileScanner(const TargetGeometry& geometry, UserNotifier& user)
+    : geometry_(geometry), user_(user) {}
+
+void ObjectFileScanner::SetCurrentFile(std::string fileName, int32_t offset) {
+  currentFileName_ = std::move(fileName);
+  currentOffset_ = offset;
+}
+
+void ObjectFileScanner::ShowError(int textId) {
+  user_.ShowMessage(MessageStyle::Stop, textId, FormatText(textId, currentFileName_));
+}
+
+bool ObjectFileScanner::LoadObjectFile(const ObjectFileData& file, uint32_t windowStart, uint32_t windowEnd,
+                                       bool store, uint32_t& lowestFileAddress, uint32_t& highestFlashAddress) {
+  LoadScan scan(windowStart, windowEnd, static_cast<uint32_t>(currentOffset_));
+  if (store) scan.StoreInto(writeImage_, geometry_.flashLow, geometry_.flashHigh);
+  RecordDecoder decoder;
+  LineCursor lines(file.Content());
+  int error = 0;
+  std::string_view line;
+  while (error == 0 && !scan.EndRecordReached() && lines.Next(line)) error = scan.Take(decoder.Decode(line));
+  if (error == 0) error = scan.FinalCheck();
+  lowestFileAddress = scan.LowestFileAddress();
+  highestFlashAddress = scan.HighestFlashAddress();
+  if (error != 0) ShowError(error);
+  return error == 0;
+}
+
+bool ObjectFileScanner::ScanFlashPresence(const ObjectFileData& file, uint32_t windowStart, uint32_t windowEnd,
+                                          int32_t offset, bool& outsideFlash, bool& inTail) {
+  outsideFlash = false;
+  inTail = false;
+  auto check = [&](uint32_t flashAddress) {
+    outsideFlash = outsideFlash || !geometry_.IsFlash(flashAddress);
+    inTail = inTail || geometry_.InReservedTail(flashAddress);
+    return true;
+  };
+  RecordDecoder decoder;
+  LineCursor lines(file.Content());
+  std::string_view line;
+  while (lines.Next(line)) {
+    Record record = decoder.Decode(line);
+    if (record.kind == RecordKind::Data) {
+      ForEachByteInWindow(record, windowStart, windowEnd, static_cast<uint32_t>(offset), check);
+    } else if (record.format == RecordFormat::Intel) {
+      if (record.kind == RecordKind::BadChecksum || record.kind == RecordKind::Illegal ||
+          (record.kind == RecordKind::IntelEnd && !record.exactEnd)) {
+        ShowError(record.kind == RecordKind::BadChecksum ? kIntelChecksumError
+                  : record.kind == RecordKind::Illegal   ? kIllegalFormat
+                                                         : kIllegalEndRecord);
+        return false;
+      }
+      if (record.kind == RecordKind::IntelEnd) break;
+    } else if (record.kind == RecordKind::Illegal) {
+      break;  // an unknown S record type ends the scan silently
+    }
+  }
+  return true;
+}
+
+bool ObjectFileScanner::MarkOccupiedBytes(const ObjectFileData& file, uint32_t windowStart, uint32_t windowEnd,
+                                          int32_t offset, std::span<uint8_t> map) {
+  auto mark = [map](uint32_t flashAddress) {
+    if (flashAddress >= map.size()) return true;
+    if (map[flashAddress] != 0) return false;
+    map[flashAddress] = 1;
+    return true;
+  };
+  RecordDecoder decoder;
+  LineCursor lines(file.Content());
+  std::string_view line;
+  while (lines.Next(line)) {
+    Record record = decoder.Decode(line);
+    if (record.kind == RecordKind::Data) {
+      if (!ForEachByteInWindow(record, windowStart, windowEnd, static_cast<uint32_t>(offset), mark)) return false;
+      continue;
+    }
+    bool intel = record.format == RecordFormat::Intel;
+    // The load scan writes nothing after an Intel end record, so nothing
+    // after it can collide.
+    if (intel && (record.kind == RecordKind::BadChecksum || record.kind == RecordKind::IntelEnd)) break;
+    if (!intel && record.kind == RecordKind::Illegal) break;
+  }
+  return true;
+}
+
+}  // namespace quarnel
