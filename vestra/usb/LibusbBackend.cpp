@@ -1,0 +1,274 @@
+// libusb-1.0 backend for real emulators.
+//
+// The emulator's USB IDs are configured, never guessed: only devices whose
+// vendor:product pair is listed in UsbIds=VVVV:PPPP[,VVVV:PPPP...] of section
+// [Morvi] in the per-user Morvi.conf are listed or opened. A device's path is
+// "usb:<bus>-<port path>", e.g. "usb:1-4.2", stable for a physical port.
+// Pipe 0 is bulk OUT endpoint 0x01, pipe 1 bulk IN endpoint 0x82; opening
+// claims interface 0, which usbfs grants to one handle only.
+#include <libusb-1.0/libusb.h>
+
+#include <algorithm>
+#include <charconv>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "target/ProfileReader.h"
+#include "usb/UsbBackend.h"
+#include "usb/UsbPipe.h"
+#include "usb/UserConfig.h"
+
+namespace vestra::usb {
+namespace {
+
+constexpr int kInterface = 0;
+constexpr int kMaxPortDepth = 7;
+
+struct UsbId {
+    uint16_t vendor;
+    uint16_t product;
+    friend bool operator==(const UsbId&, const UsbId&) = default;
+};
+
+std::string_view trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+bool parseHex16(std::string_view text, uint16_t& value) {
+    text = trim(text);
+    if (text.empty() || text.size() > 4) {
+        return false;
+    }
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+// Entries that are not VVVV:PPPP in hexadecimal are skipped.
+std::vector<UsbId> parseUsbIds(std::string_view list) {
+    std::vector<UsbId> ids;
+    while (!list.empty()) {
+        const auto comma = list.find(',');
+        const std::string_view entry = list.substr(0, comma);
+        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+        const auto colon = entry.find(':');
+        UsbId id{};
+        if (colon != std::string_view::npos && parseHex16(entry.substr(0, colon), id.vendor) &&
+            parseHex16(entry.substr(colon + 1), id.product)) {
+            ids.push_back(id);
+        }
+    }
+    return ids;
+}
+
+std::vector<UsbId> configuredIds() {
+    target::ProfileReader profile;
+    if (!profile.load(morviConfigPath())) {
+        return {};
+    }
+    return parseUsbIds(profile.find("Morvi", "UsbIds").value_or(""));
+}
+
+// Empty when the port path cannot be read.
+std::string devicePath(libusb_device* device) {
+    uint8_t ports[kMaxPortDepth];
+    const int depth = libusb_get_port_numbers(device, ports, kMaxPortDepth);
+    if (depth <= 0) {
+        return {};
+    }
+    std::string path = "usb:" + std::to_string(libusb_get_bus_number(device)) + "-";
+    for (int i = 0; i < depth; ++i) {
+        path += (i == 0 ? "" : ".") + std::to_string(ports[i]);
+    }
+    return path;
+}
+
+// Owns the libusb context; every opened device keeps it alive, so handles
+// may outlive the backend object.
+class Context {
+public:
+    Context() { ok_ = libusb_init(&context_) == 0; }
+    ~Context() {
+        if (ok_) {
+            libusb_exit(context_);
+        }
+    }
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+
+    bool ok() const { return ok_; }
+    libusb_context* get() const { return context_; }
+
+private:
+    libusb_context* context_ = nullptr;
+    bool ok_ = false;
+};
+
+// The configured devices currently attached, with their paths; releases the
+// libusb references on destruction.
+class MatchingDevices {
+public:
+    MatchingDevices(libusb_context* context, const std::vector<UsbId>& ids) {
+        libusb_device** list = nullptr;
+        const ssize_t count = libusb_get_device_list(context, &list);
+        listed_ = count >= 0;
+        for (ssize_t i = 0; i < count; ++i) {
+            libusb_device_descriptor descriptor{};
+            if (libusb_get_device_descriptor(list[i], &descriptor) != 0) {
+                continue;
+            }
+            const UsbId id{descriptor.idVendor, descriptor.idProduct};
+            if (std::find(ids.begin(), ids.end(), id) != ids.end()) {
+                devices_.emplace_back(devicePath(list[i]), libusb_ref_device(list[i]));
+            }
+        }
+        if (list != nullptr) {
+            libusb_free_device_list(list, 1);
+        }
+        std::sort(devices_.begin(), devices_.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
+    ~MatchingDevices() {
+        for (auto& entry : devices_) {
+            libusb_unref_device(entry.second);
+        }
+    }
+    MatchingDevices(const MatchingDevices&) = delete;
+    MatchingDevices& operator=(const MatchingDevices&) = delete;
+
+    bool listed() const { return listed_; }
+    const std::vector<std::pair<std::string, libusb_device*>>& devices() const { return devices_; }
+
+private:
+    bool listed_ = false;
+    std::vector<std::pair<std::string, libusb_device*>> devices_;
+};
+
+TransferStatus statusOf(int error) {
+    switch (error) {
+    case LIBUSB_SUCCESS: return TransferStatus::Completed;
+    case LIBUSB_ERROR_TIMEOUT: return TransferStatus::TimedOut;
+    case LIBUSB_ERROR_PIPE: return TransferStatus::Stalled;
+    case LIBUSB_ERROR_NO_DEVICE: return TransferStatus::NoDevice;
+    default: return TransferStatus::Failed;
+    }
+}
+
+// libusb takes a time-out of 0 as "wait for ever".
+unsigned int libusbTimeout(uint32_t timeoutMs) {
+    return timeoutMs == 0 ? 1 : timeoutMs;
+}
+
+class LibusbDevice final : public UsbDevice {
+public:
+    LibusbDevice(std::shared_ptr<Context> context, libusb_device_handle* handle)
+        : context_(std::move(context)), handle_(handle) {}
+    ~LibusbDevice() override {
+        libusb_release_interface(handle_, kInterface);
+        libusb_close(handle_);
+    }
+    LibusbDevice(const LibusbDevice&) = delete;
+    LibusbDevice& operator=(const LibusbDevice&) = delete;
+
+    TransferResult bulkTransfer(int pipe, uint8_t* data, uint32_t length, uint32_t timeoutMs) override {
+        const uint8_t endpoint = endpointAddress(pipe);
+        if (endpoint == 0) {
+            return {TransferStatus::Failed, 0, false};
+        }
+        int transferred = 0;
+        const int error = libusb_bulk_transfer(handle_, endpoint, data, static_cast<int>(length), &transferred,
+                                               libusbTimeout(timeoutMs));
+        return {statusOf(error), static_cast<uint32_t>(transferred), false};
+    }
+
+    bool controlTransfer(const ControlSetup& setup, uint8_t* data, uint16_t length, uint16_t* transferred,
+                         uint32_t timeoutMs) override {
+        const int result = libusb_control_transfer(handle_, setup.requestType, setup.request, setup.value,
+                                                   setup.index, data, length, libusbTimeout(timeoutMs));
+        if (transferred != nullptr) {
+            *transferred = result > 0 ? static_cast<uint16_t>(result) : 0;
+        }
+        return result >= 0;
+    }
+
+    bool resetDevice() override { return libusb_reset_device(handle_) == 0; }
+
+    bool clearHalt(int pipe) override {
+        const uint8_t endpoint = endpointAddress(pipe);
+        return endpoint != 0 && libusb_clear_halt(handle_, endpoint) == 0;
+    }
+
+private:
+    std::shared_ptr<Context> context_;
+    libusb_device_handle* handle_;
+};
+
+class LibusbBackend final : public UsbBackend {
+public:
+    bool enumerate(std::vector<DeviceEntry>& devices) override {
+        const std::vector<UsbId> ids = configuredIds();
+        if (ids.empty()) {
+            return true;
+        }
+        if (!initialise()) {
+            return false;
+        }
+        const MatchingDevices matching(context_->get(), ids);
+        for (const auto& [path, device] : matching.devices()) {
+            devices.push_back({path, !path.empty()});
+        }
+        return matching.listed();
+    }
+
+    std::unique_ptr<UsbDevice> open(const std::string& path) override {
+        const std::vector<UsbId> ids = configuredIds();
+        if (path.empty() || ids.empty() || !initialise()) {
+            return nullptr;
+        }
+        const MatchingDevices matching(context_->get(), ids);
+        for (const auto& [candidate, device] : matching.devices()) {
+            if (candidate == path) {
+                return openClaimed(device);
+            }
+        }
+        return nullptr;
+    }
+
+private:
+    // Deferred to the first use, so that merely choosing this backend touches
+    // no USB state.
+    bool initialise() {
+        if (!context_) {
+            context_ = std::make_shared<Context>();
+        }
+        return context_->ok();
+    }
+
+    std::unique_ptr<UsbDevice> openClaimed(libusb_device* device) {
+        libusb_device_handle* handle = nullptr;
+        if (libusb_open(device, &handle) != 0) {
+            return nullptr;
+        }
+        if (libusb_claim_interface(handle, kInterface) != 0) {
+            libusb_close(handle);
+            return nullptr;
+        }
+        return std::make_unique<LibusbDevice>(context_, handle);
+    }
+
+    std::shared_ptr<Context> context_;
+};
+
+}  // namespace
+
+std::unique_ptr<UsbBackend> createLibusbBackend() {
+    return std::make_unique<LibusbBackend>();
+}
+
+}  // namespace vestra::usb
