@@ -7,10 +7,8 @@
 
 namespace {
 
-constexpr uint16_t kQueryChipName = 0x3F01;
-constexpr uint16_t kQueryFirmVersion = 0x3F02;
-constexpr uint16_t kQueryErrorIndication = 0x7FFF;
 constexpr uint32_t kErrorQueryScratch = 12;
+static_assert(CFlashApi::kMaxChunk == CEmuLink::kMaxMemoryLength);
 
 uint16_t chunkSize(uint64_t remaining) {
     return static_cast<uint16_t>(std::min<uint64_t>(remaining, CFlashApi::kMaxChunk));
@@ -334,15 +332,15 @@ int CFlashApi::KorvoRemovePowerOnState(uint8_t* result) {
 
 int CFlashApi::GetFirmVersion(uint8_t* text, uint32_t size) {
     status_ = FlashStatusOk;
-    return linkResult(link_->QueryInfo(kQueryFirmVersion, reinterpret_cast<char*>(text), size));
+    return linkResult(link_->QueryInfo(CEmuLink::kInfoFirmVersion, reinterpret_cast<char*>(text), size));
 }
 
 int CFlashApi::GetChipName(uint8_t* text, uint32_t size) {
     status_ = FlashStatusOk;
-    return linkResult(link_->QueryInfo(kQueryChipName, reinterpret_cast<char*>(text), size));
+    return linkResult(link_->QueryInfo(CEmuLink::kInfoChipName, reinterpret_cast<char*>(text), size));
 }
 
 int CFlashApi::ErrorFunction() {
     char scratch[kErrorQueryScratch] = {};
-    return link_->QueryInfo(kQueryErrorIndication, scratch, sizeof scratch) != 0 ? 1 : 0;
+    return link_->QueryInfo(CEmuLink::kInfoErrorIndication, scratch, sizeof scratch) != 0 ? 1 : 0;
 }
