@@ -1,0 +1,402 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "device/FlashApi.h"
+#include "device/tests/EmulatorModel.h"
+
+namespace {
+
+using device_testing::Bytes;
+using device_testing::EmulatorModel;
+using device_testing::MemoryRequest;
+using vestra::usb::testing::FakeUsbBackend;
+using vestra::usb::testing::FakeUsbDevice;
+
+constexpr const char* kPath = "usb:3-1";
+constexpr uint32_t kMemorySize = 0x20000;
+
+// Two ranges with a gap, block size 0x400, 0x7F blocks (low nibble 0xF in
+// targetId32, high nibble 7 in targetId64 since the product ID is not 64 bits).
+CTargetInfo twoRangeTarget(uint32_t reservedTail) {
+    CTargetInfo info{};
+    std::strcpy(info.targetName, "KT1234");
+    info.targetId32 = 0x00000F00;
+    info.targetId64 = 0x00000070;
+    info.targetIdBitNum = 93;
+    info.areaNum = 2;
+    info.area[0] = {0x00000, 0x0F7FF};
+    info.area[1] = {0x10000, 0x1F9FF};
+    info.blockSize = 0x400;
+    info.reservedSize2 = reservedTail;
+    return info;
+}
+
+class FlashApiTest : public ::testing::Test {
+protected:
+    FlashApiTest() { flash.setTargetInfo(twoRangeTarget(0x200)); }
+
+    FakeUsbBackend backend;
+    FakeUsbDevice& device = backend.addDevice(kPath);
+    EmulatorModel emulator{device, kMemorySize};
+    CFlashApi flash{kPath};
+};
+
+TEST_F(FlashApiTest, NewObjectIsReachableEnabledAndUnplugged) {
+    EXPECT_EQ(flash.getStatus(), FlashStatusOk);
+    EXPECT_EQ(flash.getEnableFlg(), 1);
+    EXPECT_EQ(flash.getPlugStatus(), PlugNone);
+    EXPECT_EQ(flash.getFirmVer(), 0u);
+}
+
+TEST(FlashApiConstruction, DeviceThatCannotBeOpenedGetsStatus5005) {
+    FakeUsbBackend backend;
+    backend.addDevice(kPath).failOpens(-1);
+    CFlashApi flash{kPath};
+    EXPECT_EQ(flash.getStatus(), FlashErrUnreachable);
+}
+
+TEST(FlashApiTargetInfo, LastBlockIndexComesFromTheIdNibbles) {
+    FakeUsbBackend backend;
+    CFlashApi flash{kPath};
+    CTargetInfo info = twoRangeTarget(0x200);
+    flash.setTargetInfo(info);
+    EXPECT_EQ(flash.getLastBlockIndex(), 0x7E);
+
+    info.targetIdBitNum = 64;  // short form: the high nibble is not used
+    flash.setTargetInfo(info);
+    EXPECT_EQ(flash.getLastBlockIndex(), 0x0E);
+
+    info.targetId32 = 0;  // a block count of 0 wraps
+    flash.setTargetInfo(info);
+    EXPECT_EQ(flash.getLastBlockIndex(), 0xFF);
+}
+
+TEST(FlashApiTargetInfo, CopiesOnlyTheDeclaredAreasAndTheSecurityBit) {
+    FakeUsbBackend backend;
+    CFlashApi flash{kPath};
+    CTargetInfo info = twoRangeTarget(0x200);
+    info.area[2] = {0x30000, 0x3FFFF};  // beyond areaNum: not part of the description
+    info.targetId32 |= 1u << 23;
+    flash.setTargetInfo(info);
+    EXPECT_STREQ(flash.getTargetInfo()->targetName, "KT1234");
+    EXPECT_EQ(flash.getTargetInfo()->area[2].endAdrs, 0u);
+    EXPECT_EQ(flash.checkSingleAddress(0x30000), 0);
+    EXPECT_EQ(flash.getSecType(), 1);
+
+    info.areaNum = 1000;  // damaged count: held to the array's size
+    flash.setTargetInfo(info);
+    EXPECT_EQ(flash.getTargetInfo()->areaNum, VESTRA_MAX_AREAS);
+}
+
+TEST_F(FlashApiTest, AddressChecksAreInclusiveAndRejectTheGap) {
+    for (uint32_t address : {0x00000u, 0x0F7FFu, 0x10000u, 0x1F9FFu}) {
+        EXPECT_EQ(flash.checkSingleAddress(address), 1) << std::hex << address;
+    }
+    for (uint32_t address : {0x0F800u, 0x0FFFFu, 0x1FA00u}) {
+        EXPECT_EQ(flash.checkSingleAddress(address), 0) << std::hex << address;
+    }
+}
+
+TEST_F(FlashApiTest, FlashSizeCoversTheLastBlockWhateverTheTail) {
+    EXPECT_EQ(flash.checkFlashSize(0x1FC00), 1);
+    EXPECT_EQ(flash.getFlashSize(), 0x1FC00u);
+    EXPECT_EQ(flash.checkFlashSize(0x1FC01), 0);
+
+    flash.setTargetInfo(twoRangeTarget(0x100));
+    EXPECT_EQ(flash.checkFlashSize(0), 1);
+    EXPECT_EQ(flash.getFlashSize(), 0x1FC00u);
+}
+
+TEST_F(FlashApiTest, WritableRunEndsAtTheBlockEndOrTheRangeEnd) {
+    uint32_t end = 0;
+    ASSERT_EQ(flash.getEndAddrBlock(0x1F900, end), 1);
+    EXPECT_EQ(end, 0x1FBFFu);  // range end + tail 0x200 is the block end
+    ASSERT_EQ(flash.getEndAddrBlock(0x1234, end), 1);
+    EXPECT_EQ(end, 0x13FFu);
+    ASSERT_EQ(flash.getEndAddrBlock(0xF500, end), 1);
+    EXPECT_EQ(end, 0xF7FFu);
+    EXPECT_EQ(flash.getEndAddrBlock(0xF800, end), 0);
+
+    flash.setTargetInfo(twoRangeTarget(0x100));
+    ASSERT_EQ(flash.getEndAddrBlock(0x1F900, end), 1);
+    EXPECT_EQ(end, 0x1F9FFu);
+}
+
+TEST_F(FlashApiTest, ReadBlockAddsTheReservedTailOfTheLastBlock) {
+    Bytes buffer(0x400);
+    uint32_t count = 0;
+    ASSERT_EQ(flash.FlashReadBlock(0x1F900, count, buffer.data()), 1);
+    EXPECT_EQ(count, 0x400u);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), emulator.memory().begin() + 0x1F800));
+    const auto reads = emulator.memoryRequests();
+    ASSERT_EQ(reads.size(), 2u);  // one block of 0x400 bytes in commands of at most 1000
+    EXPECT_EQ(reads[0].address, 0x1F800u);
+    EXPECT_EQ(reads[0].length, 1000);
+    EXPECT_EQ(reads[1].address, 0x1F800u + 1000);
+    EXPECT_EQ(reads[1].length, 24);
+
+    flash.setTargetInfo(twoRangeTarget(0x100));
+    ASSERT_EQ(flash.FlashReadBlock(0x1F800, count, buffer.data()), 1);
+    EXPECT_EQ(count, 0x200u);
+}
+
+TEST_F(FlashApiTest, ReadBlockPacksTheRangesInsideTheBlock) {
+    CTargetInfo info = twoRangeTarget(0);
+    info.areaNum = 2;
+    info.area[0] = {0x0000, 0x00FF};
+    info.area[1] = {0x0300, 0x03FF};
+    flash.setTargetInfo(info);
+    Bytes buffer(0x400, 0xEE);
+    uint32_t count = 0;
+    ASSERT_EQ(flash.FlashReadBlock(0x0010, count, buffer.data()), 1);
+    ASSERT_EQ(count, 0x200u);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 0x100, emulator.memory().begin()));
+    EXPECT_TRUE(std::equal(buffer.begin() + 0x100, buffer.begin() + 0x200, emulator.memory().begin() + 0x300));
+
+    ASSERT_EQ(flash.FlashReadBlock(0x0F800, count, buffer.data()), 1);  // a block outside every range
+    EXPECT_EQ(count, 0u);
+}
+
+TEST_F(FlashApiTest, ContinuousReadOfNothingSendsNothing) {
+    uint32_t count = 99;
+    EXPECT_EQ(flash.FlashReadCont(0, &count, nullptr), 1);
+    EXPECT_EQ(count, 0u);
+    EXPECT_TRUE(emulator.requests().empty());
+}
+
+TEST_F(FlashApiTest, ContinuousReadStoresExactlyTheRequestedSize) {
+    const uint32_t size = 0x500;  // one and a quarter blocks
+    Bytes buffer(size + 16, 0xEE);
+    uint32_t count = 0;
+    ASSERT_EQ(flash.FlashReadCont(size, &count, buffer.data()), 1);
+    EXPECT_EQ(count, size);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + size, emulator.memory().begin()));
+    EXPECT_EQ(buffer[size], 0xEE);  // nothing beyond the requested size
+    EXPECT_EQ(buffer.back(), 0xEE);
+}
+
+TEST_F(FlashApiTest, ContinuousReadSkipsTheGapBetweenRanges) {
+    const uint32_t inRange = 0xF800 + 0x200;  // all of range 1, then two blocks of range 2
+    Bytes buffer(inRange);
+    uint32_t count = 0;
+    ASSERT_EQ(flash.FlashReadCont(inRange, &count, buffer.data()), 1);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 0xF800, emulator.memory().begin()));
+    EXPECT_TRUE(std::equal(buffer.begin() + 0xF800, buffer.end(), emulator.memory().begin() + 0x10000));
+}
+
+TEST_F(FlashApiTest, ContinuousReadNeverReadsBeyondTheFlashSize) {
+    // The ranges hold 0xF800 + 0xFC00 bytes, less than the flash size 0x1FC00.
+    const uint32_t available = 0xF800 + 0xFC00;
+    Bytes buffer(0x1FC00);
+    uint32_t count = 0;
+    EXPECT_EQ(flash.FlashReadCont(0x1FC00, &count, buffer.data()), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrReadSize);
+    EXPECT_EQ(count, available);
+    for (const MemoryRequest& read : emulator.memoryRequests()) {
+        ASSERT_LT(read.address + read.length, 0x1FC00u + 1);
+    }
+
+    ASSERT_EQ(flash.FlashReadCont(available, &count, buffer.data()), 1);
+    EXPECT_EQ(count, available);
+}
+
+TEST_F(FlashApiTest, ContinuousReadBeyondTheFlashSizeFailsWithoutTraffic) {
+    uint32_t count = 0;
+    Bytes buffer(16);
+    EXPECT_EQ(flash.FlashReadCont(0x1FC01, &count, buffer.data()), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrReadSize);
+    EXPECT_TRUE(emulator.requests().empty());
+}
+
+TEST_F(FlashApiTest, ContinuousReadStopsAtARefusedBlock) {
+    emulator.refuseRequest(3, 0x6300);  // first chunk of the second block
+    Bytes buffer(0x800);
+    uint32_t count = 0;
+    EXPECT_EQ(flash.FlashReadCont(0x800, &count, buffer.data()), 0);
+    EXPECT_EQ(flash.getStatus(), 0x6300u);
+    EXPECT_EQ(emulator.requests().size(), 3u);
+}
+
+TEST_F(FlashApiTest, WriteSendsTheIndexedBytesInChunksOf1000) {
+    const Bytes image = device_testing::patternedMemory(3000);
+    ASSERT_EQ(flash.FlashWrite(100, 2599, 0x2000, image.data()), 1);  // 2500 bytes
+    const auto writes = emulator.memoryRequests();
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(writes[0].address, 0x2000u);
+    EXPECT_EQ(writes[1].address, 0x2000u + 1000);
+    EXPECT_EQ(writes[2].address, 0x2000u + 2000);
+    EXPECT_EQ(writes[2].length, 500);
+    EXPECT_TRUE(std::equal(image.begin() + 100, image.begin() + 2600, emulator.memory().begin() + 0x2000));
+}
+
+TEST_F(FlashApiTest, WriteOfAnEmptyRangeSendsNothing) {
+    const Bytes image(16);
+    EXPECT_EQ(flash.FlashWrite(5, 4, 0x2000, image.data()), 1);
+    EXPECT_TRUE(emulator.requests().empty());
+}
+
+TEST_F(FlashApiTest, WriteStopsAtTheFirstRefusedChunk) {
+    const Bytes image(2500);
+    emulator.refuseRequest(2, 0x6308);
+    EXPECT_EQ(flash.FlashWrite(0, 2499, 0x2000, image.data()), 0);
+    EXPECT_EQ(flash.getStatus(), 0x6308u);
+    EXPECT_EQ(emulator.requests().size(), 2u);
+}
+
+TEST_F(FlashApiTest, AddressChecksFailWithTheirCodesBeforeAnyTraffic) {
+    const Bytes image(16);
+    uint32_t sent = 0;
+    uint16_t word = 0;
+    EXPECT_EQ(flash.FlashWrite(0, 15, 0xF800, image.data()), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrWriteAddress);
+    EXPECT_EQ(flash.FlashWrite_trans(0x1FA00, 16, image.data(), &sent), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrWriteAddress);
+    EXPECT_EQ(flash.FlashEraseBlock(0xFC00), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrEraseAddress);
+    EXPECT_EQ(flash.FlashEraseBlock_trans(0xFC00), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrEraseAddress);
+    EXPECT_EQ(flash.FlashReadRand(0xFFFF, word), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrWordAddress);
+    EXPECT_TRUE(emulator.requests().empty());
+}
+
+TEST_F(FlashApiTest, SendOnlyWriteTakesOneChunk) {
+    const Bytes image(2500, 0x5A);
+    uint32_t sent = 0;
+    ASSERT_EQ(flash.FlashWrite_trans(0x1000, 2500, image.data(), &sent), 1);
+    EXPECT_EQ(sent, 1000u);
+    ASSERT_EQ(flash.FlashWrite_receive(), 1);
+    const auto writes = emulator.memoryRequests();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].length, 1000);
+}
+
+TEST_F(FlashApiTest, SerialNumberLandsInTheChunkThatHoldsItsAddress) {
+    const Bytes serial{0xA1, 0xA2, 0xA3, 0xA4};
+    flash.setSN(serial.data(), 4);
+    const Bytes image(2000, 0x11);
+    uint32_t sent = 0;
+    ASSERT_EQ(flash.FlashWrite_trans_WithSN(0x000, 2000, image.data(), &sent, 0x3FE), 1);
+    ASSERT_EQ(flash.FlashWrite_receive(), 1);
+    ASSERT_EQ(flash.FlashWrite_trans_WithSN(0x3E8, 1000, image.data() + 1000, &sent, 0x3FE), 1);
+    ASSERT_EQ(flash.FlashWrite_receive(), 1);
+
+    const auto writes = emulator.memoryRequests();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].data, Bytes(1000, 0x11));  // ends at 0x3E7, before the serial number
+    Bytes expected(1000, 0x11);
+    std::copy(serial.begin(), serial.end(), expected.begin() + 22);
+    EXPECT_EQ(writes[1].data, expected);
+    EXPECT_EQ(image, Bytes(2000, 0x11));  // the caller's image is never changed
+}
+
+TEST_F(FlashApiTest, SerialNumberStraddlingTwoChunksIsSplitBetweenThem) {
+    const Bytes serial{0xB1, 0xB2, 0xB3, 0xB4};
+    flash.setSN(serial.data(), 4);
+    const Bytes image(2000, 0x22);
+    uint32_t sent = 0;
+    for (uint32_t offset : {0u, 1000u}) {
+        ASSERT_EQ(flash.FlashWrite_trans_WithSN(offset, 2000 - offset, image.data() + offset, &sent, 998), 1);
+        ASSERT_EQ(flash.FlashWrite_receive(), 1);
+    }
+    const auto writes = emulator.memoryRequests();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].data[997], 0x22);
+    EXPECT_EQ(writes[0].data[998], 0xB1);
+    EXPECT_EQ(writes[0].data[999], 0xB2);
+    EXPECT_EQ(writes[1].data[0], 0xB3);
+    EXPECT_EQ(writes[1].data[1], 0xB4);
+    EXPECT_EQ(writes[1].data[2], 0x22);
+}
+
+TEST_F(FlashApiTest, EmptySerialNumberChangesNothing) {
+    const Bytes serial{0xC1};
+    flash.setSN(serial.data(), 0);
+    const Bytes image(100, 0x33);
+    uint32_t sent = 0;
+    ASSERT_EQ(flash.FlashWrite_trans_WithSN(0, 100, image.data(), &sent, 0), 1);
+    ASSERT_EQ(flash.FlashWrite_receive(), 1);
+    EXPECT_EQ(emulator.memoryRequests().at(0).data, image);
+}
+
+TEST_F(FlashApiTest, SerialNumberIsHandedOutOnlyIntoABufferThatHoldsIt) {
+    const Bytes serial{1, 2, 3, 4, 5};
+    flash.setSN(serial.data(), 5);
+    Bytes small(4, 0xEE);
+    uint32_t length = 0;
+    flash.getSN(small.data(), 4, &length);
+    EXPECT_EQ(length, 5u);
+    EXPECT_EQ(small, Bytes(4, 0xEE));
+    Bytes exact(5);
+    flash.getSN(exact.data(), 5, &length);
+    EXPECT_EQ(exact, serial);
+}
+
+TEST_F(FlashApiTest, BlockEraseAddressesTheStartOfTheBlock) {
+    ASSERT_EQ(flash.FlashEraseBlock(0x1234), 1);
+    EXPECT_EQ(emulator.requests().back(), (Bytes{0x12, 0x12, 0x00, 0x00, 0x10, 0x00}));
+    EXPECT_EQ(emulator.memory()[0x1000], 0xFF);
+    EXPECT_EQ(emulator.memory()[0x13FF], 0xFF);
+    EXPECT_NE(emulator.memory()[0x1400], 0xFF);
+}
+
+TEST_F(FlashApiTest, SetTargetInfoChecksItsArgumentsBeforeSending) {
+    EXPECT_EQ(flash.KorvoSetTargetInfo(0x2000, 0x1000, 0), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrTargetInfoArgs);
+    EXPECT_EQ(flash.KorvoSetTargetInfo(0x1000, 0x2000, 0xF800), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrTargetInfoArgs);
+    EXPECT_TRUE(emulator.requests().empty());
+
+    ASSERT_EQ(flash.KorvoSetTargetInfo(0x1000, 0x2000, 0), 1);
+    EXPECT_EQ(emulator.requests().back(), (Bytes{0x0A, 0x04, 0x10, 0x00, 0x20, 0x00, 0, 0, 0, 0, 0x00}));
+}
+
+TEST_F(FlashApiTest, OperationsClearTheStatusAndKeepTheEmulatorsCode) {
+    flash.setStatus(static_cast<FlashStatus>(0x6300));
+    ASSERT_EQ(flash.TargetChipReset(), 1);
+    EXPECT_EQ(flash.getStatus(), FlashStatusOk);
+
+    emulator.refuseRequest(1, 0x6100);
+    uint16_t word = 0x7777;
+    EXPECT_EQ(flash.FlashReadProtect(&word), 0);
+    EXPECT_EQ(flash.getStatus(), 0x6100u);
+    EXPECT_EQ(word, 0x7777);  // outputs untouched on failure
+}
+
+TEST_F(FlashApiTest, ReceiveHalvesAndErrorIndicationKeepTheStatus) {
+    ASSERT_EQ(flash.FlashEraseBlock_trans(0x0400), 1);
+    flash.setStatus(static_cast<FlashStatus>(0x1234));
+    ASSERT_EQ(flash.FlashEraseBlock_receive(), 1);
+    EXPECT_EQ(flash.getStatus(), 0x1234u);
+
+    ASSERT_EQ(flash.ErrorFunction(), 1);
+    EXPECT_EQ(flash.getStatus(), 0x1234u);
+    EXPECT_EQ(emulator.requests().back(), (Bytes{0x0A, 0x00, 0x7F, 0xFF}));
+
+    uint8_t result = 0;
+    emulator.refuseRequest(1, 0x0001);
+    ASSERT_EQ(flash.TargetSystemReset_trans(1), 1);
+    EXPECT_EQ(flash.TargetSystemReset_receive(&result), 0);
+    EXPECT_EQ(flash.getStatus(), 0x0001u);
+}
+
+TEST(FlashApiWithoutTarget, EveryAddressCheckFails) {
+    FakeUsbBackend backend;
+    FakeUsbDevice& device = backend.addDevice(kPath);
+    EmulatorModel emulator{device, 0x1000};
+    CFlashApi flash{kPath};
+    uint32_t count = 0;
+    Bytes buffer(16);
+    EXPECT_EQ(flash.checkSingleAddress(0), 0);
+    EXPECT_EQ(flash.checkFlashSize(0), 1);
+    EXPECT_EQ(flash.getFlashSize(), 0u);
+    EXPECT_EQ(flash.FlashReadCont(1, &count, buffer.data()), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrReadSize);
+    EXPECT_EQ(flash.FlashReadBlock(0, count, buffer.data()), 1);
+    EXPECT_EQ(count, 0u);
+    EXPECT_TRUE(emulator.requests().empty());
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "device/TrgConnectCtrl.h"
+#include "usb/tests/FakeUsbBackend.h"
+
+namespace {
+
+using vestra::usb::testing::FakeUsbBackend;
+
+std::string pathOf(uint32_t k) { return "usb:1-" + std::to_string(k); }
+
+void addDevices(FakeUsbBackend& backend, uint32_t count) {
+    for (uint32_t k = 0; k < count; ++k) backend.addDevice(pathOf(k));
+}
+
+std::vector<std::string> listedPaths(const CTrgConnectCtrl& set) {
+    std::vector<std::string> paths;
+    uint32_t needed = 0;
+    for (uint32_t n = 1; set.GetDevicePathStr(n, nullptr, 0, &needed) == 1; ++n) {
+        std::string path(needed, '\0');
+        set.GetDevicePathStr(n, path.data(), needed, &needed);
+        path.pop_back();
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+TEST(TrgConnectCtrl, ListsEveryEmulatorInOrderAndMakesOneObjectEach) {
+    FakeUsbBackend backend;
+    addDevices(backend, 3);
+    CTrgConnectCtrl set;
+    ASSERT_EQ(set.GetUsbDevice(), 1);
+    EXPECT_EQ(set.GetDevNum(), 3);
+    EXPECT_EQ(listedPaths(set), (std::vector<std::string>{pathOf(0), pathOf(1), pathOf(2)}));
+
+    ASSERT_EQ(set.CreateFlashApi(), 1);
+    ASSERT_EQ(set.GetSizeDevObj(), 3u);
+    EXPECT_EQ(set.GetHeadDevObj(), set.GetIndexDevObj(1));
+    EXPECT_EQ(set.GetIndexDevObj(0), nullptr);
+    EXPECT_EQ(set.GetIndexDevObj(4), nullptr);
+    for (uint32_t k = 0; k < 3; ++k) {
+        EXPECT_TRUE(backend.device(pathOf(k)).isOpen());
+        EXPECT_EQ(set.GetIndexDevObj(k + 1)->getStatus(), FlashStatusOk);
+    }
+}
+
+TEST(TrgConnectCtrl, WalkingThePositionsVisitsEveryObjectOnce) {
+    FakeUsbBackend backend;
+    addDevices(backend, 3);
+    CTrgConnectCtrl set;
+    set.GetUsbDevice();
+    set.CreateFlashApi();
+    std::vector<CFlashApi*> visited;
+    for (auto position = set.GetHeadPositionDevObj(); position != CTrgConnectCtrl::kNoPosition;) {
+        visited.push_back(set.GetNextDevObj(position));
+    }
+    EXPECT_EQ(visited, (std::vector<CFlashApi*>{set.GetIndexDevObj(1), set.GetIndexDevObj(2), set.GetIndexDevObj(3)}));
+}
+
+TEST(TrgConnectCtrl, FirstTwoOnlyListsTwo) {
+    FakeUsbBackend backend;
+    addDevices(backend, 3);
+    CTrgConnectCtrl set;
+    ASSERT_EQ(set.GetUsbDeviceOne(), 1);
+    EXPECT_EQ(set.GetDevNum(), 2);
+    EXPECT_EQ(listedPaths(set), (std::vector<std::string>{pathOf(0), pathOf(1)}));
+}
+
+TEST(TrgConnectCtrl, ThirtyThreeInterfacesAreAnErrorButStillListed) {
+    FakeUsbBackend backend;
+    addDevices(backend, 34);
+    CTrgConnectCtrl set;
+    EXPECT_EQ(set.GetUsbDevice(), -1);
+    EXPECT_EQ(set.GetDevNum(), 33);
+    EXPECT_EQ(listedPaths(set).size(), 33u);
+}
+
+TEST(TrgConnectCtrl, ThirtyTwoInterfacesAreAccepted) {
+    FakeUsbBackend backend;
+    addDevices(backend, 32);
+    CTrgConnectCtrl set;
+    EXPECT_EQ(set.GetUsbDevice(), 1);
+    EXPECT_EQ(set.GetDevNum(), 32);
+}
+
+TEST(TrgConnectCtrl, UnreadableInterfaceGetsNoPathAndNoObject) {
+    FakeUsbBackend backend;
+    backend.addDevice(pathOf(0));
+    backend.addUnreadableEntry();
+    backend.addDevice(pathOf(2));
+    CTrgConnectCtrl set;
+    ASSERT_EQ(set.GetUsbDevice(), 1);
+    EXPECT_EQ(set.GetDevNum(), 3);
+    EXPECT_EQ(listedPaths(set), (std::vector<std::string>{pathOf(0), pathOf(2)}));
+    ASSERT_EQ(set.CreateFlashApi(), 1);
+    EXPECT_EQ(set.GetSizeDevObj(), 2u);
+}
+
+TEST(TrgConnectCtrl, NoDeviceListLeavesTheSetEmpty) {
+    FakeUsbBackend backend;
+    addDevices(backend, 2);
+    backend.setEnumerateFails(true);
+    CTrgConnectCtrl set;
+    EXPECT_EQ(set.GetUsbDevice(), 0);
+    EXPECT_EQ(set.GetUsbDeviceOne(), 0);
+    EXPECT_EQ(set.CreateFlashApi(), 0);
+    EXPECT_EQ(set.GetSizeDevObj(), 0u);
+    EXPECT_EQ(set.GetHeadPositionDevObj(), CTrgConnectCtrl::kNoPosition);
+    EXPECT_THROW(set.GetHeadDevObj(), std::invalid_argument);
+}
+
+TEST(TrgConnectCtrl, NoEmulatorAttachedIsSuccessWithNothingToCreate) {
+    FakeUsbBackend backend;
+    CTrgConnectCtrl set;
+    EXPECT_EQ(set.GetUsbDevice(), 1);
+    EXPECT_EQ(set.GetDevNum(), 0);
+    EXPECT_EQ(set.CreateFlashApi(), 0);
+}
+
+TEST(TrgConnectCtrl, DevicePathIsCopiedOnlyIntoABufferThatHoldsIt) {
+    FakeUsbBackend backend;
+    addDevices(backend, 2);
+    CTrgConnectCtrl set;
+    set.GetUsbDevice();
+    char buffer[16];
+    uint32_t needed = 0;
+    EXPECT_EQ(set.GetDevicePathStr(0, buffer, sizeof buffer, &needed), 0);
+    EXPECT_EQ(set.GetDevicePathStr(3, buffer, sizeof buffer, &needed), 0);
+
+    const std::string path = pathOf(1);
+    const auto exact = static_cast<uint32_t>(path.size() + 1);
+    std::fill(std::begin(buffer), std::end(buffer), 'x');
+    ASSERT_EQ(set.GetDevicePathStr(2, buffer, exact - 1, &needed), 1);
+    EXPECT_EQ(needed, exact);
+    EXPECT_EQ(buffer[0], 'x');
+    ASSERT_EQ(set.GetDevicePathStr(2, buffer, exact, &needed), 1);
+    EXPECT_STREQ(buffer, path.c_str());
+}
+
+TEST(TrgConnectCtrl, UnopenableEmulatorStillGetsItsObject) {
+    FakeUsbBackend backend;
+    addDevices(backend, 2);
+    backend.device(pathOf(1)).failOpens(-1);
+    CTrgConnectCtrl set;
+    set.GetUsbDevice();
+    ASSERT_EQ(set.CreateFlashApi(), 1);
+    ASSERT_EQ(set.GetSizeDevObj(), 2u);
+    EXPECT_EQ(set.GetIndexDevObj(1)->getStatus(), FlashStatusOk);
+    EXPECT_EQ(set.GetIndexDevObj(2)->getStatus(), FlashErrUnreachable);
+}
+
+TEST(TrgConnectCtrl, DestroyingTheSetClosesEveryEmulator) {
+    FakeUsbBackend backend;
+    addDevices(backend, 3);
+    {
+        CTrgConnectCtrl set;
+        set.GetUsbDevice();
+        set.CreateFlashApi();
+    }
+    for (uint32_t k = 0; k < 3; ++k) EXPECT_FALSE(backend.device(pathOf(k)).isOpen()) << k;
+}
+
+TEST(TrgConnectCtrl, RemovedObjectsOutliveTheSet) {
+    FakeUsbBackend backend;
+    addDevices(backend, 2);
+    std::vector<std::unique_ptr<CFlashApi>> taken;
+    {
+        CTrgConnectCtrl set;
+        set.GetUsbDevice();
+        set.CreateFlashApi();
+        for (uint32_t n = 1; n <= set.GetSizeDevObj(); ++n) taken.emplace_back(set.GetIndexDevObj(n));
+        set.RemoveAllDevObj();
+        EXPECT_EQ(set.GetSizeDevObj(), 0u);
+    }
+    EXPECT_TRUE(backend.device(pathOf(0)).isOpen());
+    taken.clear();
+    EXPECT_FALSE(backend.device(pathOf(0)).isOpen());
+}
+
+}  // namespace
