@@ -1,0 +1,97 @@
+#include "objfile/HexRecord.h"
+
+#include <gtest/gtest.h>
+
+#include "objfile/ObjectFileData.h"
+#include "objfile/tests/RecordText.h"
+
+namespace quarnel {
+namespace {
+
+using testing::IntelRecord;
+using testing::SRecord;
+
+TEST(HexDigits, ReadEitherCaseAndCountOtherCharactersAsZero) {
+  EXPECT_EQ(HexByteAt("x3Fa", 1), 0x3F);
+  EXPECT_EQ(HexByteAt("fa", 0), 0xFA);
+  EXPECT_EQ(HexByteAt("G7", 0), 0x07);  // the G still shifts by four bits
+  EXPECT_EQ(HexByteAt("7G", 0), 0x70);
+  EXPECT_EQ(HexWordAt(":12aBcD", 3), 0xABCD);
+}
+
+TEST(HexDigits, NeverReadPastTheLine) {
+  std::string text = "12345";
+  std::string_view line(text.data(), 3);  // "123" inside a longer buffer
+  EXPECT_EQ(HexByteAt(line, 2), 0x30);
+  EXPECT_EQ(HexByteAt(line, 3), 0x00);
+  EXPECT_EQ(HexWordAt(line, 1), 0x2300);
+}
+
+TEST(Checksums, IntelSumsToZeroAndShortLinesPass) {
+  EXPECT_TRUE(IntelChecksumOk(":00000001FF"));
+  EXPECT_TRUE(IntelChecksumOk(":00000001ff"));
+  EXPECT_TRUE(IntelChecksumOk(":00000001FF "));  // the blank makes no extra byte
+  EXPECT_FALSE(IntelChecksumOk(":00000001FE"));
+  EXPECT_TRUE(IntelChecksumOk(IntelRecord(0, 0x1234, {1, 2, 3})));
+  EXPECT_TRUE(IntelChecksumOk(":"));
+  EXPECT_TRUE(IntelChecksumOk(":7"));
+  EXPECT_FALSE(IntelChecksumOk(":01"));
+}
+
+TEST(Checksums, MotorolaSumsToFFAndShortLinesFail) {
+  EXPECT_TRUE(SRecordChecksumOk(SRecord('1', 0x1234, {0xAA, 0x55})));
+  EXPECT_TRUE(SRecordChecksumOk("S9030000FC"));
+  EXPECT_FALSE(SRecordChecksumOk("S9030000FD"));
+  EXPECT_FALSE(SRecordChecksumOk("S"));
+  EXPECT_FALSE(SRecordChecksumOk("S9"));
+  EXPECT_TRUE(SRecordChecksumOk("S9FF"));
+}
+
+TEST(RecordDecoder, IntelBasesAddUpAndPersistUntilTheirOwnTypeComesAgain) {
+  RecordDecoder decoder;
+  EXPECT_EQ(decoder.Decode(testing::IntelBaseRecord(2, 0x1000)).kind, RecordKind::IntelBase);
+  EXPECT_EQ(decoder.Decode(testing::IntelBaseRecord(4, 0x0002)).kind, RecordKind::IntelBase);
+  Record data = decoder.Decode(IntelRecord(0, 0x0010, {7}));
+  EXPECT_EQ(data.address, 0x10000u + 0x20000u + 0x10u);
+  decoder.Decode(testing::IntelBaseRecord(4, 0x0000));
+  EXPECT_EQ(decoder.Decode(IntelRecord(0, 0x0010, {7})).address, 0x10010u);
+}
+
+TEST(RecordDecoder, SAddressWidthsAndEightBitDataCount) {
+  RecordDecoder decoder;
+  std::string s2Line = SRecord('2', 0x123456, {1, 2});
+  std::string s3Line = SRecord('3', 0x89ABCDEF, {9});
+  Record s2 = decoder.Decode(s2Line);
+  EXPECT_EQ(s2.kind, RecordKind::Data);
+  EXPECT_EQ(s2.address, 0x123456u);
+  EXPECT_EQ(s2.byteCount, 2u);
+  EXPECT_EQ(s2.DataByte(1), 2);
+  Record s3 = decoder.Decode(s3Line);
+  EXPECT_EQ(s3.address, 0x89ABCDEFu);
+  EXPECT_EQ(s3.DataByte(0), 9);
+  // A count below the address size wraps to more bytes than the line holds.
+  EXPECT_EQ(decoder.Decode("S1020000FD").kind, RecordKind::Illegal);
+}
+
+TEST(RecordDecoder, RecordsAnnouncingMoreThanTheLineHoldsAreIllegal) {
+  RecordDecoder decoder;
+  std::string full = IntelRecord(0, 0, {1, 2, 3, 4});
+  // Drop two data bytes but keep a correct checksum: ":04000000" 01 02 + sum.
+  std::string shortened = ":040000000102F9";
+  ASSERT_TRUE(IntelChecksumOk(shortened));
+  EXPECT_EQ(decoder.Decode(full).kind, RecordKind::Data);
+  EXPECT_EQ(decoder.Decode(shortened).kind, RecordKind::Illegal);
+  EXPECT_EQ(decoder.Decode(":").kind, RecordKind::Illegal);
+  EXPECT_EQ(decoder.Decode(":00000004FC").kind, RecordKind::Illegal);  // no base value
+}
+
+TEST(LineCursor, StripsLineEndsAndKeepsALastLineWithoutOne) {
+  LineCursor lines("a\r\n\nb\rc\nlast");
+  std::vector<std::string> seen;
+  std::string_view line;
+  while (lines.Next(line)) seen.emplace_back(line);
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "", "b\rc", "last"}));
+}
+
+}  // namespace
+}  // namespace quarnel

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "objfile/UserNotifier.h"
+
+namespace quarnel::testing {
+
+struct ShownMessage {
+  MessageStyle style;
+  int textId;
+  std::string text;
+};
+
+// Records what the logic shows the user, in order.
+class RecordingUser : public UserNotifier {
+ public:
+  void ShowMessage(MessageStyle style, int textId, const std::string& text) override {
+    messages.push_back({style, textId, text});
+  }
+  void FocusField(Field field) override { focused.push_back(field); }
+
+  std::vector<int> TextIds() const {
+    std::vector<int> ids;
+    for (const ShownMessage& message : messages) ids.push_back(message.textId);
+    return ids;
+  }
+  void Clear() {
+    messages.clear();
+    focused.clear();
+  }
+
+  std::vector<ShownMessage> messages;
+  std::vector<Field> focused;
+};
+
+}  // namespace quarnel::testing
