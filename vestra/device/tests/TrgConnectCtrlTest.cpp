@@ -14,10 +14,6 @@ using vestra::usb::testing::FakeUsbBackend;
 
 std::string pathOf(uint32_t k) { return "usb:1-" + std::to_string(k); }
 
-void addDevices(FakeUsbBackend& backend, uint32_t count) {
-    for (uint32_t k = 0; k < count; ++k) backend.addDevice(pathOf(k));
-}
-
 std::vector<std::string> listedPaths(const CTrgConnectCtrl& set) {
     std::vector<std::string> paths;
     uint32_t needed = 0;
@@ -30,10 +26,18 @@ std::vector<std::string> listedPaths(const CTrgConnectCtrl& set) {
     return paths;
 }
 
-TEST(TrgConnectCtrl, ListsEveryEmulatorInOrderAndMakesOneObjectEach) {
+class TrgConnectCtrlTest : public ::testing::Test {
+protected:
+    void attach(uint32_t count) {
+        for (uint32_t k = 0; k < count; ++k) backend.addDevice(pathOf(k));
+    }
+
     FakeUsbBackend backend;
-    addDevices(backend, 3);
-    CTrgConnectCtrl set;
+    CTrgConnectCtrl set;  // destroyed before the backend it uses
+};
+
+TEST_F(TrgConnectCtrlTest, ListsEveryEmulatorInOrderAndMakesOneObjectEach) {
+    attach(3);
     ASSERT_EQ(set.GetUsbDevice(), 1);
     EXPECT_EQ(set.GetDevNum(), 3);
     EXPECT_EQ(listedPaths(set), (std::vector<std::string>{pathOf(0), pathOf(1), pathOf(2)}));
@@ -43,57 +47,41 @@ TEST(TrgConnectCtrl, ListsEveryEmulatorInOrderAndMakesOneObjectEach) {
     EXPECT_EQ(set.GetHeadDevObj(), set.GetIndexDevObj(1));
     EXPECT_EQ(set.GetIndexDevObj(0), nullptr);
     EXPECT_EQ(set.GetIndexDevObj(4), nullptr);
+    std::vector<CFlashApi*> visited;
+    for (auto position = set.GetHeadPositionDevObj(); position != CTrgConnectCtrl::kNoPosition;) {
+        visited.push_back(set.GetNextDevObj(position));
+    }
+    EXPECT_EQ(visited, (std::vector<CFlashApi*>{set.GetIndexDevObj(1), set.GetIndexDevObj(2), set.GetIndexDevObj(3)}));
     for (uint32_t k = 0; k < 3; ++k) {
         EXPECT_TRUE(backend.device(pathOf(k)).isOpen());
         EXPECT_EQ(set.GetIndexDevObj(k + 1)->getStatus(), FlashStatusOk);
     }
 }
 
-TEST(TrgConnectCtrl, WalkingThePositionsVisitsEveryObjectOnce) {
-    FakeUsbBackend backend;
-    addDevices(backend, 3);
-    CTrgConnectCtrl set;
-    set.GetUsbDevice();
-    set.CreateFlashApi();
-    std::vector<CFlashApi*> visited;
-    for (auto position = set.GetHeadPositionDevObj(); position != CTrgConnectCtrl::kNoPosition;) {
-        visited.push_back(set.GetNextDevObj(position));
-    }
-    EXPECT_EQ(visited, (std::vector<CFlashApi*>{set.GetIndexDevObj(1), set.GetIndexDevObj(2), set.GetIndexDevObj(3)}));
-}
-
-TEST(TrgConnectCtrl, FirstTwoOnlyListsTwo) {
-    FakeUsbBackend backend;
-    addDevices(backend, 3);
-    CTrgConnectCtrl set;
+TEST_F(TrgConnectCtrlTest, FirstTwoOnlyListsTwo) {
+    attach(3);
     ASSERT_EQ(set.GetUsbDeviceOne(), 1);
     EXPECT_EQ(set.GetDevNum(), 2);
     EXPECT_EQ(listedPaths(set), (std::vector<std::string>{pathOf(0), pathOf(1)}));
 }
 
-TEST(TrgConnectCtrl, ThirtyThreeInterfacesAreAnErrorButStillListed) {
-    FakeUsbBackend backend;
-    addDevices(backend, 34);
-    CTrgConnectCtrl set;
+TEST_F(TrgConnectCtrlTest, ThirtyThreeInterfacesAreAnErrorButStillListed) {
+    attach(34);
     EXPECT_EQ(set.GetUsbDevice(), -1);
     EXPECT_EQ(set.GetDevNum(), 33);
     EXPECT_EQ(listedPaths(set).size(), 33u);
+
+    CTrgConnectCtrl thirtyTwo;
+    backend.unplug(pathOf(33));
+    backend.unplug(pathOf(32));
+    EXPECT_EQ(thirtyTwo.GetUsbDevice(), 1);
+    EXPECT_EQ(thirtyTwo.GetDevNum(), 32);
 }
 
-TEST(TrgConnectCtrl, ThirtyTwoInterfacesAreAccepted) {
-    FakeUsbBackend backend;
-    addDevices(backend, 32);
-    CTrgConnectCtrl set;
-    EXPECT_EQ(set.GetUsbDevice(), 1);
-    EXPECT_EQ(set.GetDevNum(), 32);
-}
-
-TEST(TrgConnectCtrl, UnreadableInterfaceGetsNoPathAndNoObject) {
-    FakeUsbBackend backend;
+TEST_F(TrgConnectCtrlTest, UnreadableInterfaceGetsNoPathAndNoObject) {
     backend.addDevice(pathOf(0));
     backend.addUnreadableEntry();
     backend.addDevice(pathOf(2));
-    CTrgConnectCtrl set;
     ASSERT_EQ(set.GetUsbDevice(), 1);
     EXPECT_EQ(set.GetDevNum(), 3);
     EXPECT_EQ(listedPaths(set), (std::vector<std::string>{pathOf(0), pathOf(2)}));
@@ -101,11 +89,9 @@ TEST(TrgConnectCtrl, UnreadableInterfaceGetsNoPathAndNoObject) {
     EXPECT_EQ(set.GetSizeDevObj(), 2u);
 }
 
-TEST(TrgConnectCtrl, NoDeviceListLeavesTheSetEmpty) {
-    FakeUsbBackend backend;
-    addDevices(backend, 2);
+TEST_F(TrgConnectCtrlTest, NoDeviceListLeavesTheSetEmpty) {
+    attach(2);
     backend.setEnumerateFails(true);
-    CTrgConnectCtrl set;
     EXPECT_EQ(set.GetUsbDevice(), 0);
     EXPECT_EQ(set.GetUsbDeviceOne(), 0);
     EXPECT_EQ(set.CreateFlashApi(), 0);
@@ -114,18 +100,14 @@ TEST(TrgConnectCtrl, NoDeviceListLeavesTheSetEmpty) {
     EXPECT_THROW(set.GetHeadDevObj(), std::invalid_argument);
 }
 
-TEST(TrgConnectCtrl, NoEmulatorAttachedIsSuccessWithNothingToCreate) {
-    FakeUsbBackend backend;
-    CTrgConnectCtrl set;
+TEST_F(TrgConnectCtrlTest, NoEmulatorAttachedIsSuccessWithNothingToCreate) {
     EXPECT_EQ(set.GetUsbDevice(), 1);
     EXPECT_EQ(set.GetDevNum(), 0);
     EXPECT_EQ(set.CreateFlashApi(), 0);
 }
 
-TEST(TrgConnectCtrl, DevicePathIsCopiedOnlyIntoABufferThatHoldsIt) {
-    FakeUsbBackend backend;
-    addDevices(backend, 2);
-    CTrgConnectCtrl set;
+TEST_F(TrgConnectCtrlTest, DevicePathIsCopiedOnlyIntoABufferThatHoldsIt) {
+    attach(2);
     set.GetUsbDevice();
     char buffer[16];
     uint32_t needed = 0;
@@ -142,11 +124,9 @@ TEST(TrgConnectCtrl, DevicePathIsCopiedOnlyIntoABufferThatHoldsIt) {
     EXPECT_STREQ(buffer, path.c_str());
 }
 
-TEST(TrgConnectCtrl, UnopenableEmulatorStillGetsItsObject) {
-    FakeUsbBackend backend;
-    addDevices(backend, 2);
+TEST_F(TrgConnectCtrlTest, UnopenableEmulatorStillGetsItsObject) {
+    attach(2);
     backend.device(pathOf(1)).failOpens(-1);
-    CTrgConnectCtrl set;
     set.GetUsbDevice();
     ASSERT_EQ(set.CreateFlashApi(), 1);
     ASSERT_EQ(set.GetSizeDevObj(), 2u);
@@ -156,7 +136,7 @@ TEST(TrgConnectCtrl, UnopenableEmulatorStillGetsItsObject) {
 
 TEST(TrgConnectCtrl, DestroyingTheSetClosesEveryEmulator) {
     FakeUsbBackend backend;
-    addDevices(backend, 3);
+    for (uint32_t k = 0; k < 3; ++k) backend.addDevice(pathOf(k));
     {
         CTrgConnectCtrl set;
         set.GetUsbDevice();
@@ -167,7 +147,7 @@ TEST(TrgConnectCtrl, DestroyingTheSetClosesEveryEmulator) {
 
 TEST(TrgConnectCtrl, RemovedObjectsOutliveTheSet) {
     FakeUsbBackend backend;
-    addDevices(backend, 2);
+    for (uint32_t k = 0; k < 2; ++k) backend.addDevice(pathOf(k));
     std::vector<std::unique_ptr<CFlashApi>> taken;
     {
         CTrgConnectCtrl set;
