@@ -1,0 +1,446 @@
+// The libusb backend against mocked usbfs device nodes (run under
+// umockdev-wrapper). MockEmulator answers the usbfs ioctls that libusb issues;
+// it runs on umockdev's worker thread, so its state is locked.
+#include <gtest/gtest.h>
+
+#include <linux/ioctl.h>
+#include <linux/usbdevice_fs.h>
+#include <umockdev.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "usb/UsbBackend.h"
+#include "usb/UsbPipe.h"
+
+namespace vestra::usb {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint16_t kVendor = 0xF055;
+constexpr uint16_t kProduct = 0x4B56;
+constexpr uint32_t kShortTimeoutMs = 50;
+
+Bytes descriptors(uint16_t vendor, uint16_t product, uint8_t deviceClass) {
+    return {
+        // device
+        0x12, 0x01, 0x00, 0x02, deviceClass, 0x00, 0x00, 0x40, static_cast<uint8_t>(vendor),
+        static_cast<uint8_t>(vendor >> 8), static_cast<uint8_t>(product), static_cast<uint8_t>(product >> 8), 0x00,
+        0x01, 0x00, 0x00, 0x00, 0x01,
+        // configuration 1, one interface with a bulk OUT 0x01 and a bulk IN 0x82 endpoint
+        0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
+        0x09, 0x04, 0x00, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x00,
+        0x07, 0x05, 0x01, 0x02, 0x00, 0x02, 0x00,
+        0x07, 0x05, 0x82, 0x02, 0x00, 0x02, 0x00,
+    };
+}
+
+class MockEmulator {
+public:
+    void queueAnswer(Bytes message) {
+        std::lock_guard lock(mutex_);
+        answers_.push_back(std::move(message));
+    }
+    void stallNextRead() {
+        std::lock_guard lock(mutex_);
+        stallNextRead_ = true;
+    }
+    void unplug() {
+        std::lock_guard lock(mutex_);
+        unplugged_ = true;
+    }
+    std::vector<Bytes> written() const {
+        std::lock_guard lock(mutex_);
+        return written_;
+    }
+    std::vector<Bytes> controlSetups() const {
+        std::lock_guard lock(mutex_);
+        return setups_;
+    }
+    std::vector<unsigned long> requests() const {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+    int count(unsigned long request) const {
+        const auto all = requests();
+        return static_cast<int>(std::count(all.begin(), all.end(), request));
+    }
+    std::vector<unsigned> clearedEndpoints() const {
+        std::lock_guard lock(mutex_);
+        return cleared_;
+    }
+    bool claimed() const {
+        std::lock_guard lock(mutex_);
+        return claimed_;
+    }
+
+    static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+        static_cast<MockEmulator*>(self)->handle(client);
+        return TRUE;
+    }
+
+private:
+    struct Urb {
+        UMockdevIoctlData* urb;
+        UMockdevIoctlData* buffer;  // null for an empty transfer
+        bool done;
+    };
+
+    static usbdevfs_urb* fields(const Urb& urb) { return reinterpret_cast<usbdevfs_urb*>(urb.urb->data); }
+
+    void handle(UMockdevIoctlClient* client) {
+        std::lock_guard lock(mutex_);
+        const unsigned long request = umockdev_ioctl_client_get_request(client);
+        UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+        requests_.push_back(request);
+        if (unplugged_) {
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+            return;
+        }
+        switch (request) {
+        case USBDEVFS_SUBMITURB: submit(arg); break;
+        case USBDEVFS_REAPURB:
+        case USBDEVFS_REAPURBNDELAY:
+            if (!reap(arg)) {
+                umockdev_ioctl_client_complete(client, -1, EAGAIN);
+                return;
+            }
+            break;
+        case USBDEVFS_DISCARDURB: discard(arg); break;
+        case USBDEVFS_CLAIMINTERFACE:
+        case USBDEVFS_DISCONNECT_CLAIM:
+            if (claimed_) {
+                umockdev_ioctl_client_complete(client, -1, EBUSY);
+                return;
+            }
+            claimed_ = true;
+            break;
+        case USBDEVFS_RELEASEINTERFACE: claimed_ = false; break;
+        case USBDEVFS_RESET: break;
+        case USBDEVFS_CLEAR_HALT: cleared_.push_back(*resolved<unsigned>(arg)); break;
+        case USBDEVFS_GET_CAPABILITIES: *resolved<uint32_t>(arg) = 0; break;
+        default: umockdev_ioctl_client_complete(client, -1, ENOTTY); return;
+        }
+        umockdev_ioctl_client_complete(client, 0, 0);
+    }
+
+    template <typename T>
+    static T* resolved(UMockdevIoctlData* arg) {
+        return reinterpret_cast<T*>(umockdev_ioctl_data_resolve(arg, 0, sizeof(T), nullptr)->data);
+    }
+
+    void submit(UMockdevIoctlData* arg) {
+        UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
+        UMockdevIoctlData* buffer = nullptr;
+        if (urb->buffer_length > 0) {
+            buffer = umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer), urb->buffer_length, nullptr);
+            umockdev_ioctl_data_ref(buffer);
+        }
+        umockdev_ioctl_data_ref(urbData);
+        Urb pending{urbData, buffer, false};
+        urb->status = 0;
+        urb->actual_length = 0;
+        if (urb->endpoint == 0x00) {
+            setups_.emplace_back(buffer->data, buffer->data + 8);
+            pending.done = true;
+        } else if (urb->endpoint == 0x01) {
+            written_.emplace_back(buffer->data, buffer->data + urb->buffer_length);
+            urb->actual_length = urb->buffer_length;
+            pending.done = true;
+        } else if (stallNextRead_) {
+            stallNextRead_ = false;
+            urb->status = -EPIPE;
+            pending.done = true;
+        } else if (!answers_.empty()) {
+            const Bytes answer = answers_.front();
+            answers_.pop_front();
+            const size_t count = std::min<size_t>(answer.size(), urb->buffer_length);
+            std::copy_n(answer.begin(), count, buffer->data);
+            urb->actual_length = static_cast<int>(count);
+            pending.done = true;
+        }
+        urbs_.push_back(pending);
+    }
+
+    bool reap(UMockdevIoctlData* arg) {
+        for (auto it = urbs_.begin(); it != urbs_.end(); ++it) {
+            if (it->done) {
+                // The argument points at the caller's urb pointer.
+                UMockdevIoctlData* slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
+                umockdev_ioctl_data_set_ptr(slot, 0, it->urb);
+                release(*it);
+                urbs_.erase(it);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // An IN request that no answer completed: it ends as cancelled.
+    void discard(UMockdevIoctlData* arg) {
+        const auto address = *reinterpret_cast<unsigned long*>(arg->data);
+        for (Urb& urb : urbs_) {
+            if (urb.urb->client_addr == address) {
+                fields(urb)->status = -ENOENT;
+                urb.done = true;
+            }
+        }
+    }
+
+    static void release(const Urb& urb) {
+        if (urb.buffer != nullptr) {
+            umockdev_ioctl_data_unref(urb.buffer);
+        }
+        umockdev_ioctl_data_unref(urb.urb);
+    }
+
+    mutable std::mutex mutex_;
+    std::deque<Bytes> answers_;
+    std::deque<Urb> urbs_;
+    std::vector<Bytes> written_;
+    std::vector<Bytes> setups_;
+    std::vector<unsigned long> requests_;
+    std::vector<unsigned> cleared_;
+    bool stallNextRead_ = false;
+    bool unplugged_ = false;
+    bool claimed_ = false;
+};
+
+// A testbed with a root hub on bus 1, a hub on port 4 and devices behind it.
+class LibusbBackendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        configDir_ = std::filesystem::temp_directory_path() / ("vestra-usb-test-" + std::to_string(getpid()));
+        std::filesystem::create_directories(configDir_ / "Zentor");
+        setenv("XDG_CONFIG_HOME", configDir_.c_str(), 1);
+        configure("UsbIds = F055:4B56, 1234:5678");
+        setPipeTimeoutsForTesting(kShortTimeoutMs, kShortTimeoutMs);
+
+        testbed_ = umockdev_testbed_new();
+        const std::string root = addDevice("usb1", nullptr, 1, descriptors(0x1D6B, 0x0002, 0x09), nullptr);
+        const std::string hub = addDevice("1-4", root.c_str(), 2, descriptors(0x05E3, 0x0610, 0x09), nullptr);
+        emulatorSyspath_ = addDevice("1-4.2", hub.c_str(), 3, descriptors(kVendor, kProduct, 0x00), &emulator_);
+        addDevice("1-3", root.c_str(), 4, descriptors(0x1234, 0x5678, 0x00), &second_);
+        addDevice("1-5", root.c_str(), 5, descriptors(0xABCD, 0x0001, 0x00), nullptr);  // not configured
+        backend_ = createLibusbBackend();
+    }
+
+    void TearDown() override {
+        setBackendForTesting(nullptr);
+        resetPipeTimeoutsForTesting();
+        backend_.reset();
+        for (UMockdevIoctlBase* handler : handlers_) {
+            g_object_unref(handler);
+        }
+        if (testbed_ != nullptr) {
+            g_object_unref(testbed_);
+        }
+        std::filesystem::remove_all(configDir_);
+    }
+
+    void configure(const std::string& line) {
+        std::ofstream(configDir_ / "Zentor" / "Morvi.conf") << "[Morvi]\n" << line << "\n";
+    }
+
+    std::string addDevice(const char* name, const char* parent, int devnum, const Bytes& descriptor,
+                          MockEmulator* mock) {
+        char node[32];  // DEVNAME is the same path without "/dev/"
+        std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", devnum);
+        if (mock != nullptr) {
+            UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+            g_signal_connect(handler, "handle-ioctl", G_CALLBACK(MockEmulator::onIoctl), mock);
+            GError* error = nullptr;
+            EXPECT_TRUE(umockdev_testbed_attach_ioctl(testbed_, node, handler, &error)) << (error ? error->message : "");
+            handlers_.push_back(handler);
+        }
+        const std::string devnumText = std::to_string(devnum);
+        const std::string majorMinor = "189:" + std::to_string(devnum - 1);
+        char devnumPadded[8];
+        std::snprintf(devnumPadded, sizeof devnumPadded, "%03d", devnum);
+        gchar* syspath = umockdev_testbed_add_device(
+            testbed_, "usb", name, parent, "busnum", "1", "devnum", devnumText.c_str(), "speed", "480",
+            "bConfigurationValue", "1", "dev", majorMinor.c_str(), nullptr, "DEVTYPE", "usb_device", "DEVNAME", node, "BUSNUM", "001", "DEVNUM",
+            devnumPadded, nullptr);
+        std::string path = syspath;
+        g_free(syspath);
+        createNodeFile(node);
+        Bytes bytes = descriptor;
+        umockdev_testbed_set_attribute_binary(testbed_, path.c_str(), "descriptors", bytes.data(),
+                                              static_cast<gint>(bytes.size()));
+        return path;
+    }
+
+    // umockdev routes an open of the node to the attached handler only when
+    // the node exists in the testbed's /dev.
+    void createNodeFile(const std::string& node) {
+        gchar* root = umockdev_testbed_get_root_dir(testbed_);
+        const std::filesystem::path file = std::filesystem::path(root) / node.substr(1);
+        g_free(root);
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream{file};
+    }
+
+    std::vector<std::string> listed() {
+        std::vector<DeviceEntry> entries;
+        EXPECT_TRUE(backend_->enumerate(entries));
+        std::vector<std::string> paths;
+        for (const DeviceEntry& entry : entries) {
+            paths.push_back(entry.path);
+        }
+        return paths;
+    }
+
+    std::filesystem::path configDir_;
+    UMockdevTestbed* testbed_ = nullptr;
+    std::vector<UMockdevIoctlBase*> handlers_;
+    std::string emulatorSyspath_;
+    MockEmulator emulator_;
+    MockEmulator second_;
+    std::unique_ptr<UsbBackend> backend_;
+};
+
+TEST_F(LibusbBackendTest, EnumeratesConfiguredDevicesByPortPath) {
+    EXPECT_EQ(listed(), (std::vector<std::string>{"usb:1-3", "usb:1-4.2"}));
+
+    configure("UsbIds=f055:4b56");
+    EXPECT_EQ(listed(), (std::vector<std::string>{"usb:1-4.2"}));
+
+    configure("UsbIds=");
+    EXPECT_TRUE(listed().empty());
+    std::filesystem::remove(configDir_ / "Zentor" / "Morvi.conf");
+    EXPECT_TRUE(listed().empty());
+}
+
+TEST_F(LibusbBackendTest, OpenClaimsInterfaceZeroExclusively) {
+    auto device = backend_->open("usb:1-4.2");
+    ASSERT_NE(device, nullptr);
+    EXPECT_TRUE(emulator_.claimed());
+    EXPECT_EQ(backend_->open("usb:1-4.2"), nullptr);
+    device.reset();
+    EXPECT_FALSE(emulator_.claimed());
+    EXPECT_EQ(emulator_.count(USBDEVFS_RELEASEINTERFACE), 1);
+
+    EXPECT_EQ(backend_->open("usb:1-5"), nullptr);  // present but not configured
+    EXPECT_EQ(backend_->open("usb:1-9"), nullptr);
+}
+
+TEST_F(LibusbBackendTest, WritesAndReadsFramesThroughThePipe) {
+    setBackendForTesting(backend_.get());
+    CUsbPipe pipe(kKorvoInterfaceGuid, 16384);
+    ASSERT_EQ(pipe.OpenDevice("usb:1-4.2"), 1);
+    EXPECT_EQ(emulator_.count(USBDEVFS_RESET), 1);  // opening resets the bus
+
+    const Bytes frame{0x43, 0x48, 0x52, 0x4D, 0x01, 0x05, 0x00, 0x00, 0x00, 0x00,
+                      0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x12, 0x10};
+    ASSERT_EQ(pipe.OpenPipe(kPipeOut, 0), 1);
+    uint32_t written = 0;
+    ASSERT_EQ(pipe.WritePipe(frame.data(), static_cast<uint32_t>(frame.size()), &written), 1);
+    EXPECT_EQ(written, frame.size());
+    ASSERT_EQ(emulator_.written().size(), 1u);
+    EXPECT_EQ(emulator_.written()[0], frame);
+
+    const Bytes answer{0x43, 0x48, 0x50, 0x4D, 0x01, 0x05, 0x00, 0x00, 0x00, 0x00,
+                       0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00};
+    emulator_.queueAnswer(answer);
+    ASSERT_EQ(pipe.OpenPipe(kPipeIn, 0), 1);
+    Bytes buffer(4096);
+    uint32_t read = 0;
+    ASSERT_EQ(pipe.ReadPipe(buffer.data(), 4096, &read), 1);
+    ASSERT_EQ(read, answer.size());
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + read), answer);
+}
+
+TEST_F(LibusbBackendTest, SilentDeviceTimesOutAndTheRequestIsDiscarded) {
+    auto device = backend_->open("usb:1-4.2");
+    ASSERT_NE(device, nullptr);
+    Bytes buffer(64);
+    const auto start = std::chrono::steady_clock::now();
+    const TransferResult result = device->bulkTransfer(kPipeIn, buffer.data(), 64, kShortTimeoutMs);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.status, TransferStatus::TimedOut);
+    EXPECT_EQ(result.count, 0u);
+    EXPECT_GE(elapsed, std::chrono::milliseconds(kShortTimeoutMs));
+    EXPECT_GE(emulator_.count(USBDEVFS_DISCARDURB), 1);
+
+    // The abandoned request must not swallow the next answer.
+    emulator_.queueAnswer({1, 2, 3});
+    const TransferResult next = device->bulkTransfer(kPipeIn, buffer.data(), 64, kShortTimeoutMs);
+    EXPECT_EQ(next.status, TransferStatus::Completed);
+    EXPECT_EQ(next.count, 3u);
+}
+
+TEST_F(LibusbBackendTest, StalledReadAndClearHalt) {
+    auto device = backend_->open("usb:1-4.2");
+    ASSERT_NE(device, nullptr);
+    emulator_.stallNextRead();
+    Bytes buffer(64);
+    EXPECT_EQ(device->bulkTransfer(kPipeIn, buffer.data(), 64, kShortTimeoutMs).status, TransferStatus::Stalled);
+    ASSERT_TRUE(device->clearHalt(kPipeIn));
+    ASSERT_TRUE(device->clearHalt(kPipeOut));
+    EXPECT_EQ(emulator_.clearedEndpoints(), (std::vector<unsigned>{0x82, 0x01}));
+}
+
+TEST_F(LibusbBackendTest, ResetKeepsTheInterfaceClaimed) {
+    auto device = backend_->open("usb:1-4.2");
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(device->resetDevice());
+    EXPECT_EQ(emulator_.count(USBDEVFS_RESET), 1);
+    EXPECT_EQ(emulator_.count(USBDEVFS_DISCONNECT_CLAIM), 1);  // claimed again after the reset
+    EXPECT_TRUE(emulator_.claimed());
+    emulator_.queueAnswer({9});
+    Bytes buffer(8);
+    EXPECT_EQ(device->bulkTransfer(kPipeIn, buffer.data(), 8, kShortTimeoutMs).count, 1u);
+}
+
+TEST_F(LibusbBackendTest, ControlRequestsCarryTheMappedRequestType) {
+    setBackendForTesting(backend_.get());
+    CUsbPipe pipe(kKorvoInterfaceGuid, 16384);
+    ASSERT_EQ(pipe.OpenDevice("usb:1-4.2"), 1);
+    uint8_t buffer[16] = {0xAA, 0xBB};
+    uint16_t returned = 0;
+    ASSERT_EQ(pipe.RequestControl(REQ_VENDOR, DIRECT_OUT, DEST_DEVICE, 0x33, 0x0102, 0x0304, 2, buffer, &returned), 1);
+    ASSERT_EQ(pipe.OpenPipe(kPipeIn, 0), 1);
+    ASSERT_EQ(pipe.ClrFeature(kPipeIn), 1);
+    const auto setups = emulator_.controlSetups();
+    ASSERT_EQ(setups.size(), 2u);
+    EXPECT_EQ(setups[0], (Bytes{0x40, 0x33, 0x02, 0x01, 0x04, 0x03, 0x02, 0x00}));
+    EXPECT_EQ(setups[1], (Bytes{0x02, 0x01, 0x00, 0x00, 0x82, 0x00, 0x00, 0x00}));  // CLEAR_FEATURE(halt) on 0x82
+    EXPECT_EQ(emulator_.clearedEndpoints(), (std::vector<unsigned>{0x82}));
+}
+
+TEST_F(LibusbBackendTest, UnpluggedDeviceFailsAndDisappears) {
+    auto device = backend_->open("usb:1-4.2");
+    ASSERT_NE(device, nullptr);
+    emulator_.unplug();
+    umockdev_testbed_uevent(testbed_, emulatorSyspath_.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, emulatorSyspath_.c_str());
+
+    Bytes buffer(8);
+    EXPECT_EQ(device->bulkTransfer(kPipeOut, buffer.data(), 8, kShortTimeoutMs).status, TransferStatus::NoDevice);
+    device.reset();
+    EXPECT_EQ(backend_->open("usb:1-4.2"), nullptr);
+
+    std::vector<std::string> paths = listed();
+    for (int i = 0; i < 100 && paths.size() != 1; ++i) {  // the removal arrives as a hot-plug event
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        paths = listed();
+    }
+    EXPECT_EQ(paths, (std::vector<std::string>{"usb:1-3"}));
+}
+
+}  // namespace
+}  // namespace vestra::usb
