@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 namespace korvo::testing {
 namespace {
@@ -54,7 +55,13 @@ int waitForExit(pid_t pid) {
 
 SimProcess::SimProcess(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
 
-SimProcess::~SimProcess() { stop(); }
+SimProcess::~SimProcess() {
+    stop();
+    if (ownsDir_) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+}
 
 void SimProcess::setStderrFile(std::string path) { stderrFile_ = std::move(path); }
 
@@ -70,12 +77,15 @@ std::string SimProcess::socketPath(unsigned k) const {
     return dir_ + name;
 }
 
+bool SimProcess::hasDirArgument() const {
+    return std::any_of(arguments_.begin(), arguments_.end(),
+                       [](const std::string& a) { return a == "--dir" || a.rfind("--dir=", 0) == 0; });
+}
+
 std::vector<std::string> SimProcess::commandLine() const {
     std::vector<std::string> line{programPath()};
     line.insert(line.end(), arguments_.begin(), arguments_.end());
-    const bool hasDir = std::any_of(arguments_.begin(), arguments_.end(),
-                                    [](const std::string& a) { return a == "--dir" || a.rfind("--dir=", 0) == 0; });
-    if (!hasDir && !dir_.empty()) {
+    if (!hasDirArgument() && !dir_.empty()) {
         line.insert(line.end(), {"--dir", dir_});
     }
     return line;
@@ -120,7 +130,10 @@ bool SimProcess::start() {
         kill();
         return false;
     }
-    dir_ = text.substr(sizeof(kDirPrefix) - 1);
+    if (dir_.empty()) {
+        dir_ = text.substr(sizeof(kDirPrefix) - 1);
+        ownsDir_ = !hasDirArgument();
+    }
     return true;
 }
 

@@ -20,7 +20,8 @@ namespace korvo::testing {
 class SimProcess {
 public:
     explicit SimProcess(std::vector<std::string> arguments);
-    ~SimProcess();  // stop()
+    // stop(); a directory that korvo-sim chose itself is removed with its content.
+    ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
@@ -50,10 +51,12 @@ public:
 
 private:
     std::vector<std::string> commandLine() const;
+    bool hasDirArgument() const;
 
     std::vector<std::string> arguments_;
     std::string stderrFile_;
     std::string dir_;
+    bool ownsDir_ = false;
     pid_t pid_ = -1;
 };
 
