@@ -10,6 +10,13 @@ namespace {
 constexpr uint32_t kErrorQueryScratch = 12;
 static_assert(CFlashApi::kMaxChunk == CEmuLink::kMaxMemoryLength);
 
+// Outputs go straight to the caller, since the link writes them only on
+// success; a caller that wants none gets a scratch value instead.
+template <typename T>
+T& outputOr(T* caller, T& scratch) {
+    return caller != nullptr ? *caller : scratch;
+}
+
 uint16_t chunkSize(uint64_t remaining) {
     return static_cast<uint16_t>(std::min<uint64_t>(remaining, CFlashApi::kMaxChunk));
 }
@@ -229,10 +236,7 @@ int CFlashApi::FlashReadCont(uint32_t size, uint32_t* count, uint8_t* buffer) {
 
 int CFlashApi::FlashReadRand(uint32_t address, uint16_t& word) {
     if (!startChecked(checkSingleAddress(address), FlashErrWordAddress)) return 0;
-    uint16_t read = 0;
-    if (!linkResult(link_->ReadWord(address, read))) return 0;
-    word = read;
-    return 1;
+    return linkResult(link_->ReadWord(address, word));
 }
 
 int CFlashApi::FlashEraseChip() {
@@ -269,10 +273,8 @@ int CFlashApi::FlashUnlockProtect(uint8_t count, const uint16_t* words) {
 
 int CFlashApi::FlashReadProtect(uint16_t* word) {
     status_ = FlashStatusOk;
-    uint16_t protection = 0;
-    if (!linkResult(link_->ReadProtect(protection))) return 0;
-    if (word != nullptr) *word = protection;
-    return 1;
+    uint16_t scratch = 0;
+    return linkResult(link_->ReadProtect(outputOr(word, scratch)));
 }
 
 int CFlashApi::TargetChipReset() {
@@ -282,10 +284,8 @@ int CFlashApi::TargetChipReset() {
 
 int CFlashApi::TargetSystemReset(uint8_t mode, uint8_t* result) {
     status_ = FlashStatusOk;
-    uint8_t answer = 0;
-    if (!linkResult(link_->SystemReset(mode, answer))) return 0;
-    if (result != nullptr) *result = answer;
-    return 1;
+    uint8_t scratch = 0;
+    return linkResult(link_->SystemReset(mode, outputOr(result, scratch)));
 }
 
 int CFlashApi::TargetSystemReset_trans(uint8_t mode) {
@@ -294,26 +294,20 @@ int CFlashApi::TargetSystemReset_trans(uint8_t mode) {
 }
 
 int CFlashApi::TargetSystemReset_receive(uint8_t* result) {
-    uint8_t answer = 0;
-    if (!linkResult(link_->SystemReset_receive(answer))) return 0;
-    if (result != nullptr) *result = answer;
-    return 1;
+    uint8_t scratch = 0;
+    return linkResult(link_->SystemReset_receive(outputOr(result, scratch)));
 }
 
 int CFlashApi::TargetReadProductID(uint32_t* id) {
     status_ = FlashStatusOk;
-    uint32_t words[2] = {};
-    if (!linkResult(link_->ReadProductId(words))) return 0;
-    if (id != nullptr) std::copy(std::begin(words), std::end(words), id);
-    return 1;
+    uint32_t scratch[2] = {};
+    return linkResult(link_->ReadProductId(id != nullptr ? id : scratch));
 }
 
 int CFlashApi::TargetReadProductID128(uint32_t* id) {
     status_ = FlashStatusOk;
-    uint32_t words[4] = {};
-    if (!linkResult(link_->ReadProductId128(words))) return 0;
-    if (id != nullptr) std::copy(std::begin(words), std::end(words), id);
-    return 1;
+    uint32_t scratch[4] = {};
+    return linkResult(link_->ReadProductId128(id != nullptr ? id : scratch));
 }
 
 int CFlashApi::KorvoSetTargetInfo(uint16_t first, uint16_t second, uint32_t address) {
@@ -324,10 +318,8 @@ int CFlashApi::KorvoSetTargetInfo(uint16_t first, uint16_t second, uint32_t addr
 
 int CFlashApi::KorvoRemovePowerOnState(uint8_t* result) {
     status_ = FlashStatusOk;
-    uint8_t answer = 0;
-    if (!linkResult(link_->RemovePowerOnState(answer))) return 0;
-    if (result != nullptr) *result = answer;
-    return 1;
+    uint8_t scratch = 0;
+    return linkResult(link_->RemovePowerOnState(outputOr(result, scratch)));
 }
 
 int CFlashApi::GetFirmVersion(uint8_t* text, uint32_t size) {
