@@ -1,5 +1,6 @@
 #include "objfile/HexRecord.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -22,11 +23,16 @@ uint8_t DigitAt(std::string_view line, size_t position) {
 }
 
 // Sum of the (L - 1) / 2 bytes that start at firstPosition.
+// The pairs that lie wholly inside the line are read directly; only the last
+// byte of an S record line of odd length reaches past the end.
 uint8_t ByteSum(std::string_view line, size_t firstPosition) {
   size_t count = line.empty() ? 0 : (line.size() - 1) / 2;
-  uint8_t sum = 0;
-  for (size_t i = 0; i < count; ++i) sum = static_cast<uint8_t>(sum + HexByteAt(line, firstPosition + 2 * i));
-  return sum;
+  size_t inside = line.size() > firstPosition ? std::min(count, (line.size() - firstPosition) / 2) : 0;
+  const auto* text = reinterpret_cast<const unsigned char*>(line.data()) + firstPosition;
+  unsigned sum = 0;
+  for (size_t i = 0; i < inside; ++i) sum += kDigit[text[2 * i]] << 4 | kDigit[text[2 * i + 1]];
+  for (size_t i = inside; i < count; ++i) sum += HexByteAt(line, firstPosition + 2 * i);
+  return static_cast<uint8_t>(sum);
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -35,6 +41,16 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
   }
   return true;
+}
+
+// A record of the line's format whose kind is still to be decided, unless
+// the checksum already failed.
+Record CheckedRecord(RecordFormat format, std::string_view line, bool checksumOk) {
+  Record record;
+  record.format = format;
+  record.line = line;
+  record.kind = checksumOk ? RecordKind::Illegal : RecordKind::BadChecksum;
+  return record;
 }
 
 constexpr size_t kIntelDataPosition = 9;
@@ -63,16 +79,10 @@ Record RecordDecoder::Decode(std::string_view line) {
 }
 
 Record RecordDecoder::DecodeIntel(std::string_view line) {
-  Record record;
-  record.format = RecordFormat::Intel;
-  record.line = line;
-  if (!IntelChecksumOk(line)) {
-    record.kind = RecordKind::BadChecksum;
-    return record;
-  }
+  Record record = CheckedRecord(RecordFormat::Intel, line, IntelChecksumOk(line));
+  if (record.kind == RecordKind::BadChecksum) return record;
   uint32_t count = HexByteAt(line, 1);
   bool holdsAnnouncedBytes = line.size() >= kIntelFrameCharacters + 2 * count;
-  record.kind = RecordKind::Illegal;
   switch (HexByteAt(line, 7)) {
     case 0x00:
       if (!holdsAnnouncedBytes) break;
@@ -102,13 +112,8 @@ Record RecordDecoder::DecodeIntel(std::string_view line) {
 }
 
 Record RecordDecoder::DecodeMotorola(std::string_view line) {
-  Record record;
-  record.format = RecordFormat::Motorola;
-  record.line = line;
-  if (!SRecordChecksumOk(line)) {
-    record.kind = RecordKind::BadChecksum;
-    return record;
-  }
+  Record record = CheckedRecord(RecordFormat::Motorola, line, SRecordChecksumOk(line));
+  if (record.kind == RecordKind::BadChecksum) return record;
   record.sType = line[1];  // a checksum-correct line has at least 3 characters
   switch (record.sType) {
     case '0':
@@ -125,7 +130,6 @@ Record RecordDecoder::DecodeMotorola(std::string_view line) {
     case '3':
       break;
     default:
-      record.kind = RecordKind::Illegal;
       return record;
   }
   // S1, S2, S3 carry 2, 3, 4 address bytes; the count covers address, data
@@ -133,10 +137,7 @@ Record RecordDecoder::DecodeMotorola(std::string_view line) {
   uint32_t addressBytes = static_cast<uint32_t>(record.sType - '1') + 2;
   uint8_t dataBytes = static_cast<uint8_t>(HexByteAt(line, 2) - addressBytes - 1);
   record.dataPosition = 4 + 2 * addressBytes;
-  if (line.size() < record.dataPosition + 2 * size_t{dataBytes} + 2) {
-    record.kind = RecordKind::Illegal;
-    return record;
-  }
+  if (line.size() < record.dataPosition + 2 * size_t{dataBytes} + 2) return record;
   record.kind = RecordKind::Data;
   record.byteCount = dataBytes;
   if (record.sType == '1') {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "app/StringTable.h"
 #include "objfile/HexRecord.h"
@@ -45,6 +46,8 @@ class LoadScan {
   int TakeIntel(const Record& record);
   int TakeMotorola(const Record& record);
   void TakeData(const Record& record);
+  // A record whose file or flash addresses wrap past 0xFFFFFFFF.
+  void TakeWrappingData(const Record& record);
   static size_t DataFlagIndex(char sType) { return static_cast<size_t>(sType - '1'); }
 
   uint32_t windowStart_;
@@ -110,6 +113,27 @@ int LoadScan::TakeMotorola(const Record& record) {
 
 void LoadScan::TakeData(const Record& record) {
   lowestFileAddress_ = std::min(lowestFileAddress_, record.address);
+  dataSeen_ = true;
+  if (record.byteCount == 0) return;
+  uint32_t last = record.byteCount - 1;
+  uint32_t flashFirst = record.address + offset_;
+  if (record.address > UINT32_MAX - last || flashFirst > UINT32_MAX - last) {
+    TakeWrappingData(record);
+    return;
+  }
+  highestFlashAddress_ = std::max(highestFlashAddress_, flashFirst + last);
+  if (image_.empty()) return;
+  // Neither address wraps inside this record, so the bytes to store are one
+  // run: inside the window, the store range and the image.
+  int64_t storeTop = std::min<int64_t>(storeHigh_, static_cast<int64_t>(image_.size()) - 1);
+  int64_t first = std::max({int64_t{0}, int64_t{windowStart_} - record.address, int64_t{storeLow_} - flashFirst});
+  int64_t final = std::min({int64_t{last}, int64_t{windowEnd_} - record.address, storeTop - flashFirst});
+  for (int64_t i = first; i <= final; ++i) {
+    image_[flashFirst + static_cast<uint32_t>(i)] = record.DataByte(static_cast<uint32_t>(i));
+  }
+}
+
+void LoadScan::TakeWrappingData(const Record& record) {
   for (uint32_t i = 0; i < record.byteCount; ++i) {
     uint32_t fileAddress = record.address + i;
     uint32_t flashAddress = fileAddress + offset_;
@@ -119,7 +143,6 @@ void LoadScan::TakeData(const Record& record) {
     }
     highestFlashAddress_ = std::max(highestFlashAddress_, flashAddress);
   }
-  dataSeen_ = true;
 }
 
 int LoadScan::FinalCheck() const {
@@ -141,6 +164,17 @@ bool ForEachByteInWindow(const Record& record, uint32_t windowStart, uint32_t wi
   return true;
 }
 
+// Decodes the file line by line from its beginning and hands each record to
+// take until take returns false.
+template <typename Take>
+void ForEachRecord(const ObjectFileData& file, Take&& take) {
+  RecordDecoder decoder;
+  LineCursor lines(file.Content());
+  std::string_view line;
+  while (lines.Next(line) && take(decoder.Decode(line))) {
+  }
+}
+
 }  // namespace
 
 ObjectFileScanner::ObjectFileScanner(const TargetGeometry& geometry, UserNotifier& user)
@@ -159,11 +193,11 @@ bool ObjectFileScanner::LoadObjectFile(const ObjectFileData& file, uint32_t wind
                                        bool store, uint32_t& lowestFileAddress, uint32_t& highestFlashAddress) {
   LoadScan scan(windowStart, windowEnd, static_cast<uint32_t>(currentOffset_));
   if (store) scan.StoreInto(writeImage_, geometry_.flashLow, geometry_.flashHigh);
-  RecordDecoder decoder;
-  LineCursor lines(file.Content());
   int error = 0;
-  std::string_view line;
-  while (error == 0 && !scan.EndRecordReached() && lines.Next(line)) error = scan.Take(decoder.Decode(line));
+  ForEachRecord(file, [&](const Record& record) {
+    error = scan.Take(record);
+    return error == 0 && !scan.EndRecordReached();
+  });
   if (error == 0) error = scan.FinalCheck();
   lowestFileAddress = scan.LowestFileAddress();
   highestFlashAddress = scan.HighestFlashAddress();
@@ -180,27 +214,19 @@ bool ObjectFileScanner::ScanFlashPresence(const ObjectFileData& file, uint32_t w
     inTail = inTail || geometry_.InReservedTail(flashAddress);
     return true;
   };
-  RecordDecoder decoder;
-  LineCursor lines(file.Content());
-  std::string_view line;
-  while (lines.Next(line)) {
-    Record record = decoder.Decode(line);
+  int error = 0;
+  ForEachRecord(file, [&](const Record& record) {
     if (record.kind == RecordKind::Data) {
-      ForEachByteInWindow(record, windowStart, windowEnd, static_cast<uint32_t>(offset), check);
-    } else if (record.format == RecordFormat::Intel) {
-      if (record.kind == RecordKind::BadChecksum || record.kind == RecordKind::Illegal ||
-          (record.kind == RecordKind::IntelEnd && !record.exactEnd)) {
-        ShowError(record.kind == RecordKind::BadChecksum ? kIntelChecksumError
-                  : record.kind == RecordKind::Illegal   ? kIllegalFormat
-                                                         : kIllegalEndRecord);
-        return false;
-      }
-      if (record.kind == RecordKind::IntelEnd) break;
-    } else if (record.kind == RecordKind::Illegal) {
-      break;  // an unknown S record type ends the scan silently
+      return ForEachByteInWindow(record, windowStart, windowEnd, static_cast<uint32_t>(offset), check);
     }
-  }
-  return true;
+    if (record.format == RecordFormat::Motorola) return record.kind != RecordKind::Illegal;
+    if (record.kind == RecordKind::BadChecksum) error = kIntelChecksumError;
+    if (record.kind == RecordKind::Illegal) error = kIllegalFormat;
+    if (record.kind == RecordKind::IntelEnd && !record.exactEnd) error = kIllegalEndRecord;
+    return error == 0 && record.kind != RecordKind::IntelEnd;
+  });
+  if (error != 0) ShowError(error);
+  return error == 0;
 }
 
 bool ObjectFileScanner::MarkOccupiedBytes(const ObjectFileData& file, uint32_t windowStart, uint32_t windowEnd,
@@ -211,22 +237,20 @@ bool ObjectFileScanner::MarkOccupiedBytes(const ObjectFileData& file, uint32_t w
     map[flashAddress] = 1;
     return true;
   };
-  RecordDecoder decoder;
-  LineCursor lines(file.Content());
-  std::string_view line;
-  while (lines.Next(line)) {
-    Record record = decoder.Decode(line);
+  bool repeated = false;
+  ForEachRecord(file, [&](const Record& record) {
     if (record.kind == RecordKind::Data) {
-      if (!ForEachByteInWindow(record, windowStart, windowEnd, static_cast<uint32_t>(offset), mark)) return false;
-      continue;
+      repeated = !ForEachByteInWindow(record, windowStart, windowEnd, static_cast<uint32_t>(offset), mark);
+      return !repeated;
     }
-    bool intel = record.format == RecordFormat::Intel;
     // The load scan writes nothing after an Intel end record, so nothing
     // after it can collide.
-    if (intel && (record.kind == RecordKind::BadChecksum || record.kind == RecordKind::IntelEnd)) break;
-    if (!intel && record.kind == RecordKind::Illegal) break;
-  }
-  return true;
+    if (record.format == RecordFormat::Intel) {
+      return record.kind != RecordKind::BadChecksum && record.kind != RecordKind::IntelEnd;
+    }
+    return record.kind != RecordKind::Illegal;
+  });
+  return !repeated;
 }
 
 }  // namespace quarnel

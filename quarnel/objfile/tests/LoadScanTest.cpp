@@ -191,6 +191,26 @@ TEST_F(LoadScan, OffsetWrapsAt32Bits) {
   EXPECT_EQ(lowest, 0u);
 }
 
+TEST_F(LoadScan, RecordCrossingTheTopOfTheAddressSpace) {
+  scanner.SetCurrentFile("/data/app.hex", -0x12);
+  EXPECT_TRUE(Load(Lines({IntelRecord(0, 0x0010, {1, 2, 3, 4}), kEnd})));
+  EXPECT_EQ(image[0], 3);
+  EXPECT_EQ(image[1], 4);
+  EXPECT_EQ(image[2], kUntouched);
+  EXPECT_EQ(highest, 0xFFFFFFFFu);
+}
+
+TEST_F(LoadScan, WindowCanCutARecord) {
+  ObjectFileData file = Lines({IntelRecord(0, 0x20, {0, 1, 2, 3, 4, 5, 6, 7}), kEnd});
+  EXPECT_TRUE(scanner.LoadObjectFile(file, 0x22, 0x25, true, lowest, highest));
+  EXPECT_EQ(image[0x21], kUntouched);
+  EXPECT_EQ(image[0x22], 2);
+  EXPECT_EQ(image[0x25], 5);
+  EXPECT_EQ(image[0x26], kUntouched);
+  EXPECT_EQ(lowest, 0x20u);
+  EXPECT_EQ(highest, 0x27u);
+}
+
 TEST_F(LoadScan, WithoutStoreTheImageIsUntouched) {
   EXPECT_TRUE(scanner.LoadObjectFile(Lines({IntelRecord(0, 0, {1}), kEnd}), 0, 0xFFFFFFFF, false, lowest, highest));
   EXPECT_EQ(image[0], kUntouched);
