@@ -9,6 +9,16 @@
 
 namespace vestra::target {
 
+uint32_t versionNumber(const std::string& version) {
+    uint32_t number = 0;
+    for (char c : version) {
+        if (c == '.') continue;
+        if (c < '0' || c > '9') break;
+        number = number * 10u + static_cast<uint32_t>(c - '0');
+    }
+    return number;
+}
+
 namespace {
 
 constexpr const char* kDefaultVersion = "1.10";
@@ -25,17 +35,6 @@ void copyText(char (&field)[N], const std::string& text) {
     const size_t length = std::min(text.size(), N - 1);
     std::memcpy(field, text.data(), length);
     field[length] = '\0';
-}
-
-// The version's digits as one number: "." removed, leading decimal digits read.
-uint32_t versionNumber(const std::string& version) {
-    uint32_t number = 0;
-    for (char c : version) {
-        if (c == '.') continue;
-        if (c < '0' || c > '9') break;
-        number = number * 10u + static_cast<uint32_t>(c - '0');
-    }
-    return number;
 }
 
 bool readIdentity(const ProfileReader& profile, const std::string& path, uint8_t maxIdBits, CTargetInfo& info) {

@@ -13,6 +13,10 @@ namespace vestra::target {
 // Longest KORVO_VERSION text the record holds.
 constexpr size_t kMaxVersionLength = sizeof(CTargetInfo::version) - 1;
 
+// A KORVO_VERSION text as a number: every "." removed, the leading decimal
+// digits read ("1.10" -> 110, "1.2" -> 12, "V1" -> 0).
+uint32_t versionNumber(const std::string& version);
+
 // Reads one TRG file into `info` (cleared first). False when the file is
 // skipped: not enabled, a product ID wider than maxIdBits, both target IDs 0,
 // or outside the format (more than 256 flash areas, read-only areas or
