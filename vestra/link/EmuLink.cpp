@@ -187,9 +187,13 @@ bool CEmuLink::sendRequest(const Bytes& request) {
     return false;
 }
 
-int CEmuLink::receiveAnswer(const AnswerShape& shape, Bytes& answer) {
-    const int result = takeAnswer(shape, answer);
+int CEmuLink::receiveAnswer(const AnswerShape& shape, const AnswerReader& read) {
+    Bytes answer;
+    int result = takeAnswer(shape, answer);
     ++sequence_;
+    if (result != 0 && read && !read(answer)) {
+        result = fail(LinkErrAnswerRead);
+    }
     return result;
 }
 
@@ -220,12 +224,12 @@ int CEmuLink::takeAnswer(const AnswerShape& shape, Bytes& answer) {
     return answer.size() < shape.fields ? fail(LinkErrAnswerRead) : 1;
 }
 
-int CEmuLink::exchange(const Command& command, Bytes& answer) {
+int CEmuLink::exchange(const Command& command, const AnswerReader& read) {
     std::lock_guard lock(CommandLock());
     if (!sendRequest(command.request)) {
         return 0;
     }
-    return receiveAnswer(command.answer, answer);
+    return receiveAnswer(command.answer, read);
 }
 
 int CEmuLink::sendOnly(const Command& command) {
@@ -233,9 +237,9 @@ int CEmuLink::sendOnly(const Command& command) {
     return sendRequest(command.request) ? 1 : 0;
 }
 
-int CEmuLink::receiveOnly(const AnswerShape& shape, Bytes& answer) {
+int CEmuLink::receiveOnly(const AnswerShape& shape, const AnswerReader& read) {
     std::lock_guard lock(CommandLock());
-    return receiveAnswer(shape, answer);
+    return receiveAnswer(shape, read);
 }
 
 // ---------------------------------------------------------------------------
@@ -276,10 +280,28 @@ bool fitsOneCommand(const uint8_t* bytes, uint16_t length) {
     return length <= CEmuLink::kMaxMemoryLength && (bytes != nullptr || length == 0);
 }
 
-void copyWords(const Bytes& answer, uint32_t* id, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        id[count - 1 - i] = bigEndian32(answer, 2 + 4 * i);
-    }
+CEmuLink::AnswerReader readWordAt(size_t offset, uint16_t& word) {
+    return [offset, &word](const Bytes& answer) {
+        word = bigEndian16(answer, offset);
+        return true;
+    };
+}
+
+CEmuLink::AnswerReader readResultByte(uint8_t& result) {
+    return [&result](const Bytes& answer) {
+        result = answer[2];
+        return true;
+    };
+}
+
+// Big-endian words from byte 2 on, the first into the highest element.
+CEmuLink::AnswerReader readWords(uint32_t* id, size_t count) {
+    return [id, count](const Bytes& answer) {
+        for (size_t i = 0; i < count; ++i) {
+            id[count - 1 - i] = bigEndian32(answer, 2 + 4 * i);
+        }
+        return true;
+    };
 }
 
 }  // namespace
@@ -288,8 +310,7 @@ int CEmuLink::WriteMemory(uint32_t address, const uint8_t* data, uint16_t length
     if (!fitsOneCommand(data, length)) {
         return fail(LinkErrFrameWrite);  // refused unsent
     }
-    Bytes answer;
-    return exchange(writeMemoryCommand(address, data, length), answer);
+    return exchange(writeMemoryCommand(address, data, length));
 }
 
 int CEmuLink::WriteMemory_trans(uint32_t address, const uint8_t* data, uint16_t length) {
@@ -300,8 +321,7 @@ int CEmuLink::WriteMemory_trans(uint32_t address, const uint8_t* data, uint16_t 
 }
 
 int CEmuLink::WriteMemory_receive() {
-    Bytes answer;
-    return receiveOnly(kStatusAnswer, answer);
+    return receiveOnly(kStatusAnswer);
 }
 
 int CEmuLink::ReadMemory(uint32_t address, uint16_t length, uint8_t* buffer) {
@@ -311,32 +331,24 @@ int CEmuLink::ReadMemory(uint32_t address, uint16_t length, uint8_t* buffer) {
     Bytes request = memoryRequest(kReadOperation, address);
     appendBigEndian16(request, length);
     request.push_back(0x02);
-    Bytes answer;
-    if (exchange({std::move(request), {length + 4u, 4}}, answer) == 0) {
-        return 0;
-    }
-    const uint16_t count = bigEndian16(answer, 2);
-    if (count > answer.size() - 4) {
-        return fail(LinkErrAnswerRead);
-    }
-    std::copy_n(answer.begin() + 4, std::min(count, length), buffer);
-    return 1;
+    return exchange({std::move(request), {length + 4u, 4}}, [&](const Bytes& answer) {
+        const uint16_t count = bigEndian16(answer, 2);
+        if (count > answer.size() - 4) {
+            return false;
+        }
+        std::copy_n(answer.begin() + 4, std::min(count, length), buffer);
+        return true;
+    });
 }
 
 int CEmuLink::ReadWord(uint32_t address, uint16_t& word) {
     Bytes request = memoryRequest(kReadOperation, address);
     request.insert(request.end(), {0x00, 0x02, 0x02});
-    Bytes answer;
-    if (exchange({std::move(request), {6, 6}}, answer) == 0) {
-        return 0;
-    }
-    word = bigEndian16(answer, 4);
-    return 1;
+    return exchange({std::move(request), {6, 6}}, readWordAt(4, word));
 }
 
 int CEmuLink::EraseChip() {
-    Bytes answer;
-    return exchange(eraseChipCommand(), answer);
+    return exchange(eraseChipCommand());
 }
 
 int CEmuLink::EraseChip_trans() {
@@ -344,13 +356,11 @@ int CEmuLink::EraseChip_trans() {
 }
 
 int CEmuLink::EraseChip_receive() {
-    Bytes answer;
-    return receiveOnly(eraseChipCommand().answer, answer);
+    return receiveOnly(kStatusAnswer);
 }
 
 int CEmuLink::EraseBlock(uint32_t blockAddress) {
-    Bytes answer;
-    return exchange(eraseBlockCommand(blockAddress), answer);
+    return exchange(eraseBlockCommand(blockAddress));
 }
 
 int CEmuLink::EraseBlock_trans(uint32_t blockAddress) {
@@ -358,8 +368,7 @@ int CEmuLink::EraseBlock_trans(uint32_t blockAddress) {
 }
 
 int CEmuLink::EraseBlock_receive() {
-    Bytes answer;
-    return receiveOnly(kEraseBlockAnswer, answer);
+    return receiveOnly(kEraseBlockAnswer);
 }
 
 int CEmuLink::UnlockProtect(uint8_t count, const uint16_t* words) {
@@ -370,31 +379,19 @@ int CEmuLink::UnlockProtect(uint8_t count, const uint16_t* words) {
     for (uint8_t i = 0; i < count; ++i) {
         appendBigEndian16(request, words[i]);
     }
-    Bytes answer;
-    return exchange({std::move(request), kStatusAnswer}, answer);
+    return exchange({std::move(request), kStatusAnswer});
 }
 
 int CEmuLink::ReadProtect(uint16_t& word) {
-    Bytes answer;
-    if (exchange({{0x12, 0x32}, {4, 4}}, answer) == 0) {
-        return 0;
-    }
-    word = bigEndian16(answer, 2);
-    return 1;
+    return exchange({{0x12, 0x32}, {4, 4}}, readWordAt(2, word));
 }
 
 int CEmuLink::ChipReset() {
-    Bytes answer;
-    return exchange({{0x07, 0x00}, kStatusAnswer}, answer);
+    return exchange({{0x07, 0x00}, kStatusAnswer});
 }
 
 int CEmuLink::SystemReset(uint8_t mode, uint8_t& result) {
-    Bytes answer;
-    if (exchange(systemResetCommand(mode), answer) == 0) {
-        return 0;
-    }
-    result = answer[2];
-    return 1;
+    return exchange(systemResetCommand(mode), readResultByte(result));
 }
 
 int CEmuLink::SystemReset_trans(uint8_t mode) {
@@ -402,30 +399,15 @@ int CEmuLink::SystemReset_trans(uint8_t mode) {
 }
 
 int CEmuLink::SystemReset_receive(uint8_t& result) {
-    Bytes answer;
-    if (receiveOnly(kResultByteAnswer, answer) == 0) {
-        return 0;
-    }
-    result = answer[2];
-    return 1;
+    return receiveOnly(kResultByteAnswer, readResultByte(result));
 }
 
 int CEmuLink::ReadProductId(uint32_t id[2]) {
-    Bytes answer;
-    if (exchange({{0x0A, 0x03, 0x3F, 0x09}, {10, 10}}, answer) == 0) {
-        return 0;
-    }
-    copyWords(answer, id, 2);
-    return 1;
+    return exchange({{0x0A, 0x03, 0x3F, 0x09}, {10, 10}}, readWords(id, 2));
 }
 
 int CEmuLink::ReadProductId128(uint32_t id[4]) {
-    Bytes answer;
-    if (exchange({{0x0A, 0x05, 0x3F, 0x09}, {18, 18}}, answer) == 0) {
-        return 0;
-    }
-    copyWords(answer, id, 4);
-    return 1;
+    return exchange({{0x0A, 0x05, 0x3F, 0x09}, {18, 18}}, readWords(id, 4));
 }
 
 int CEmuLink::SetTargetInfo(uint16_t first, uint16_t second, uint32_t address) {
@@ -434,17 +416,11 @@ int CEmuLink::SetTargetInfo(uint16_t first, uint16_t second, uint32_t address) {
     appendBigEndian16(request, second);
     appendBigEndian32(request, address);
     request.push_back(0x00);
-    Bytes answer;
-    return exchange({std::move(request), kStatusAnswer}, answer);
+    return exchange({std::move(request), kStatusAnswer});
 }
 
 int CEmuLink::RemovePowerOnState(uint8_t& result) {
-    Bytes answer;
-    if (exchange({{0x00, 0xFD}, kResultByteAnswer}, answer) == 0) {
-        return 0;
-    }
-    result = answer[2];
-    return 1;
+    return exchange({{0x00, 0xFD}, kResultByteAnswer}, readResultByte(result));
 }
 
 int CEmuLink::QueryInfo(uint16_t code, char* text, uint32_t size) {
@@ -455,16 +431,14 @@ int CEmuLink::QueryInfo(uint16_t code, char* text, uint32_t size) {
     appendBigEndian16(request, code);
     // No answer can exceed the receive buffer, whatever the caller's size.
     const uint32_t capacity = std::min(size, kReceiveBufferSize) + 4;
-    Bytes answer;
-    if (exchange({std::move(request), {capacity, 3}}, answer) == 0) {
-        return 0;
-    }
-    const uint8_t length = answer[2];
-    if (length > answer.size() - 3) {
-        return fail(LinkErrAnswerRead);
-    }
-    const size_t copied = std::min<size_t>(length, size - 1);
-    std::copy_n(answer.begin() + 3, copied, text);
-    text[copied] = '\0';
-    return 1;
+    return exchange({std::move(request), {capacity, 3}}, [&](const Bytes& answer) {
+        const uint8_t length = answer[2];
+        if (length > answer.size() - 3) {
+            return false;
+        }
+        const size_t copied = std::min<size_t>(length, size - 1);
+        std::copy_n(answer.begin() + 3, copied, text);
+        text[copied] = '\0';
+        return true;
+    });
 }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -109,13 +110,16 @@ public:
         AnswerShape answer;
     };
 
-private:
+    // Takes a command's outputs from an answer whose status is 0 and whose
+    // fixed fields are present; false when a counted part is missing.
+    using AnswerReader = std::function<bool(const std::vector<uint8_t>& answer)>;
 
-    int exchange(const Command& command, std::vector<uint8_t>& answer);
+private:
+    int exchange(const Command& command, const AnswerReader& read = nullptr);
     int sendOnly(const Command& command);
-    int receiveOnly(const AnswerShape& shape, std::vector<uint8_t>& answer);
+    int receiveOnly(const AnswerShape& shape, const AnswerReader& read = nullptr);
     bool sendRequest(const std::vector<uint8_t>& request);
-    int receiveAnswer(const AnswerShape& shape, std::vector<uint8_t>& answer);
+    int receiveAnswer(const AnswerShape& shape, const AnswerReader& read);
     int takeAnswer(const AnswerShape& shape, std::vector<uint8_t>& answer);
     int fail(uint32_t error);
 
