@@ -36,8 +36,9 @@ constexpr uint32_t kBytesPerRecord = 16;
 
 class NoUser : public quarnel::UserNotifier {
  public:
-  void ShowMessage(quarnel::MessageStyle, int textId, const std::string& text) override {
+  bool ShowMessage(quarnel::MessageStyle, int textId, const std::string& text) override {
     std::fprintf(stderr, "message %d: %s\n", textId, text.c_str());
+    return false;
   }
   void FocusField(quarnel::Field) override {}
 };

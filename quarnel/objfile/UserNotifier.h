@@ -24,7 +24,8 @@ class UserNotifier {
  public:
   virtual ~UserNotifier() = default;
   // text is the string table text of textId with "%1" already replaced.
-  virtual void ShowMessage(MessageStyle style, int textId, const std::string& text) = 0;
+  // True when the user chose OK; boxes with only an OK button give true.
+  virtual bool ShowMessage(MessageStyle style, int textId, const std::string& text) = 0;
   virtual void FocusField(Field field) = 0;
 };
 

@@ -16,8 +16,9 @@ struct ShownMessage {
 // Records what the logic shows the user, in order.
 class RecordingUser : public UserNotifier {
  public:
-  void ShowMessage(MessageStyle style, int textId, const std::string& text) override {
+  bool ShowMessage(MessageStyle style, int textId, const std::string& text) override {
     messages.push_back({style, textId, text});
+    return true;  // OK to every box
   }
   void FocusField(Field field) override { focused.push_back(field); }
 
