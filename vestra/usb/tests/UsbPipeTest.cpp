@@ -113,6 +113,14 @@ TEST_F(UsbPipeTest, WriteSendsChunksInOrderThenRemainder) {
     EXPECT_EQ(joined, data);
 }
 
+TEST_F(UsbPipeTest, ZeroMaximumTransferSizeFailsWithoutTransferring) {
+    openPipe(kPipeOut, 0);
+    const Bytes data(8);
+    uint32_t written = 0;
+    EXPECT_EQ(pipe.WritePipe(data.data(), 8, &written), 0);
+    EXPECT_TRUE(device.events(Kind::Write).empty());
+}
+
 TEST_F(UsbPipeTest, ShortWriteFailsOnlyWhenItCompletesAtOnce) {
     openPipe(kPipeOut);
     const Bytes data = sequentialBytes(40);
