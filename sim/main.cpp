@@ -36,7 +36,7 @@ LogSink makeLogSink(bool verbose) {
 }
 
 std::string socketName(size_t index) {
-    char name[16];
+    char name[32];
     std::snprintf(name, sizeof name, "korvo-%02zu", index);
     return name;
 }

@@ -72,7 +72,7 @@ std::string SimProcess::sampleTrg(const std::string& baseName) {
 }
 
 std::string SimProcess::socketPath(unsigned k) const {
-    char name[16];
+    char name[32];
     std::snprintf(name, sizeof name, "/korvo-%02u", k);
     return dir_ + name;
 }
