@@ -124,8 +124,8 @@ int EmulatorServer::pollTimeoutMs() const {
 }
 
 void EmulatorServer::takeRequest() {
-    std::vector<uint8_t> message(kMaxRequestSize);
-    const ssize_t size = ::recv(connectionFd_, message.data(), message.size(), MSG_DONTWAIT);
+    requestBuffer_.resize(kMaxRequestSize);
+    const ssize_t size = ::recv(connectionFd_, requestBuffer_.data(), requestBuffer_.size(), MSG_DONTWAIT);
     if (size == 0) {
         closeConnection();
         return;
@@ -136,7 +136,7 @@ void EmulatorServer::takeRequest() {
         }
         return;
     }
-    Outcome outcome = emulator_.handleFrame(message.data(), static_cast<size_t>(size));
+    Outcome outcome = emulator_.handleFrame(requestBuffer_.data(), static_cast<size_t>(size));
     if (!outcome.answer) {
         return;
     }

@@ -66,6 +66,7 @@ private:
     int listenFd_ = -1;
     int connectionFd_ = -1;
     std::optional<PendingAnswer> pending_;
+    std::vector<uint8_t> requestBuffer_;
     std::thread thread_;
 };
 
