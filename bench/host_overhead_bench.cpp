@@ -8,6 +8,7 @@
 // The ratios are the share of the raw rate the library keeps.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,7 @@ using vestra::usb::testing::Bytes;
 constexpr uint32_t kExchanges = 200000;
 constexpr uint32_t kWriteSize = 512 * 1024;  // the flash of the bench target
 constexpr int kWriteRounds = 8;
+constexpr int kSocketRuns = 3;
 constexpr uint32_t kChunk = CFlashApi::kMaxChunk;
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -150,9 +152,15 @@ int main() {
         std::fprintf(stderr, "korvo-sim did not start\n");
         return 1;
     }
-    bool socketOk = false;
-    const double rawSocket = rawSocketMegabytesPerSecond(sim.socketPath(0));
-    const double librarySocket = flashApiMegabytesPerSecond(sim.socketPath(0), socketOk);
+    // Best of a few alternating runs: the simulator shares the machine.
+    bool socketOk = true;
+    double rawSocket = 0, librarySocket = 0;
+    for (int run = 0; run < kSocketRuns; ++run) {
+        bool ok = false;
+        rawSocket = std::max(rawSocket, rawSocketMegabytesPerSecond(sim.socketPath(0)));
+        librarySocket = std::max(librarySocket, flashApiMegabytesPerSecond(sim.socketPath(0), ok));
+        socketOk = socketOk && ok;
+    }
     sim.stop();
     std::filesystem::remove_all(dir);
 
