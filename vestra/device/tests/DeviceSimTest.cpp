@@ -2,6 +2,7 @@
 // process and reached through its sockets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,8 +126,9 @@ TEST_F(FlashSimTest, WriteReadBackAndEraseRoundTrip) {
     EXPECT_EQ(low, Bytes(0x400, 0x42));
     for (uint32_t i = 0; i < sent; ++i) image[0x100 + i] = i >= 0x20 && i < 0x24 ? serial[i - 0x20] : 0x42;
 
-    Bytes expected(image.begin(), image.begin() + 0x4000);
-    expected.insert(expected.end(), image.begin() + 0x6000, image.begin() + 0xF000);
+    Bytes expected(kInRange);
+    std::copy(image.begin(), image.begin() + 0x4000, expected.begin());
+    std::copy(image.begin() + 0x6000, image.begin() + 0xF000, expected.begin() + kSecondRange);
     EXPECT_EQ(readAll(flash, kInRange), expected);
 
     uint16_t word = 0;

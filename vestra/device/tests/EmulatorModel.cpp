@@ -67,7 +67,8 @@ Bytes EmulatorModel::answer(const Bytes& payload) {
         const uint32_t address = bigEndian32(payload, 4);
         const uint16_t length = bigEndian16(payload, 8);
         if (!holds(address, length)) return outsideMemory();
-        result.insert(result.end(), {payload[8], payload[9]});
+        // Status, the count as requested, then the data.
+        result = Bytes{0x00, 0x00, payload[8], payload[9]};
         result.insert(result.end(), memory_.begin() + address, memory_.begin() + address + length);
     } else if (isCommand(payload, 0x12, 0x12)) {
         const uint32_t address = bigEndian32(payload, 2);
