@@ -212,7 +212,7 @@ FakeTransfer FakeUsbDevice::nextStep(std::vector<FakeTransfer>& queue, FakeTrans
     if (queue.empty()) {
         return fallback;
     }
-    FakeTransfer step = std::move(queue.front());
+    FakeTransfer step = queue.front();
     queue.erase(queue.begin());
     return step;
 }
