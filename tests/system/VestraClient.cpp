@@ -4,17 +4,30 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 namespace system_testing {
 namespace {
 
+constexpr const char* kLibraryName = "libvestra.so";
+
+// By name first, as RUNPATH $ORIGIN finds it beside the program. Under the
+// sanitizers dlopen is intercepted and the lookup no longer sees the
+// program's RUNPATH, so the program's own directory is tried explicitly.
+void* openLibrary(std::string& error) {
+    if (void* handle = ::dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL)) return handle;
+    error = ::dlerror();
+    const std::filesystem::path besideProgram =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path() / kLibraryName;
+    void* handle = ::dlopen(besideProgram.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) error += std::string("; ") + ::dlerror();
+    return handle;
+}
+
 VestraClient bind() {
     VestraClient client;
-    client.handle = ::dlopen("libvestra.so", RTLD_NOW | RTLD_LOCAL);
-    if (client.handle == nullptr) {
-        client.loadError = ::dlerror();
-        return client;
-    }
+    client.handle = openLibrary(client.loadError);
+    if (client.handle == nullptr) return client;
 #define VESTRA_CLIENT_BIND(name)                                                        \
     client.name = reinterpret_cast<decltype(client.name)>(::dlsym(client.handle, #name)); \
     if (client.name == nullptr) client.missing.push_back(#name);
