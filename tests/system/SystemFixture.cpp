@@ -1,5 +1,6 @@
 #include "SystemFixture.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,13 +17,27 @@ std::string dumpPath(unsigned k) {
     return SystemTest::simDir() + name;
 }
 
+std::string& runDir() {
+    static std::string dir;
+    return dir;
+}
+
+void removeRunDir() {
+    std::error_code ignored;
+    if (!runDir().empty()) fs::remove_all(runDir(), ignored);
+}
+
 }  // namespace
 
+// The sockets and dumps of this process, with the per-user configuration
+// beside them; removed when the process ends.
 std::string SystemTest::simDir() {
     static const std::string dir = [] {
         std::string pattern = (fs::path(::testing::TempDir()) / "vestra-system-XXXXXX").string();
-        const char* made = ::mkdtemp(pattern.data());
-        return made != nullptr ? (fs::path(made) / "sim").string() : std::string();
+        if (::mkdtemp(pattern.data()) == nullptr) return std::string();
+        runDir() = pattern;
+        std::atexit(removeRunDir);
+        return (fs::path(pattern) / "sim").string();
     }();
     return dir;
 }
