@@ -36,21 +36,16 @@ FrameCheck parseRequest(const uint8_t* data, size_t size, Request& request) {
 std::vector<uint8_t> buildAnswer(uint8_t sequence, const std::vector<uint8_t>& payload, AnswerSignature signature) {
     const char* text = signature == AnswerSignature::Correct ? kAnswerSignature : kRequestSignature;
     const auto length = static_cast<uint32_t>(payload.size());
-    std::vector<uint8_t> frame(text, text + 4);
-    const uint8_t rest[] = {kFrameVersion,
-                            sequence,
-                            0x00,
-                            0x00,
-                            0x00,
-                            0x00,
-                            0x00,
-                            0x01,
-                            static_cast<uint8_t>(length),
-                            static_cast<uint8_t>(length >> 8),
-                            static_cast<uint8_t>(length >> 16),
-                            static_cast<uint8_t>(length >> 24)};
-    frame.insert(frame.end(), std::begin(rest), std::end(rest));
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    // Header bytes 6 to 11 are 00 00 00 00 00 01; the rest is set below.
+    std::vector<uint8_t> frame(kFrameHeaderSize + payload.size(), 0x00);
+    std::memcpy(frame.data(), text, 4);
+    frame[4] = kFrameVersion;
+    frame[kSequenceOffset] = sequence;
+    frame[11] = 0x01;
+    for (size_t i = 0; i < 4; ++i) {
+        frame[kLengthOffset + i] = static_cast<uint8_t>(length >> (8 * i));
+    }
+    std::copy(payload.begin(), payload.end(), frame.begin() + kFrameHeaderSize);
     return frame;
 }
 

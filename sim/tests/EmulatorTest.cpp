@@ -11,6 +11,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes requestFrame(uint8_t sequence, const Bytes& payload) {
     Bytes frame = {0x43, 0x48, 0x52, 0x4D, 0x01, sequence, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
+    frame.reserve(16 + payload.size());
     const auto n = static_cast<uint32_t>(payload.size());
     frame.insert(frame.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)});
     frame.insert(frame.end(), payload.begin(), payload.end());

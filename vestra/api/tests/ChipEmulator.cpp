@@ -134,8 +134,8 @@ Bytes ChipEmulator::carryOut(const Request& request) {
     case Kind::ReadMemory:
         if (uint64_t{request.address} + request.length > memory_.size()) return statusOnly(0x6305);
         putBigEndian16(payload, static_cast<uint16_t>(request.length));
-        payload.insert(payload.end(), memory_.begin() + request.address,
-                       memory_.begin() + request.address + request.length);
+        payload.resize(4 + request.length);
+        std::copy_n(memory_.begin() + request.address, request.length, payload.begin() + 4);
         break;
     case Kind::EraseChip:
         std::fill(memory_.begin(), memory_.end(), uint8_t{0xFF});
