@@ -7,11 +7,16 @@
 #include <cstring>
 
 #include "api/MWKorvoApi.h"
-#include "api/tests/ChipEmulator.h"
 #include "device/FlashApi.h"
 #include "device/TrgConnectCtrl.h"
+#include "usb/tests/ChipEmulator.h"
 
 namespace api_testing {
+
+using vestra::usb::testing::ChipEmulator;
+using vestra::usb::testing::RecordingBackend;
+using vestra::usb::testing::Request;
+using vestra::usb::testing::Transfer;
 
 constexpr const char* kPath1 = "usb:1-1";
 constexpr const char* kPath2 = "usb:1-2";

@@ -9,6 +9,7 @@ namespace api_testing {
 namespace {
 
 using Kind = Request::Kind;
+using vestra::usb::testing::expectSerialNumberAcrossTwoWrites;
 
 std::vector<uint8_t> countingImage(size_t size) {
     std::vector<uint8_t> image(size);
@@ -134,13 +135,7 @@ TEST_F(MultiTargetTest, SerialNumberStraddlingAChunkBoundaryIsSplitPerDevice) {
 
     ASSERT_EQ(ApiFlashWriteAllWithSN(0, 1999, 0x1000, image.data(), 0x1000 + 998), 1);
 
-    const auto writes1 = chip1.requests(Kind::WriteMemory);
-    ASSERT_EQ(writes1.size(), 2u);
-    EXPECT_EQ(writes1[0].data[998], 0xA1);
-    EXPECT_EQ(writes1[0].data[999], 0xA2);
-    EXPECT_EQ(writes1[1].data[0], 0xA3);
-    EXPECT_EQ(writes1[1].data[1], 0xA4);
-    EXPECT_EQ(writes1[1].data[2], 0x11);
+    expectSerialNumberAcrossTwoWrites(chip1.requests(Kind::WriteMemory), 998, {std::begin(sn1), std::end(sn1)}, 0x11);
     EXPECT_EQ(chip2.memory()[0x1000 + 997], 0x11);
     EXPECT_EQ(chip2.memory()[0x1000 + 998], 0xB1);
     EXPECT_EQ(chip2.memory()[0x1000 + 1001], 0xB4);

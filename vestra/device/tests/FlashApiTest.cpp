@@ -4,15 +4,16 @@
 #include <string>
 
 #include "device/FlashApi.h"
-#include "device/tests/EmulatorModel.h"
+#include "usb/tests/ChipEmulator.h"
 
 namespace {
 
-using device_testing::Bytes;
-using device_testing::EmulatorModel;
-using device_testing::MemoryRequest;
+using vestra::usb::testing::Bytes;
+using vestra::usb::testing::ChipEmulator;
 using vestra::usb::testing::FakeUsbBackend;
 using vestra::usb::testing::FakeUsbDevice;
+using vestra::usb::testing::patternedMemory;
+using vestra::usb::testing::Request;
 
 constexpr const char* kPath = "usb:3-1";
 constexpr uint32_t kMemorySize = 0x20000;
@@ -35,11 +36,14 @@ CTargetInfo twoRangeTarget(uint32_t reservedTail) {
 
 class FlashApiTest : public ::testing::Test {
 protected:
-    FlashApiTest() { flash.setTargetInfo(twoRangeTarget(0x200)); }
+    FlashApiTest() {
+        emulator.blockSize = 0x400;
+        flash.setTargetInfo(twoRangeTarget(0x200));
+    }
 
     FakeUsbBackend backend;
     FakeUsbDevice& device = backend.addDevice(kPath);
-    EmulatorModel emulator{device, kMemorySize};
+    ChipEmulator emulator{device, patternedMemory(kMemorySize)};
     CFlashApi flash{kPath};
 };
 
@@ -194,7 +198,7 @@ TEST_F(FlashApiTest, ContinuousReadNeverReadsBeyondTheFlashSize) {
     EXPECT_EQ(flash.FlashReadCont(0x1FC00, &count, buffer.data()), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrReadSize);
     EXPECT_EQ(count, available);
-    for (const MemoryRequest& read : emulator.memoryRequests()) {
+    for (const Request& read : emulator.memoryRequests()) {
         ASSERT_LT(read.address + read.length, 0x1FC00u + 1);
     }
 
@@ -211,7 +215,7 @@ TEST_F(FlashApiTest, ContinuousReadBeyondTheFlashSizeFailsWithoutTraffic) {
 }
 
 TEST_F(FlashApiTest, ContinuousReadStopsAtARefusedBlock) {
-    emulator.refuseRequest(3, 0x6300);  // first chunk of the second block
+    emulator.refuse(3, 0x6300);  // first chunk of the second block
     Bytes buffer(0x800);
     uint32_t count = 0;
     EXPECT_EQ(flash.FlashReadCont(0x800, &count, buffer.data()), 0);
@@ -220,7 +224,7 @@ TEST_F(FlashApiTest, ContinuousReadStopsAtARefusedBlock) {
 }
 
 TEST_F(FlashApiTest, WriteSendsTheIndexedBytesInChunksOf1000) {
-    const Bytes image = device_testing::patternedMemory(3000);
+    const Bytes image = patternedMemory(3000);
     ASSERT_EQ(flash.FlashWrite(100, 2599, 0x2000, image.data()), 1);  // 2500 bytes
     const auto writes = emulator.memoryRequests();
     ASSERT_EQ(writes.size(), 3u);
@@ -239,7 +243,7 @@ TEST_F(FlashApiTest, WriteOfAnEmptyRangeSendsNothing) {
 
 TEST_F(FlashApiTest, WriteStopsAtTheFirstRefusedChunk) {
     const Bytes image(2500);
-    emulator.refuseRequest(2, 0x6308);
+    emulator.refuse(2, 0x6308);
     EXPECT_EQ(flash.FlashWrite(0, 2499, 0x2000, image.data()), 0);
     EXPECT_EQ(flash.getStatus(), 0x6308u);
     EXPECT_EQ(emulator.requests().size(), 2u);
@@ -301,14 +305,7 @@ TEST_F(FlashApiTest, SerialNumberStraddlingTwoChunksIsSplitBetweenThem) {
         ASSERT_EQ(flash.FlashWrite_trans_WithSN(offset, 2000 - offset, image.data() + offset, &sent, 998), 1);
         ASSERT_EQ(flash.FlashWrite_receive(), 1);
     }
-    const auto writes = emulator.memoryRequests();
-    ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[0].data[997], 0x22);
-    EXPECT_EQ(writes[0].data[998], 0xB1);
-    EXPECT_EQ(writes[0].data[999], 0xB2);
-    EXPECT_EQ(writes[1].data[0], 0xB3);
-    EXPECT_EQ(writes[1].data[1], 0xB4);
-    EXPECT_EQ(writes[1].data[2], 0x22);
+    vestra::usb::testing::expectSerialNumberAcrossTwoWrites(emulator.memoryRequests(), 998, serial, 0x22);
 }
 
 TEST_F(FlashApiTest, EmptySerialNumberChangesNothing) {
@@ -336,7 +333,7 @@ TEST_F(FlashApiTest, SerialNumberIsHandedOutOnlyIntoABufferThatHoldsIt) {
 
 TEST_F(FlashApiTest, BlockEraseAddressesTheStartOfTheBlock) {
     ASSERT_EQ(flash.FlashEraseBlock(0x1234), 1);
-    EXPECT_EQ(emulator.requests().back(), (Bytes{0x12, 0x12, 0x00, 0x00, 0x10, 0x00}));
+    EXPECT_EQ(emulator.requests().back().payload, (Bytes{0x12, 0x12, 0x00, 0x00, 0x10, 0x00}));
     EXPECT_EQ(emulator.memory()[0x1000], 0xFF);
     EXPECT_EQ(emulator.memory()[0x13FF], 0xFF);
     EXPECT_NE(emulator.memory()[0x1400], 0xFF);
@@ -350,7 +347,7 @@ TEST_F(FlashApiTest, SetTargetInfoChecksItsArgumentsBeforeSending) {
     EXPECT_TRUE(emulator.requests().empty());
 
     ASSERT_EQ(flash.KorvoSetTargetInfo(0x1000, 0x2000, 0), 1);
-    EXPECT_EQ(emulator.requests().back(), (Bytes{0x0A, 0x04, 0x10, 0x00, 0x20, 0x00, 0, 0, 0, 0, 0x00}));
+    EXPECT_EQ(emulator.requests().back().payload, (Bytes{0x0A, 0x04, 0x10, 0x00, 0x20, 0x00, 0, 0, 0, 0, 0x00}));
 }
 
 TEST_F(FlashApiTest, OperationsClearTheStatusAndKeepTheEmulatorsCode) {
@@ -358,7 +355,7 @@ TEST_F(FlashApiTest, OperationsClearTheStatusAndKeepTheEmulatorsCode) {
     ASSERT_EQ(flash.TargetChipReset(), 1);
     EXPECT_EQ(flash.getStatus(), FlashStatusOk);
 
-    emulator.refuseRequest(1, 0x6100);
+    emulator.refuse(1, 0x6100);
     uint16_t word = 0x7777;
     EXPECT_EQ(flash.FlashReadProtect(&word), 0);
     EXPECT_EQ(flash.getStatus(), 0x6100u);
@@ -373,10 +370,10 @@ TEST_F(FlashApiTest, ReceiveHalvesAndErrorIndicationKeepTheStatus) {
 
     ASSERT_EQ(flash.ErrorFunction(), 1);
     EXPECT_EQ(flash.getStatus(), 0x1234u);
-    EXPECT_EQ(emulator.requests().back(), (Bytes{0x0A, 0x00, 0x7F, 0xFF}));
+    EXPECT_EQ(emulator.requests().back().payload, (Bytes{0x0A, 0x00, 0x7F, 0xFF}));
 
     uint8_t result = 0;
-    emulator.refuseRequest(1, 0x0001);
+    emulator.refuse(1, 0x0001);
     ASSERT_EQ(flash.TargetSystemReset_trans(1), 1);
     EXPECT_EQ(flash.TargetSystemReset_receive(&result), 0);
     EXPECT_EQ(flash.getStatus(), 0x0001u);
@@ -385,7 +382,7 @@ TEST_F(FlashApiTest, ReceiveHalvesAndErrorIndicationKeepTheStatus) {
 TEST(FlashApiWithoutTarget, EveryAddressCheckFails) {
     FakeUsbBackend backend;
     FakeUsbDevice& device = backend.addDevice(kPath);
-    EmulatorModel emulator{device, 0x1000};
+    ChipEmulator emulator{device, patternedMemory(0x1000)};
     CFlashApi flash{kPath};
     uint32_t count = 0;
     Bytes buffer(16);

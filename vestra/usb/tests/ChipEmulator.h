@@ -1,8 +1,11 @@
-// An emulator with its target chip behind the fake USB backend, for the tests
-// of the operation layer: it answers every command the layer sends (product
-// ID, chip name, firmware text, target info, protection, resets, memory,
-// erases), keeps a memory image and records the requests it decoded. Faults:
-// one request refused with a status, or silence from one request on.
+// An emulator with its target chip behind the fake USB backend (library
+// target vestra_test_emulator), for the tests of every layer above the link:
+// it answers every command those layers send (product ID, chip name, firmware
+// text, target info, protection, resets, memory, erases), keeps a memory image
+// and records the requests it decoded. Memory accesses beyond the image are
+// refused with status 0x6305. Faults: one request refused with a status
+// (request number n of one kind or of any kind), or silence from one request
+// on.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +16,7 @@
 #include "usb/UsbBackend.h"
 #include "usb/tests/FakeUsbBackend.h"
 
-namespace api_testing {
-
-using vestra::usb::testing::Bytes;
+namespace vestra::usb::testing {
 
 struct Request {
     enum class Kind {
@@ -34,6 +35,7 @@ struct Request {
         Other
     };
     Kind kind = Kind::Other;
+    Bytes payload;                 // the request as sent, after the frame header
     uint32_t address = 0;          // memory commands, erase block, set target info
     uint32_t length = 0;           // memory commands
     Bytes data;                    // write memory
@@ -46,7 +48,8 @@ class ChipEmulator {
 public:
     static constexpr uint32_t kMemorySize = 0x20000;
 
-    explicit ChipEmulator(vestra::usb::testing::FakeUsbDevice& device);
+    // `memory` is the chip's image; its size bounds every memory access.
+    explicit ChipEmulator(FakeUsbDevice& device, Bytes memory = Bytes(kMemorySize, 0xFF));
 
     // Product ID words, word 0 least significant.
     uint32_t productId[4] = {};
@@ -57,25 +60,32 @@ public:
 
     // Read-protects the chip; unlocking takes exactly these words.
     void protectWith(std::vector<uint16_t> securityId);
-    // Request number n (1-based, counted from now) of the given kind is
-    // answered with `status` instead of being carried out.
+    // Request number n (1-based, counted from now) of the given kind, or of
+    // any kind, is answered with `status` instead of being carried out.
     void refuse(Request::Kind kind, uint32_t n, uint16_t status);
+    void refuse(uint32_t n, uint16_t status);
     // No answer from request number n of the given kind on (counted from now).
     void fallSilent(Request::Kind kind, uint32_t n);
 
     const Bytes& memory() const { return memory_; }
     const std::vector<Request>& requests() const { return requests_; }
     std::vector<Request> requests(Request::Kind kind) const;
+    // The write and read memory requests, in the order they came.
+    std::vector<Request> memoryRequests() const;
     void clearRequests() { requests_.clear(); }
 
 private:
+    // Request number `number` of `kind`; no kind: of any kind.
     struct Trigger {
-        Request::Kind kind;
+        std::optional<Request::Kind> kind;
         uint32_t number;
     };
     std::vector<Bytes> respond(const Bytes& frame);
+    // The just recorded request's number within the trigger's kind, if it is of that kind.
+    std::optional<uint32_t> numberFor(const std::optional<Trigger>& trigger, const Request& request) const;
     Bytes carryOut(const Request& request);
-    uint32_t countOf(Request::Kind kind) const;
+    bool holds(uint32_t address, size_t length) const;
+    uint32_t countOf(std::optional<Request::Kind> kind) const;
 
     Bytes memory_;
     std::vector<Request> requests_;
@@ -90,6 +100,16 @@ private:
 // Decodes the payload of one request frame.
 Request decodeRequest(const Bytes& frame);
 
+// Memory filled with a pattern that differs from block to block and from the
+// erased state.
+Bytes patternedMemory(uint32_t size);
+
+// Checks two write requests that carry a serial number placed at `offset` in
+// the first and running on into the second: the serial number's bytes in
+// both, and `fill` right before and right after it.
+void expectSerialNumberAcrossTwoWrites(const std::vector<Request>& writes, size_t offset, const Bytes& serial,
+                                       uint8_t fill);
+
 // One bulk transfer seen by RecordingBackend, in the order of all devices.
 struct Transfer {
     std::string path;
@@ -100,19 +120,19 @@ struct Transfer {
 // Wraps the installed fake backend and logs every bulk transfer of every
 // device in one list, so tests can check the order across devices. Installs
 // itself for its lifetime; declare it after the FakeUsbBackend.
-class RecordingBackend final : public vestra::usb::UsbBackend {
+class RecordingBackend final : public UsbBackend {
 public:
-    explicit RecordingBackend(vestra::usb::UsbBackend& inner);
+    explicit RecordingBackend(UsbBackend& inner);
     ~RecordingBackend() override;
 
-    bool enumerate(std::vector<vestra::usb::DeviceEntry>& devices) override;
-    std::unique_ptr<vestra::usb::UsbDevice> open(const std::string& path) override;
+    bool enumerate(std::vector<DeviceEntry>& devices) override;
+    std::unique_ptr<UsbDevice> open(const std::string& path) override;
 
     std::vector<Transfer>& transfers() { return transfers_; }
 
 private:
-    vestra::usb::UsbBackend& inner_;
+    UsbBackend& inner_;
     std::vector<Transfer> transfers_;
 };
 
-}  // namespace api_testing
+}  // namespace vestra::usb::testing
