@@ -154,7 +154,7 @@ TEST_F(EmuLinkTest, OversizeAnswerFailsAndClosesTheDevice) {
 
 TEST_F(EmuLinkTest, TruncatedAnswerFails) {
     Bytes frame = answerFrame(0, {0x00, 0x00, 0x00, 0x00});
-    frame.resize(frame.size() - 1);  // the header announces one byte more than arrived
+    frame.pop_back();  // the header announces one byte more than arrived
     emulator.queueAnswer(frame);
     uint16_t word = 0x1234;
     EXPECT_EQ(link.ReadProtect(word), 0);
