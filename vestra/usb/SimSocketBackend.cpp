@@ -35,6 +35,9 @@ namespace {
 
 constexpr uint8_t kSimGreeting = 0x4B;
 constexpr int kGreetingTimeoutMs = 3000;
+// Larger than any frame an emulator sends (a 4096-byte answer buffer plus
+// the header); a longer message is a transfer error.
+constexpr size_t kMaxMessageSize = 65536;
 
 using Clock = std::chrono::steady_clock;
 
@@ -166,13 +169,18 @@ private:
         }
         bool atOnce = true;
         if (pending_.empty()) {
-            atOnce = waitFor(fd_, POLLIN, 0) != 0;
-            if (!atOnce && waitFor(fd_, POLLIN, timeoutMs) == 0) {
-                return {TransferStatus::TimedOut};
+            // Try first, wait only when nothing is there yet: one system
+            // call for an answer that has already arrived.
+            TransferStatus status = receiveIntoPending();
+            if (status == TransferStatus::TimedOut) {
+                atOnce = false;
+                if (waitFor(fd_, POLLIN, timeoutMs) == 0) {
+                    return {TransferStatus::TimedOut};
+                }
+                status = receiveIntoPending();
             }
-            const TransferStatus status = receiveIntoPending();
             if (status != TransferStatus::Completed) {
-                return {status};
+                return {status == TransferStatus::TimedOut ? TransferStatus::Failed : status};
             }
         }
         const uint32_t count = std::min<uint32_t>(length, static_cast<uint32_t>(pending_.size()));
@@ -181,25 +189,24 @@ private:
         return {TransferStatus::Completed, count, atOnce};
     }
 
-    // Takes the next whole message off the socket.
+    // Takes the next whole message off the socket without waiting; TimedOut
+    // when none is there.
     TransferStatus receiveIntoPending() {
         ssize_t size;
         do {
-            size = ::recv(fd_, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+            size = ::recv(fd_, scratch_.data(), scratch_.size(), MSG_DONTWAIT | MSG_TRUNC);
         } while (size < 0 && errno == EINTR);
+        if (size < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return TransferStatus::TimedOut;
+        }
         if (size <= 0) {
             // End of stream: the emulator dropped the connection.
             return size == 0 || connectionLost(errno) ? TransferStatus::NoDevice : TransferStatus::Failed;
         }
-        pending_.resize(static_cast<size_t>(size));
-        ssize_t got;
-        do {
-            got = ::recv(fd_, pending_.data(), pending_.size(), MSG_DONTWAIT);
-        } while (got < 0 && errno == EINTR);
-        if (got != size) {
-            pending_.clear();
-            return TransferStatus::Failed;
+        if (static_cast<size_t>(size) > scratch_.size()) {
+            return TransferStatus::Failed;  // larger than any emulator message
         }
+        pending_.assign(scratch_.begin(), scratch_.begin() + size);
         return TransferStatus::Completed;
     }
 
@@ -210,6 +217,7 @@ private:
     std::string path_;
     int fd_;
     std::vector<uint8_t> pending_;  // rest of a message longer than the last read
+    std::vector<uint8_t> scratch_ = std::vector<uint8_t>(kMaxMessageSize);
 };
 
 class SimSocketBackend final : public UsbBackend {
