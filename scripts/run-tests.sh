@@ -28,7 +28,7 @@ if [ -z "$build_dir" ]; then
   [ "$sanitize" = ON ] && build_dir="$top/build-asan"
 fi
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev srecord)
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev srecord qt6-base-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/StringTable.h"
+#include "base/StringTable.h"
 #include "image/AddressSyntax.h"
 
 namespace quarnel {

@@ -9,7 +9,7 @@
 #include "objfile/ObjectFileData.h"
 #include "objfile/ObjectFileScanner.h"
 #include "objfile/TargetGeometry.h"
-#include "objfile/UserNotifier.h"
+#include "base/UserNotifier.h"
 
 namespace quarnel {
 

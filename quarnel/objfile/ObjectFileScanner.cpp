@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/StringTable.h"
+#include "base/StringTable.h"
 #include "objfile/HexRecord.h"
 
 namespace quarnel {

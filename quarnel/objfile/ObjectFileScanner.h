@@ -6,7 +6,7 @@
 
 #include "objfile/ObjectFileData.h"
 #include "objfile/TargetGeometry.h"
-#include "objfile/UserNotifier.h"
+#include "base/UserNotifier.h"
 
 namespace quarnel {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "objfile/UserNotifier.h"
+#include "base/UserNotifier.h"
 
 namespace quarnel::testing {
 

@@ -2,20 +2,22 @@
 
 #include <string>
 
+#include "base/ControlIds.h"
+
 namespace quarnel {
 
 // Box styles: stop (stop icon, OK), warning (exclamation icon, OK),
 // question (question icon, OK and Cancel), plain (no icon, OK; also used for
-// the information box).
-enum class MessageStyle { Stop, Warning, Question, Plain };
+// the information box), and the one question asked with Yes and No.
+enum class MessageStyle { Stop, Warning, Question, Plain, YesNoQuestion };
 
 // Entry fields that a rejected entry points the user at, by control identifier.
 enum class Field {
-  ArbitraryData = 1001,
-  FileName = 1002,
-  StartAddress = 1006,
-  FlashOffset = 1007,
-  ArbitraryAddress = 1011,
+  ArbitraryData = ctl::kArbitraryData,
+  FileName = ctl::kFileName,
+  StartAddress = ctl::kStartAddress,
+  FlashOffset = ctl::kFlashOffset,
+  ArbitraryAddress = ctl::kArbitraryAddress,
 };
 
 // What the file reading and file list logic needs from the user side. The
