@@ -20,6 +20,11 @@ struct TargetGeometry {
   uint32_t codeBlockSize = 0;
   uint16_t reservedTailSize = 0;
   uint16_t preservedSize = 0;
+  // The description's own erase block size and reserved tail size: the
+  // erase block table counts in the first, the flash content read from a
+  // target carries the second after its areas.
+  uint32_t eraseBlockSize = 0;
+  uint32_t contentTailSize = 0;
 
   // Sets the areas and the lowest and highest flash address over them (both
   // 0 without areas).
