@@ -1,0 +1,184 @@
+#include "app/ApiTable.h"
+
+#include <vector>
+
+namespace quarnel {
+namespace {
+
+constexpr uint32_t kTarget1 = 1;
+constexpr int kSecurityCheckStatus = 0x2005;
+
+// A text handed out by the library: buffer, size, needed (length + 1).
+template <typename Getter>
+std::string LibraryText(Getter getter) {
+  uint32_t needed = 0;
+  std::vector<char> buffer(64);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (getter(buffer.data(), static_cast<uint32_t>(buffer.size()), &needed) && needed <= buffer.size())
+      return std::string(buffer.data(), needed > 0 ? needed - 1 : 0);
+    if (needed <= buffer.size()) return {};
+    buffer.resize(needed);
+  }
+  return {};
+}
+
+}  // namespace
+
+bool BindApiTable(const SymbolLookup& lookup, ApiTable& table, std::string* missing) {
+#define QUARNEL_BIND_ENTRY(name)                                      \
+  if (void* symbol = lookup(#name)) {                                 \
+    table.name = reinterpret_cast<decltype(table.name)>(symbol);      \
+  } else {                                                            \
+    if (missing) *missing = #name;                                    \
+    return false;                                                     \
+  }
+  QUARNEL_BOUND_EXPORTS(QUARNEL_BIND_ENTRY)
+#undef QUARNEL_BIND_ENTRY
+  return true;
+}
+
+int GuardedApiTable::Connect() { return api_.ApiCreateConnectOne(); }
+
+int GuardedApiTable::Status() {
+  int status = 0;
+  api_.ApiGetTargetStatus(kTarget1, &status);
+  return status;
+}
+
+TRGINFO* GuardedApiTable::ReadTargetDescriptions(uint8_t maxIdBits, uint16_t* filesFound) {
+  return api_.ApiReadTargetInfoFile(maxIdBits, filesFound);
+}
+
+bool GuardedApiTable::Target1Ok() { return Status() == 0; }
+
+bool GuardedApiTable::Target1OkAfterSecurityAnswer() {
+  if (Status() == kSecurityCheckStatus) api_.ApiSetTargetStatus(kTarget1, 0);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::Disconnect() {
+  api_.ApiDelConnect();
+  return Target1Ok();
+}
+
+bool GuardedApiTable::PlugAll(TRGINFO* set, const char* targetName) {
+  api_.ApiStartupTargetAll(set, targetName);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::IsProtected(uint16_t* isProtected) {
+  api_.ApiIsTargetProtected(kTarget1, isProtected);
+  return Target1OkAfterSecurityAnswer();
+}
+
+bool GuardedApiTable::ChipErase() {
+  api_.ApiChipEraseAll();
+  return Target1Ok();
+}
+
+bool GuardedApiTable::EraseBlock(uint32_t address) {
+  api_.ApiFlashEraseBlockAll(address);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::Write(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image) {
+  api_.ApiFlashWriteAll(start, end, flashAddress, image);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::Read(uint32_t size, uint32_t* got, uint8_t* buffer) {
+  uint32_t count = 0;
+  api_.ApiFlashRead(kTarget1, size, &count, buffer);
+  *got = count;
+  return Target1Ok();
+}
+
+bool GuardedApiTable::ReadBlock(uint32_t address, uint32_t* got, uint8_t* buffer) {
+  api_.ApiFlashReadBlock(kTarget1, address, got, buffer);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::ResetAll() {
+  api_.ApiSystemResetAll();
+  return Target1Ok();
+}
+
+bool GuardedApiTable::GetStatus(int* status) {
+  api_.ApiGetTargetStatus(kTarget1, status);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::SetStatus(int status) {
+  api_.ApiSetTargetStatus(kTarget1, status);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::ReleaseDescriptions(TRGINFO** set) {
+  api_.ApiDeleteTargetInfoSet(set);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::SendSecurityId(uint8_t wordCount, uint16_t* words, uint16_t* isProtected) {
+  api_.ApiSetSecIDEx(kTarget1, wordCount, words, isProtected);
+  return Target1OkAfterSecurityAnswer();
+}
+
+bool GuardedApiTable::SecurityType(uint16_t* type) {
+  api_.ApiGetSecType(kTarget1, type);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::CheckTargetName(TRGINFO* set, const char* targetName) {
+  api_.ApiCheckTargetName(kTarget1, set, targetName);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::ProductId(uint32_t idBitNum, uint32_t* id) {
+  api_.ApiTargetReadProductID(kTarget1, idBitNum, id);
+  return Target1Ok();
+}
+
+bool GuardedApiTable::FirmwareVersionText(char* buffer, uint32_t bufferSize, uint32_t* needed) {
+  api_.ApiGetFirmVersionStr(kTarget1, buffer, bufferSize, needed);
+  return Target1Ok();
+}
+
+int GuardedApiTable::ConnectAll() { return api_.ApiCreateConnect(); }
+
+uint32_t GuardedApiTable::TargetCount() {
+  uint32_t count = 0;
+  return api_.ApiGetTargetNum(&count) ? count : 0;
+}
+
+int GuardedApiTable::TargetStatus(uint32_t n) {
+  int status = 0;
+  api_.ApiGetTargetStatus(n, &status);
+  return status;
+}
+
+std::string GuardedApiTable::DevicePath(uint32_t n) {
+  return LibraryText([&](char* buffer, uint32_t size, uint32_t* needed) {
+    return api_.ApiGetDevicePathStr(n, buffer, size, needed) != 0;
+  });
+}
+
+std::string GuardedApiTable::FirmwareVersion(uint32_t n) {
+  return LibraryText([&](char* buffer, uint32_t size, uint32_t* needed) {
+    return api_.ApiGetFirmVersionStr(n, buffer, size, needed) != 0;
+  });
+}
+
+int GuardedApiTable::ReadTarget(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer) {
+  return api_.ApiFlashRead(n, size, got, buffer);
+}
+
+int GuardedApiTable::SetSerialNumber(uint32_t n, uint8_t* bytes, uint32_t length) {
+  return api_.ApiSetSerialNumber(n, bytes, length);
+}
+
+int GuardedApiTable::WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image,
+                                           uint32_t serialAddress) {
+  return api_.ApiFlashWriteAllWithSN(start, end, flashAddress, image, serialAddress);
+}
+
+}  // namespace quarnel
