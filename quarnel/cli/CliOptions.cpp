@@ -1,0 +1,319 @@
+#include "cli/CliOptions.h"
+
+#include <algorithm>
+#include <charconv>
+#include <set>
+
+#include "image/AddressSyntax.h"
+
+namespace quarnel::cli {
+namespace {
+
+constexpr uint32_t kMostEmulators = 32;
+constexpr size_t kMostSecurityWords = 12;
+
+struct Parser {
+  const std::vector<std::string>& args;
+  size_t next = 0;
+  Options options;
+  std::string error;
+
+  bool Fail(std::string why) {
+    error = std::move(why);
+    return false;
+  }
+  bool AtEnd() const { return next >= args.size(); }
+  // The value after an option; false (with the error) when there is none.
+  bool Value(const std::string& option, std::string& value) {
+    if (AtEnd()) return Fail(option + " needs a value");
+    value = args[next++];
+    return true;
+  }
+};
+
+std::optional<uint64_t> ParseNumber(std::string_view text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  uint64_t value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (size_t pos = 0;;) {
+    size_t found = text.find(separator, pos);
+    parts.push_back(text.substr(pos, found - pos));
+    if (found == std::string_view::npos) return parts;
+    pos = found + 1;
+  }
+}
+
+bool ParseSerial(Parser& p, const std::string& text) {
+  std::vector<std::string_view> parts = Split(text, ':');
+  if (parts.size() < 2 || parts.size() > 3) return p.Fail("--serial takes ADDR:FIRST[:SIZE]");
+  auto address = ParseAddress(parts[0]);
+  auto first = ParseNumber(parts[1]);
+  auto size = parts.size() == 3 ? ParseNumber(parts[2]) : std::optional<uint64_t>(4);
+  if (!address) return p.Fail("--serial: bad address " + std::string(parts[0]));
+  if (!first) return p.Fail("--serial: bad first number " + std::string(parts[1]));
+  if (!size || *size < 1 || *size > 8) return p.Fail("--serial: SIZE must be 1 to 8 bytes");
+  p.options.serial = SerialOption{*address, *first, static_cast<uint32_t>(*size)};
+  return true;
+}
+
+bool ParseEmulators(Parser& p, const std::string& text) {
+  if (text == "all") {
+    p.options.allEmulators = true;
+    p.options.emulators = 1;
+    return true;
+  }
+  auto count = ParseNumber(text);
+  if (!count || *count < 1 || *count > kMostEmulators) return p.Fail("--emulators takes 1 to 32 or all");
+  p.options.emulators = static_cast<uint32_t>(*count);
+  return true;
+}
+
+void SetEnd(FileEntrySettings& file, const std::string& text) {
+  if (text == "memory") {
+    file.endMode = EndAddressMode::EndOfMemory;
+  } else if (text == "file") {
+    file.endMode = EndAddressMode::FileContent;
+  } else {
+    file.endMode = EndAddressMode::Arbitrary;
+    file.arbitraryEndText = text;
+  }
+}
+
+bool IsFileOption(const std::string& option) {
+  return option == "--start" || option == "--offset" || option == "--end";
+}
+
+// A FILE OPTION applies to the file named just before it.
+bool ParseFileOption(Parser& p, const std::string& option) {
+  if (p.options.files.empty()) return p.Fail(option + " belongs after a FILE");
+  FileEntrySettings& file = p.options.files.back().settings;
+  if (option == "--start") return p.Value(option, file.startText);
+  if (option == "--offset") return p.Value(option, file.offsetText);
+  std::string end;
+  if (!p.Value(option, end)) return false;
+  SetEnd(file, end);
+  return true;
+}
+
+struct Switch {
+  const char* name;
+  bool Options::*field;
+  bool value;
+};
+constexpr Switch kSwitches[] = {
+    {"--fill-flash", &Options::fillFromFlash, true}, {"--no-erase", &Options::eraseBeforeWrite, false},
+    {"--not-fill", &Options::notFill, true},         {"--no-add-words", &Options::addTwoWords, false},
+    {"--initialize", &Options::initialize, true},    {"--quiet", &Options::quiet, true},
+    {"--yes", &Options::yes, true},
+};
+
+bool ParseOption(Parser& p, const std::string& option) {
+  Options& o = p.options;
+  if (IsFileOption(option)) return ParseFileOption(p, option);
+  for (const Switch& s : kSwitches) {
+    if (option == s.name) {
+      o.*s.field = s.value;
+      return true;
+    }
+  }
+  std::string value;
+  if (option == "--target") return p.Value(option, o.target);
+  if (option == "--emulators") return p.Value(option, value) && ParseEmulators(p, value);
+  if (option == "--fill") return p.Value(option, o.fillText);
+  if (option == "--security-id") {
+    if (!p.Value(option, value)) return false;
+    o.securityId = value;
+    return true;
+  }
+  if (option == "--serial") return p.Value(option, value) && ParseSerial(p, value);
+  if (option == "--json") return p.Value(option, o.jsonPath);
+  if (option == "--log") return p.Value(option, o.logPath);
+  if (option == "--help" || option == "-h") {
+    o.command = Command::Help;
+    p.next = p.args.size();
+    return true;
+  }
+  return p.Fail("unknown option " + option);
+}
+
+std::optional<Command> CommandNamed(const std::string& word) {
+  if (word == "list") return Command::List;
+  if (word == "write") return Command::Write;
+  if (word == "verify") return Command::Verify;
+  if (word == "erase") return Command::Erase;
+  if (word == "udev-rule") return Command::UdevRule;
+  if (word == "help") return Command::Help;
+  return std::nullopt;
+}
+
+bool TakesFiles(Command command) { return command == Command::Write || command == Command::Verify; }
+
+bool CheckComplete(Parser& p, bool commandSeen) {
+  const Options& o = p.options;
+  if (o.command == Command::Help) return true;
+  if (!commandSeen) return p.Fail("no command given (list, write, verify, erase)");
+  if (TakesFiles(o.command) && o.files.empty()) return p.Fail("no FILE given");
+  if (o.command == Command::Erase && o.blocks.empty()) return p.Fail("erase needs BLOCKS (e.g. 3,5-7 or all)");
+  bool needsTarget = TakesFiles(o.command) || o.command == Command::Erase;
+  if (needsTarget && o.target.empty()) return p.Fail("--target NAME is required");
+  if (o.securityId && o.initialize) return p.Fail("--security-id and --initialize exclude each other");
+  if (o.securityId && !ParseSecurityWords(*o.securityId)) return p.Fail("--security-id: bad words");
+  return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> SerialOption::BytesFor(uint32_t targetNumber) const {
+  uint64_t number = first + targetNumber - 1;
+  std::vector<uint8_t> bytes(size);
+  for (uint32_t i = size; i-- > 0; number >>= 8) bytes[i] = static_cast<uint8_t>(number);
+  return bytes;
+}
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  Parser p{arguments, 0, {}, {}};
+  bool commandSeen = false;
+  bool fillSeen = false;
+  while (!p.AtEnd()) {
+    const std::string& word = p.args[p.next++];
+    if (word.size() > 1 && word[0] == '-') {
+      if (word == "--fill") fillSeen = true;
+      if (!ParseOption(p, word)) return {std::nullopt, p.error};
+      continue;
+    }
+    if (!commandSeen) {
+      auto command = CommandNamed(word);
+      if (!command) return {std::nullopt, "unknown command " + word};
+      p.options.command = *command;
+      commandSeen = true;
+    } else if (TakesFiles(p.options.command)) {
+      FileArgument file;
+      file.settings.fileName = word;
+      file.settings.startText = "0";
+      p.options.files.push_back(std::move(file));
+    } else if (p.options.command == Command::Erase && p.options.blocks.empty()) {
+      p.options.blocks = word;
+    } else {
+      return {std::nullopt, "unexpected argument " + word};
+    }
+  }
+  if (fillSeen && p.options.fillFromFlash) return {std::nullopt, "--fill and --fill-flash exclude each other"};
+  if (!CheckComplete(p, commandSeen)) return {std::nullopt, p.error};
+  return {std::move(p.options), {}};
+}
+
+std::optional<std::vector<uint32_t>> ParseBlockList(std::string_view text, uint32_t blockCount) {
+  std::set<uint32_t> indices;
+  if (text == "all") {
+    for (uint32_t i = 0; i < blockCount; ++i) indices.insert(i);
+    return std::vector<uint32_t>(indices.begin(), indices.end());
+  }
+  for (std::string_view item : Split(text, ',')) {
+    std::vector<std::string_view> ends = Split(item, '-');
+    if (ends.size() > 2) return std::nullopt;
+    auto first = ParseNumber(ends.front());
+    auto last = ParseNumber(ends.back());
+    if (!first || !last || *first < 1 || *last < *first || *last > blockCount) return std::nullopt;
+    for (uint64_t number = *first; number <= *last; ++number) indices.insert(static_cast<uint32_t>(number - 1));
+  }
+  if (indices.empty()) return std::nullopt;
+  return std::vector<uint32_t>(indices.begin(), indices.end());
+}
+
+std::optional<std::vector<uint16_t>> ParseSecurityWords(std::string_view text) {
+  std::vector<uint16_t> words;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t begin = text.find_first_not_of(" ,:", pos);
+    if (begin == std::string_view::npos) break;
+    size_t end = std::min(text.find_first_of(" ,:", begin), text.size());
+    std::string_view group = text.substr(begin, end - begin);
+    if (group.size() > 4 || words.size() == kMostSecurityWords) return std::nullopt;
+    uint16_t word = 0;
+    auto [stop, error] = std::from_chars(group.data(), group.data() + group.size(), word, 16);
+    if (error != std::errc() || stop != group.data() + group.size()) return std::nullopt;
+    words.push_back(word);
+    pos = end;
+  }
+  if (words.empty()) return std::nullopt;
+  return words;
+}
+
+std::string UsageText() {
+  return R"(Usage:
+  quarnel-cli [OPTIONS] list
+  quarnel-cli [OPTIONS] write  FILE [FILE OPTIONS] [FILE [FILE OPTIONS]]...
+  quarnel-cli [OPTIONS] verify FILE [FILE OPTIONS] [FILE [FILE OPTIONS]]...
+  quarnel-cli [OPTIONS] erase  BLOCKS
+  quarnel-cli udev-rule
+
+Writes, verifies and erases the flash of every plugged target, as the
+QUARNEL window does, for scripts and production lines.
+
+Commands:
+  list        every attached emulator (target number, device path, firmware,
+              chip name) and every target description read (name, flash
+              range, block size); needs no --target
+  write       Write & Check of the listed files
+  verify      compare the flash with the listed files (every target)
+  erase       erase the given blocks, numbered as the erase list shows them
+              (from 1): e.g. 3,5-7, or all
+  udev-rule   print a udev rule for the configured emulator USB IDs
+
+FILE OPTIONS (apply to the FILE before them; addresses as in the window,
+hexadecimal with optional 0x, trailing H and SEG: prefix):
+  --start ADDR            start address on file (default 0)
+  --offset OFF            flash memory offset, + or - (default 0)
+  --end memory|file|ADDR  end address on memory, by file content, or an
+                          arbitrary address (default memory)
+
+OPTIONS:
+  --target NAME           target description to plug (required but for list)
+  --emulators N|all       emulators the run expects (default 2): 1 or 2
+                          connect the first two, as the window; 3 to 32 or
+                          all connect every attached emulator (up to 32)
+  --fill BYTE             fill byte outside the files (default FFH)
+  --fill-flash            keep the flash content outside the files
+  --no-erase              do not erase blocks before writing
+  --not-fill              do not fill the area outside the files
+  --no-add-words          do not add the 2 words of 0FFFFH after files
+  --security-id WORDS     unlock read-protected chips: up to 12 words of 1-4
+                          hex digits, separated by blanks, ',' or ':'
+  --initialize            erase read-protected chips instead of unlocking
+  --serial ADDR:FIRST[:SIZE]
+                          target n gets the number FIRST + n - 1, big-endian
+                          in SIZE bytes (default 4) at ADDR; verify expects
+                          each target's own number there
+  --json FILE             write the result of the run as JSON
+  --log FILE              write the log lines to FILE (also on standard
+                          output unless --quiet)
+  --quiet                 no log lines and no progress on the terminal
+  --yes                   answer yes to the questions the window would ask
+                          (writing without erase, additional data in another
+                          block, erasing); without it such a run stops before
+                          touching any chip
+  --help                  this text
+
+Exit codes:
+  0  every target passed
+  1  the operation ran and at least one target failed (or verify found
+     differences)
+  2  bad usage or bad input (a file that does not check, an address that does
+     not parse, an unknown target name), or a question declined; nothing
+     touched
+  3  no emulator, the KORVO access lock not obtained within 3000 ms, or a
+     plug that failed (wrong chip, old firmware, still protected)
+)";
+}
+
+}  // namespace quarnel::cli

@@ -1,0 +1,113 @@
+#include "cli/CliOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace quarnel::cli {
+namespace {
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+TEST(CliOptions, ReadsCommandsFilesAndTheirOptions) {
+  auto parsed = ParseCommandLine(Words(
+      "--target KT51456 --emulators all write a.hex --start 100 --offset -1:0 b.mot --end file c.hex --end "
+      "7FFH --not-fill --no-erase --no-add-words --fill 0x5a --serial 1FFC:1000:2 --json r.json --log r.log "
+      "--quiet --yes"));
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  const Options& o = *parsed.options;
+  EXPECT_EQ(o.command, Command::Write);
+  EXPECT_EQ(o.target, "KT51456");
+  EXPECT_TRUE(o.allEmulators);
+  ASSERT_EQ(o.files.size(), 3u);
+  EXPECT_EQ(o.files[0].settings.fileName, "a.hex");
+  EXPECT_EQ(o.files[0].settings.startText, "100");
+  EXPECT_EQ(o.files[0].settings.offsetText, "-1:0");
+  EXPECT_EQ(o.files[0].settings.endMode, EndAddressMode::EndOfMemory);
+  EXPECT_EQ(o.files[1].settings.startText, "0");  // the default start, not the file's lowest address
+  EXPECT_EQ(o.files[1].settings.endMode, EndAddressMode::FileContent);
+  EXPECT_EQ(o.files[2].settings.endMode, EndAddressMode::Arbitrary);
+  EXPECT_EQ(o.files[2].settings.arbitraryEndText, "7FFH");
+  EXPECT_TRUE(o.notFill);
+  EXPECT_FALSE(o.eraseBeforeWrite);
+  EXPECT_FALSE(o.addTwoWords);
+  EXPECT_EQ(o.fillText, "0x5a");
+  ASSERT_TRUE(o.serial);
+  EXPECT_EQ(o.serial->address, 0x1FFCu);
+  EXPECT_EQ(o.serial->BytesFor(1), (std::vector<uint8_t>{0x03, 0xE8}));
+  EXPECT_EQ(o.serial->BytesFor(3), (std::vector<uint8_t>{0x03, 0xEA}));
+  EXPECT_EQ(o.jsonPath, "r.json");
+  EXPECT_EQ(o.logPath, "r.log");
+  EXPECT_TRUE(o.quiet && o.yes);
+}
+
+TEST(CliOptions, DefaultsFollowTheWindow) {
+  auto parsed = ParseCommandLine(Words("verify --target T x.hex"));
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  const Options& o = *parsed.options;
+  EXPECT_EQ(o.emulators, 2u);
+  EXPECT_FALSE(o.allEmulators);
+  EXPECT_TRUE(o.eraseBeforeWrite);
+  EXPECT_FALSE(o.notFill);
+  EXPECT_TRUE(o.addTwoWords);
+  EXPECT_FALSE(o.fillFromFlash);
+  EXPECT_FALSE(o.serial);
+  EXPECT_EQ(o.serial.value_or(SerialOption{}).size, 4u);
+  EXPECT_EQ(ParseCommandLine(Words("list")).options->command, Command::List);
+  EXPECT_EQ(ParseCommandLine(Words("--help")).options->command, Command::Help);
+  EXPECT_EQ(ParseCommandLine({}).options->command, Command::Help);
+}
+
+TEST(CliOptions, RefusesBadUsage) {
+  const char* lines[] = {
+      "write --target T",                      // no file
+      "write a.hex",                           // no target
+      "erase --target T",                      // no blocks
+      "frobnicate",                            // no such command
+      "--start 0 write --target T a.hex",      // file option before any file
+      "write --target T a.hex --end",          // option without value
+      "--emulators 33 list",                   // too many
+      "--emulators 0 list",                    //
+      "--serial 100 write --target T a.hex",   // no FIRST
+      "--serial 100:1:9 write --target T a",   // SIZE beyond 8
+      "--serial xyz:1 write --target T a",     // address that does not parse
+      "--fill 00 --fill-flash write --target T a",
+      "--security-id 12345 list",              // five digits in a word
+      "--security-id 1 --initialize list",
+      "list extra",
+      "write --target T a.hex --bogus",
+  };
+  for (const char* line : lines) {
+    SCOPED_TRACE(line);
+    auto parsed = ParseCommandLine(Words(line));
+    EXPECT_FALSE(parsed.options);
+    EXPECT_FALSE(parsed.error.empty());
+  }
+}
+
+TEST(CliOptions, BlockListsCountFromOne) {
+  EXPECT_EQ(ParseBlockList("3,5-7", 64), (std::vector<uint32_t>{2, 4, 5, 6}));
+  EXPECT_EQ(ParseBlockList("7,1,7", 8), (std::vector<uint32_t>{0, 6}));
+  EXPECT_EQ(ParseBlockList("all", 3), (std::vector<uint32_t>{0, 1, 2}));
+  EXPECT_EQ(ParseBlockList("64", 64), (std::vector<uint32_t>{63}));
+  for (const char* bad : {"0", "65", "5-3", "1-2-3", "", "a", "1,,2", "-4"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(ParseBlockList(bad, 64));
+  }
+}
+
+TEST(CliOptions, SecurityWordsAsTheDialogTakesThem) {
+  EXPECT_EQ(ParseSecurityWords("1234 abcd,F:0"), (std::vector<uint16_t>{0x1234, 0xABCD, 0xF, 0}));
+  EXPECT_EQ(ParseSecurityWords("ffff ffff ffff ffff ffff ffff ffff ffff ffff ffff ffff ffff")->size(), 12u);
+  EXPECT_FALSE(ParseSecurityWords("1 2 3 4 5 6 7 8 9 10 11 12 13"));
+  EXPECT_FALSE(ParseSecurityWords("12g4"));
+  EXPECT_FALSE(ParseSecurityWords(""));
+}
+
+}  // namespace
+}  // namespace quarnel::cli
