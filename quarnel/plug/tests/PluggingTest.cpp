@@ -1,0 +1,392 @@
+#include "plug/Plugging.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+
+#include "FakePlugApi.h"
+#include "base/StatusMessages.h"
+#include "base/StringTable.h"
+
+namespace quarnel {
+namespace {
+
+using testing::FakeApi;
+using testing::MemorySettings;
+using Events = std::vector<std::string>;
+
+std::string Hex(int value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(value));
+  return text;
+}
+
+// Records what the plug logic asks of the window as short lines, and answers
+// the dialogs from a script. Like the main window, a fatal status unplugs.
+class FakeWindow : public PlugWindow {
+ public:
+  Plugging* plugging = nullptr;
+  std::deque<std::optional<int32_t>> targetChoices;
+  std::deque<bool> questionAnswers;
+  Events events;
+  uint64_t writeImageSize = 0;
+  uint64_t flashContentSize = 0;
+  size_t eraseRows = 0;
+
+  bool ShowMessage(MessageStyle style, int textId, const std::string& text) override {
+    EXPECT_EQ(text, LoadText(textId));
+    events.push_back(std::string(StyleName(style)) + " " + std::to_string(textId));
+    if (style != MessageStyle::Question || questionAnswers.empty()) return true;
+    const bool answer = questionAnswers.front();
+    questionAnswers.pop_front();
+    return answer;
+  }
+  void FocusField(Field) override {}
+  void AddLogLine(int32_t, const std::string&) override {}
+  void TakeBusyLayout(int32_t mode) override { events.push_back("busy " + std::to_string(mode)); }
+  void TakeIdleLayout(int32_t mode) override { events.push_back("idle " + std::to_string(mode)); }
+  void SetBusyKind(int32_t) override {}
+  void DrainEvents() override {}
+  bool CancelRequested() const override { return false; }
+  void ClearCancelRequest() override {}
+  void ShowProgress(const std::string&, uint64_t, uint64_t) override {}
+  std::optional<SecurityEntry> AskSecurityId(uint16_t) override {
+    events.push_back("security dialog");
+    return std::nullopt;
+  }
+  void ReportStatus(int status) override {
+    events.push_back("report " + Hex(status));
+    if (IsFatalStatus(status)) plugging->GoUnplugged(!IsLinkStatus(status));
+  }
+  void ReportStatusWithText(int status, const std::string& text) override {
+    events.push_back("report " + Hex(status) + " " + text);
+    if (IsFatalStatus(status)) plugging->GoUnplugged(!IsLinkStatus(status));
+  }
+  std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names) override {
+    EXPECT_EQ(names, (std::vector<std::string>{"KT51456", "KT4351235", "KT2321"}));
+    events.push_back("choose");
+    if (targetChoices.empty()) return std::nullopt;
+    const auto choice = targetChoices.front();
+    targetChoices.pop_front();
+    return choice;
+  }
+  void ShowPlugButton(bool plugged) override { events.push_back(plugged ? "caption Un&plug" : "caption &Plug"); }
+  void SelectTargetInList(int32_t index) override { events.push_back("select " + std::to_string(index)); }
+  void EnableFileButtons() override { events.push_back("file buttons"); }
+  void AllocateWriteImageBuffers(uint64_t imageSize, uint64_t contentSize) override {
+    events.push_back("buffers");
+    writeImageSize = imageSize;
+    flashContentSize = contentSize;
+  }
+  void RecheckFileList() override { events.push_back("recheck"); }
+  void FillEraseBlockList(const EraseBlockTable& blocks) override {
+    events.push_back("erase list");
+    eraseRows = blocks.size();
+  }
+  void ShowFields() override {}
+  void CloseWindow() override { events.push_back("close"); }
+
+ private:
+  static const char* StyleName(MessageStyle style) {
+    switch (style) {
+      case MessageStyle::Stop: return "stop";
+      case MessageStyle::Warning: return "warning";
+      case MessageStyle::Question: return "question";
+      default: return "plain";
+    }
+  }
+};
+
+// Three descriptions: KT51456 (128 KiB, blocks of 2 KiB), KT4351235 and
+// KT2321, each with one flash area.
+// A directory of its own for the test's named locks, set before any lock
+// (the plug logic's among them) takes its path.
+struct LockDirectory {
+  LockDirectory() {
+    char pattern[] = "/tmp/quarnel-plug-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) path = pattern;
+    setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+  }
+  ~LockDirectory() { std::filesystem::remove_all(path); }
+  std::string path;
+};
+
+class PluggingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(lockDir_.path.empty());
+    for (const char* name : {"KT51456", "KT4351235", "KT2321"}) {
+      CTargetInfo& d = descriptions_.emplace_back();
+      std::memset(&d, 0, sizeof d);
+      std::strcpy(d.targetName, name);
+      d.areaNum = 1;
+      d.area[0] = {0, 0x1FFFF};
+      d.blockSize = 0x800;
+      d.targetId32 = 0x00010400;
+      d.targetIdBitNum = 64;
+    }
+    set_.count = static_cast<int32_t>(descriptions_.size());
+    set_.array = descriptions_.data();
+    window_.plugging = &plugging_;
+    plugging_.SetDescriptions(&set_);
+  }
+  LockDirectory lockDir_;
+  std::vector<CTargetInfo> descriptions_;
+  TRGINFO set_{};
+  FakeApi api_;
+  MemorySettings settings_;
+  FakeWindow window_;
+  Plugging plugging_{api_, settings_, window_};
+};
+
+// One start-up plug loop: what is remembered, how each plug ends, what the
+// user picks in Select Target, and what the window is asked to show.
+struct StartUpCase {
+  const char* name;
+  std::string remembered;
+  std::deque<int> plugs;
+  std::deque<std::optional<int32_t>> choices;
+  bool aborted;
+  std::vector<std::string> plugged;
+  Events events;
+  int32_t selected;
+};
+
+class StartUpPlugLoopTest : public PluggingTest, public ::testing::WithParamInterface<StartUpCase> {};
+
+TEST_P(StartUpPlugLoopTest, Run) {
+  const StartUpCase& c = GetParam();
+  if (!c.remembered.empty()) settings_.values["TRGNAME"] = c.remembered;
+  api_.plugStatuses = c.plugs;
+  api_.productIdWord = 0x01004560;
+  api_.firmwareText = "1.04";
+  window_.targetChoices = c.choices;
+
+  EXPECT_EQ(plugging_.RunStartUpPlugLoop(), c.aborted);
+  EXPECT_EQ(api_.pluggedNames, c.plugged);
+  EXPECT_EQ(window_.events, c.events);
+  EXPECT_EQ(plugging_.SelectedTarget(), c.selected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartUpPlugLoopTest,
+    ::testing::Values(
+        StartUpCase{"RememberedTargetPlugs", "KT2321", {0}, {}, false, {"KT2321"}, {}, 2},
+        StartUpCase{"UnknownNameKeepsTheSelectionSilently", "KT9999", {0}, {}, false, {"KT51456"}, {}, 0},
+        StartUpCase{"NothingRememberedAsksFirst", "", {0}, {1}, false, {"KT4351235"}, {"choose"}, 1},
+        StartUpCase{"NothingRememberedAndExitAborts", "", {}, {std::nullopt}, true, {}, {"choose"}, 0},
+        StartUpCase{"SecondMismatchShowsItsOwnMessage", "KT2321", {0x2002, 0x2002, 0}, {2, 0}, false,
+                    {"KT2321", "KT2321", "KT51456"},
+                    {"report 0x2000 KT51456.", "choose", "report 0x2002", "choose"}, 0},
+        StartUpCase{"PlugAnswer630CIsAMismatch", "KT2321", {0x630C, 0}, {2}, false, {"KT2321", "KT2321"},
+                    {"report 0x2002", "choose"}, 2},
+        StartUpCase{"OldFirmwareEndsTheProgramWhateverIsChosen", "KT2321", {0x2004}, {1}, true, {"KT2321"},
+                    {"report 0x2004 1.04", "choose"}, 1},
+        StartUpCase{"OtherStatusIsReportedAsItself", "KT2321", {0x6300, 0}, {2}, false, {"KT2321", "KT2321"},
+                    {"report 0x6300", "choose"}, 2},
+        StartUpCase{"ExitAfterAFailedPlugAborts", "KT2321", {0x2002}, {std::nullopt}, true, {"KT2321"},
+                    {"report 0x2000 KT51456.", "choose"}, 2}),
+    [](const ::testing::TestParamInfo<StartUpCase>& info) { return std::string(info.param.name); });
+
+TEST_F(PluggingTest, ChipNameComesFromTheSelectedDescriptionsProductId) {
+  settings_.values["TRGNAME"] = "KT4351235";
+  descriptions_[1].targetIdBitNum = 93;
+  api_.plugStatuses = {0x2002};
+  api_.productIdWord = 0x05001235;
+  plugging_.RunStartUpPlugLoop();
+  EXPECT_EQ(api_.productIdBits, 93u);
+  ASSERT_FALSE(window_.events.empty());
+  EXPECT_EQ(window_.events.front(), "report 0x2000 KT4351235.");
+}
+
+TEST_F(PluggingTest, ButtonPlugAppliesTheTargetAndTakesThePluggedState) {
+  plugging_.GoUnplugged(false);
+  settings_.values["TRGNAME"] = "KT4351235";
+  window_.events.clear();
+  plugging_.PlugOrUnplug();
+  EXPECT_TRUE(plugging_.Plugged());
+  EXPECT_EQ(window_.events, (Events{"select 1", "idle 2", "caption Un&plug", "file buttons", "buffers", "recheck",
+                                    "erase list"}));
+  EXPECT_EQ(window_.writeImageSize, 0x20000u);
+  EXPECT_EQ(window_.eraseRows, 64u);
+  EXPECT_EQ(plugging_.Target().endAddressText, "1FFFFH");
+  // The lock is held while plugged, and released by unplugging.
+  NamedLock other(kKorvoLockName);
+  EXPECT_FALSE(other.Acquire(std::chrono::milliseconds(0)));
+  window_.questionAnswers = {true};
+  plugging_.PlugOrUnplug();
+  EXPECT_FALSE(plugging_.Plugged());
+  EXPECT_EQ(api_.resets, 1);
+  EXPECT_TRUE(other.Acquire(std::chrono::milliseconds(0)));
+}
+
+TEST_F(PluggingTest, ExitInSelectTargetAfterAFailedButtonPlugEndsTheProgram) {
+  plugging_.GoUnplugged(false);
+  window_.events.clear();
+  api_.plugStatuses = {0x2002, 0x2002};
+  window_.targetChoices = {1, std::nullopt};
+  plugging_.PlugOrUnplug();
+  EXPECT_EQ(window_.events, (Events{"report 0x2000 KT430000.", "choose", "report 0x2002", "choose", "close"}));
+  EXPECT_EQ(api_.resets, 0);  // never plugged, nothing to reset
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT4351235");
+  NamedLock other(kKorvoLockName);
+  EXPECT_TRUE(other.Acquire(std::chrono::milliseconds(0)));
+}
+
+TEST_F(PluggingTest, FailedSecurityCheckAfterAButtonPlugStaysUnplugged) {
+  plugging_.GoUnplugged(false);
+  window_.events.clear();
+  api_.isProtected = true;
+  api_.protectedStatus = 0x6300;
+  plugging_.PlugOrUnplug();
+  EXPECT_FALSE(plugging_.Plugged());
+  EXPECT_EQ(window_.events, (Events{"select 0", "report 0x6300"}));
+  NamedLock other(kKorvoLockName);
+  EXPECT_TRUE(other.Acquire(std::chrono::milliseconds(0)));
+}
+
+TEST_F(PluggingTest, ExitInTheSecurityDialogQuits) {
+  plugging_.GoUnplugged(false);
+  window_.events.clear();
+  api_.isProtected = true;
+  plugging_.PlugOrUnplug();
+  EXPECT_EQ(window_.events, (Events{"select 0", "security dialog", "close"}));
+}
+
+TEST_F(PluggingTest, ChangeOfTargetToAnotherChipAlwaysNamesTheChipAndUnplugs) {
+  api_.checkTargetStatus = 0x2002;
+  api_.productIdWord = 0x0A000120;
+  plugging_.ChangeTarget(2);
+  plugging_.ChangeTarget(-1);
+  EXPECT_EQ(api_.pluggedNames, (std::vector<std::string>{"KT2321", "KT51456"}));
+  const Events once = {"report 0x2000 KT430012.", "busy 2", "caption &Plug", "erase list"};
+  Events twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(window_.events, twice);
+  EXPECT_EQ(api_.resets, 2);
+  EXPECT_FALSE(plugging_.Plugged());
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+}
+
+TEST_F(PluggingTest, ChangeOfTargetToTheRightChipRunsTheSecurityCheck) {
+  descriptions_[1].area[0] = {0, 0xFFFF};
+  plugging_.ChangeTarget(1);
+  EXPECT_EQ(window_.events, (Events{"buffers", "recheck", "erase list"}));
+  EXPECT_EQ(window_.eraseRows, 32u);
+  EXPECT_EQ(window_.writeImageSize, 0x10000u);
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT4351235");
+}
+
+TEST_F(PluggingTest, ApplyingATargetWithoutAreasKeepsTheRememberedNameAndTable) {
+  plugging_.ApplySelectedTarget();
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+  descriptions_[2].areaNum = 0;
+  plugging_.ChangeTarget(2);
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+  EXPECT_EQ(plugging_.Target().eraseBlocks.size(), 64u);
+  EXPECT_EQ(plugging_.Target().geometry.flashHigh, 0u);
+}
+
+TEST_F(PluggingTest, CodeBlocksAbove64KiBAreReportedAndAppliedAnyway) {
+  descriptions_[0].targetId00 = 1u << 30;  // extended format
+  descriptions_[0].targetId32 = 0x00060100;  // S = 2048 << 6 = 128 KiB
+  plugging_.ApplySelectedTarget();
+  EXPECT_EQ(window_.events, (Events{"stop 2069"}));
+  EXPECT_EQ(plugging_.Target().geometry.codeBlockSize, 0x20000u);
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+}
+
+struct UnplugCase {
+  const char* name;
+  int resetStatus;
+  Events events;
+};
+
+class GoUnpluggedTest : public PluggingTest, public ::testing::WithParamInterface<UnplugCase> {};
+
+TEST_P(GoUnpluggedTest, ResetsAndReportsAFailureOtherThanStatusOne) {
+  api_.resetStatus = GetParam().resetStatus;
+  plugging_.GoUnplugged(true);
+  EXPECT_EQ(window_.events, GetParam().events);
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+  EXPECT_FALSE(plugging_.Plugged());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GoUnpluggedTest,
+                         ::testing::Values(UnplugCase{"ResetWorks", 0, {"busy 2", "caption &Plug"}},
+                                           UnplugCase{"StatusOneIsNotShown", 1, {"busy 2", "caption &Plug"}},
+                                           // Shown only: no second unplug for the fatal status.
+                                           UnplugCase{"OtherStatusIsShown", 0x6302, {"stop 137", "busy 2", "caption &Plug"}}),
+                         [](const ::testing::TestParamInfo<UnplugCase>& info) { return std::string(info.param.name); });
+
+TEST_F(PluggingTest, QuitResetsOnlyWhilePluggedAndTheLinkHolds) {
+  api_.status = 0x5001;
+  plugging_.Quit();
+  EXPECT_EQ(api_.resets, 0);
+  api_.status = 0;
+  plugging_.Quit();
+  EXPECT_EQ(api_.resets, 1);
+  EXPECT_EQ(window_.events, (Events{"close", "close"}));
+}
+
+TEST_F(PluggingTest, NoEmulatorWarns) {
+  api_.connectResult = 0;
+  EXPECT_FALSE(plugging_.Connect(Plugging::Variant::StartUp));
+  EXPECT_EQ(window_.events, (Events{"warning 193"}));
+}
+
+// A process that holds the KORVO access lock until it is killed.
+pid_t HoldKorvoLockInChild() {
+  int ready[2];
+  EXPECT_EQ(pipe(ready), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    NamedLock lock(kKorvoLockName);
+    const char byte = lock.Acquire(std::chrono::milliseconds(0)) ? 'y' : 'n';
+    (void)!write(ready[1], &byte, 1);
+    pause();
+    _exit(0);
+  }
+  char byte = 0;
+  EXPECT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+  close(ready[0]);
+  close(ready[1]);
+  return pid;
+}
+
+TEST_F(PluggingTest, ConnectGivesUpAfterThreeSecondsWhileAnotherProcessHoldsTheLock) {
+  const pid_t holder = HoldKorvoLockInChild();
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_FALSE(plugging_.Connect(Plugging::Variant::StartUp));
+  const auto waited = std::chrono::steady_clock::now() - begin;
+  EXPECT_GE(waited, std::chrono::milliseconds(3000));
+  EXPECT_LT(waited, std::chrono::milliseconds(4500));
+  EXPECT_EQ(window_.events, (Events{"stop 2039", "busy 2", "caption &Plug"}));
+  EXPECT_FALSE(plugging_.Plugged());
+
+  // On the button, 0x5005 reports the same text and unplugs without a reset.
+  window_.events.clear();
+  EXPECT_FALSE(plugging_.Connect(Plugging::Variant::Button));
+  EXPECT_EQ(window_.events, (Events{"report 0x5005", "busy 2", "caption &Plug"}));
+  EXPECT_EQ(api_.resets, 0);
+  EXPECT_EQ(LoadText(StatusTextId(0x5005)), LoadText(2039));
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+}
+
+TEST(EraseBlockRowTexts, NumbersFromOneAndMarksUnavailableBlocks) {
+  EXPECT_EQ(EraseBlockRowTexts(0, {0, 0x7FF, 0, 1}),
+            (std::vector<std::string>{"", "1", "00000H", "007FFH", "             "}));
+  EXPECT_EQ(EraseBlockRowTexts(63, {0x1F800, 0x1FFFF, 1, 0}),
+            (std::vector<std::string>{"", "64", "1F800H", "1FFFFH", "Not Available"}));
+}
+
+}  // namespace
+}  // namespace quarnel
