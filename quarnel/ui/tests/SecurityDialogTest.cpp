@@ -13,16 +13,7 @@
 namespace quarnel {
 namespace {
 
-class SecurityUiTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "quarnel_security_ui_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-  }
-};
+using SecurityUiTest = ::testing::Test;
 
 // Keys are a string: hexadecimal digits and other characters as typed, and
 // < > for Left and Right, ^ $ for Home and End, # for Backspace, ! for Delete.
@@ -174,3 +165,11 @@ TEST_F(SecurityUiTest, InitializeDisablesTheFieldsAndExitCancels) {
 
 }  // namespace
 }  // namespace quarnel
+
+// The application must outlive every widget and go before Qt's own globals.
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
