@@ -52,15 +52,18 @@ void Plugging::SetDescriptions(TRGINFO* set) {
   selected_ = 0;
 }
 
+size_t Plugging::DescriptionCount() const {
+  return set_ != nullptr && set_->array != nullptr && set_->count > 0 ? static_cast<size_t>(set_->count) : 0;
+}
+
 const CTargetInfo* Plugging::SelectedDescription() const {
-  if (set_ == nullptr || set_->array == nullptr || selected_ < 0 || selected_ >= set_->count) return nullptr;
+  if (selected_ < 0 || static_cast<size_t>(selected_) >= DescriptionCount()) return nullptr;
   return &set_->array[selected_];
 }
 
 std::vector<std::string> Plugging::TargetNames() const {
   std::vector<std::string> names;
-  if (set_ == nullptr || set_->array == nullptr) return names;
-  for (int32_t k = 0; k < set_->count; ++k) names.emplace_back(NameOf(set_->array[k]));
+  for (size_t k = 0; k < DescriptionCount(); ++k) names.emplace_back(NameOf(set_->array[k]));
   return names;
 }
 
@@ -110,9 +113,7 @@ bool Plugging::OfferTargetChoice() {
 }
 
 int Plugging::PlugSelectedTarget() {
-  const CTargetInfo* description = SelectedDescription();
-  if (description == nullptr) return kStatusTargetMismatch;
-  const std::string name(NameOf(*description));
+  const std::string name(NameOf(*SelectedDescription()));
   api_.SetStatus(0);
   api_.PlugAll(set_, name.c_str());
   return api_.Status();
@@ -143,6 +144,7 @@ bool Plugging::ReportPlugFailure(int status, bool& chipNameShown) {
 }
 
 bool Plugging::RunStartUpPlugLoop() {
+  if (DescriptionCount() == 0) return true;
   const bool nothingRemembered = settings_.ReadText(kTargetNameKey).value_or("").empty();
   if (nothingRemembered && !OfferTargetChoice()) return true;
   bool chipNameShown = false;
@@ -167,6 +169,7 @@ void Plugging::PlugOrUnplug() {
 }
 
 void Plugging::PlugFromButton() {
+  if (DescriptionCount() == 0) return Quit();
   bool chipNameShown = false;
   for (;;) {
     FindRememberedTarget();
@@ -201,9 +204,10 @@ void Plugging::FinishButtonPlug() {
 }
 
 void Plugging::ChangeTarget(int32_t listIndex) {
-  selected_ = listIndex >= 0 ? listIndex : 0;
+  const size_t count = DescriptionCount();
+  if (count == 0) return;
+  selected_ = listIndex >= 0 && static_cast<size_t>(listIndex) < count ? listIndex : 0;
   const CTargetInfo* description = SelectedDescription();
-  if (description == nullptr) return;
   const std::string name(NameOf(*description));
   api_.CheckTargetName(set_, name.c_str());
   const int status = api_.Status();

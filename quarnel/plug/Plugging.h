@@ -71,7 +71,8 @@ class Plugging {
   Plugging(ApiCalls& api, SettingsStore& settings, PlugWindow& window);
 
   // The description set read at start-up; not owned. Null or empty leaves
-  // nothing to plug or apply.
+  // nothing to plug or apply: the plug loops then end as if the user had
+  // left Select Target.
   void SetDescriptions(TRGINFO* set);
 
   // Disconnects, connects and takes the KORVO access lock (waiting at most
@@ -84,7 +85,8 @@ class Plugging {
   bool RunStartUpPlugLoop();
   // Button 1038: asks before unplugging; when unplugged, connects and plugs.
   void PlugOrUnplug();
-  // The target list's selection changed to `listIndex` (negative: none).
+  // The target list's selection changed to `listIndex` (negative: none,
+  // which selects the first description).
   void ChangeTarget(int32_t listIndex);
 
   // Applies the selected description: flash range, erase block table, end
@@ -111,6 +113,7 @@ class Plugging {
   const AppliedTarget& Target() const { return target_; }
 
  private:
+  size_t DescriptionCount() const;
   std::vector<std::string> TargetNames() const;
   void FindRememberedTarget();
   void RememberSelectedTarget();

@@ -193,6 +193,18 @@ TEST_F(PluggingTest, ChangeOfTargetToTheRightChipRunsTheSecurityCheck) {
   EXPECT_EQ(settings_.values["TRGNAME"], "KT4351235");
 }
 
+TEST_F(PluggingTest, WithoutDescriptionsNothingIsPluggedOrApplied) {
+  plugging_.ChangeTarget(7);  // not in the list: the first description
+  EXPECT_EQ(plugging_.SelectedTarget(), 0);
+  plugging_.SetDescriptions(nullptr);
+  EXPECT_TRUE(plugging_.RunStartUpPlugLoop());
+  plugging_.ChangeTarget(1);
+  plugging_.ApplySelectedTarget();
+  EXPECT_EQ(plugging_.SelectedDescription(), nullptr);
+  EXPECT_EQ(api_.pluggedNames, (std::vector<std::string>{"KT51456"}));
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+}
+
 TEST_F(PluggingTest, ApplyingATargetWithoutAreasKeepsTheRememberedNameAndTable) {
   plugging_.ApplySelectedTarget();
   EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
