@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "app/QtSettingsStore.h"
+#include "app/QuarnelApp.h"
+#include "ui/tests/GuiFakes.h"
+
+namespace quarnel {
+namespace {
+
+using testing::ScriptedPrompter;
+
+std::string FakeLibrary(const char* absent) {
+  return std::string(FAKE_VESTRA_DIR) + "/without-" + absent + "/libvestra.so";
+}
+
+TEST(LibraryBinding, MissingLibraryShowsItsNameAndNotFound) {
+  ScriptedPrompter prompter;
+  CQuarnelApp app(prompter, QStringLiteral("1.00"));
+  EXPECT_FALSE(app.LoadLibrary("/nonexistent/libvestra.so"));
+  ASSERT_EQ(prompter.shown.size(), 1u);
+  EXPECT_EQ(prompter.shown[0].style, MessageStyle::Plain);
+  EXPECT_EQ(prompter.shown[0].text, QStringLiteral("libvestra.so not found."));
+}
+
+TEST(LibraryBinding, ALibraryLackingOneExportIsInvalid) {
+  // ReadHEX is never called, yet its absence refuses the library; an early
+  // name missing stops the look-ups there.
+  for (const char* absent : {"ReadHEX", "ApiCreateConnectOne"}) {
+    SCOPED_TRACE(absent);
+    ScriptedPrompter prompter;
+    CQuarnelApp app(prompter, QStringLiteral("1.00"));
+    ASSERT_TRUE(app.LoadLibrary(FakeLibrary(absent)));
+    std::string missing;
+    EXPECT_FALSE(app.BindLibrary(&missing));
+    EXPECT_EQ(missing, absent);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].style, MessageStyle::Plain);
+    EXPECT_EQ(prompter.shown[0].text, QStringLiteral("Invalid libvestra.so"));
+    EXPECT_EQ(app.Table().ApiDeleteTargetInfoSet, nullptr);
+  }
+}
+
+TEST(LibraryBinding, TheRealLibraryBindsByPlainName) {
+  ScriptedPrompter prompter;
+  CQuarnelApp app(prompter, QStringLiteral("1.00"));
+  ASSERT_TRUE(app.LoadLibrary("libvestra.so"));
+  EXPECT_TRUE(app.BindLibrary());
+  EXPECT_NE(app.Table().ReadHEX, nullptr);
+  EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST(Settings, FileIsOwnerOnlyWhateverTheUmask) {
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+  const mode_t previous = umask(000);
+  {
+    QtSettingsStore store;
+    EXPECT_TRUE(store.WriteText("SECUREID", "0123456789AB"));
+    EXPECT_TRUE(store.WriteInt("SECUREIDSIZE", 6));
+    EXPECT_EQ(store.ReadText("SECUREID").value_or(""), "0123456789AB");
+    EXPECT_EQ(store.ReadInt("SECUREIDSIZE", 0), 6);
+    EXPECT_FALSE(store.ReadText("TRGNAME").has_value());
+    EXPECT_EQ(store.ReadInt("TRGNAME", 7), 7);
+    EXPECT_TRUE(store.FileName().startsWith(config.path() + QStringLiteral("/Zentor/")));
+    struct stat info {};
+    ASSERT_EQ(stat(QFile::encodeName(store.FileName()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+  }
+  umask(previous);
+  QtSettingsStore reopened;
+  EXPECT_EQ(reopened.ReadText("SECUREID").value_or(""), "0123456789AB");
+}
+
+TEST(SingleCopy, ASecondCopyRaisesTheFirstAndExitsQuietly) {
+  QTemporaryDir runtime;
+  qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+  SingleInstance first;
+  ASSERT_TRUE(first.Claim());
+  int raised = 0;
+  first.OnRaiseRequest([&raised] { ++raised; });
+
+  QProcess second;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  second.setProcessEnvironment(environment);
+  second.start(QStringLiteral(QUARNEL_PROGRAM), {});
+  ASSERT_TRUE(second.waitForStarted());
+  // This process plays the running copy, so it keeps its event loop going.
+  QElapsedTimer timer;
+  timer.start();
+  while (second.state() != QProcess::NotRunning && timer.elapsed() < 15000) {
+    QCoreApplication::processEvents();
+    QThread::msleep(5);
+  }
+  ASSERT_EQ(second.state(), QProcess::NotRunning);
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(raised, 1);
+  EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
+
+  SingleInstance third;
+  EXPECT_FALSE(third.Claim());
+}
+
+}  // namespace
+}  // namespace quarnel
