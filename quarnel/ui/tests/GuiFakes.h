@@ -119,7 +119,7 @@ class MemorySettings : public SettingsStore {
 };
 
 // Records every box and answers from queues; an empty queue answers OK for
-// boxes and Cancel for dialogs.
+// boxes and Cancel for dialogs, and so does an empty path.
 class ScriptedPrompter : public Prompter {
  public:
   struct Shown {
@@ -128,7 +128,7 @@ class ScriptedPrompter : public Prompter {
   };
   std::vector<Shown> shown;
   std::deque<bool> answers;
-  std::deque<std::optional<QString>> files;
+  std::deque<QString> files;
   std::deque<std::optional<int>> targets;
   QString lastFilter;
 
@@ -138,17 +138,22 @@ class ScriptedPrompter : public Prompter {
   }
   std::optional<QString> OpenFileName(QWidget*, const QString&, const QString& filter) override {
     lastFilter = filter;
-    return Next(files, std::optional<QString>());
+    return NextFile();
   }
   std::optional<QString> SaveFileName(QWidget*, const QString&, const QString& filter) override {
     lastFilter = filter;
-    return Next(files, std::optional<QString>());
+    return NextFile();
   }
   std::optional<int> ChooseTarget(QWidget*, const QStringList&) override {
     return Next(targets, std::optional<int>());
   }
 
  private:
+  std::optional<QString> NextFile() {
+    const QString path = Next(files, QString());
+    if (path.isEmpty()) return std::nullopt;
+    return path;
+  }
   template <typename T>
   static T Next(std::deque<T>& queue, T otherwise) {
     if (queue.empty()) return otherwise;
