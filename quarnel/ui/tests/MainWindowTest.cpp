@@ -445,8 +445,8 @@ TEST_F(MainWindowTest, LogAddsClearsAndSavesExactBytes) {
   w->AddLogLine(OperationWindow::kErrorLine, "00010H 12 34");
   EXPECT_TRUE(w->Control(kSaveLog)->isEnabled());
   EXPECT_TRUE(w->Control(kClearLog)->isEnabled());
-  ASSERT_EQ(w->Log().Lines().size(), 2u);
-  EXPECT_EQ(w->Log().Lines()[1], QStringLiteral("Error: 00010H 12 34"));
+  ASSERT_EQ(w->Log().rowCount(), 2);
+  EXPECT_EQ(w->Log().Line(1), QStringLiteral("Error: 00010H 12 34"));
 
   const QByteArray expected("Writing  a.hex\r\nError: 00010H 12 34\r\n");
   for (const char* name : {"run1", "run2.", "run3.txt"}) {
