@@ -28,7 +28,7 @@ fi
 
 # The packages of the test command, and the platform plugin that shows a
 # window on a display.
-packages=(cmake g++ make pkg-config ninja-build libgtest-dev libgmock-dev libusb-1.0-0-dev qt6-base-dev qt6-qpa-plugins)
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -41,7 +41,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-  cmake -S "$top" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 cmake --build "$build_dir" -j"$(nproc)" --target quarnel korvo-sim sample_trg
 
