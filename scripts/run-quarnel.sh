@@ -28,7 +28,8 @@ fi
 
 # The packages of the test command, and the platform plugin that shows a
 # window on a display.
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev
+          qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
