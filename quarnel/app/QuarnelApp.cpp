@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QLocalSocket>
 #include <filesystem>
 
@@ -109,9 +110,16 @@ int CQuarnelApp::Run() {
   GuardedApiTable api(windowTable);
   CQuarnelDlg window(api, settings, prompter_, versionText_);
   single.OnRaiseRequest([&window] {
-    window.showNormal();
-    window.raise();
-    window.activateWindow();
+    // Before the window shows (start-up boxes) only the box comes forward.
+    if (window.isVisible()) {
+      window.showNormal();
+      window.raise();
+      window.activateWindow();
+    }
+    if (QWidget* box = QApplication::activeModalWidget(); box && box != &window) {
+      box->raise();
+      box->activateWindow();
+    }
   });
   if (window.Initialise()) window.exec();
   return EXIT_SUCCESS;

@@ -37,7 +37,8 @@ constexpr int kTargetMismatchStatus = 0x2002;
 constexpr int kFirmwareStatus = 0x2004;
 constexpr int kLinkNotConnectedStatus = 0x5005;
 constexpr int kProductIdMismatchStatus = 0x630C;
-constexpr int kResetNotNeededStatus = 1;
+// A failed reset that leaves status 1 on target 1 is not reported.
+constexpr int kQuietResetFailure = 1;
 constexpr uint32_t kFirmwareTextSize = 10;
 constexpr int kFileNameReadLimit = 260;
 constexpr int kListFontPixels = 12;
@@ -355,7 +356,8 @@ void CQuarnelDlg::ConnectSignals() {
     if (fileList_View_->topLevelItemCount() > 0) Control(kDeleteFromList)->setEnabled(true);
   });
   connect(eraseList_, &QTreeWidget::itemChanged, this, &CQuarnelDlg::EraseListChanged);
-  connect(targetList_, &QComboBox::activated, this, &CQuarnelDlg::ChangeTarget);
+  // The window sets the selection itself with the list's signals blocked.
+  connect(targetList_, &QComboBox::currentIndexChanged, this, &CQuarnelDlg::ChangeTarget);
 }
 
 // ---------------------------------------------------------- initialisation
@@ -418,6 +420,7 @@ bool CQuarnelDlg::ReadTargetDescriptions() {
   if (filesFound != descriptionSet_->count) ShowMessage(MessageStyle::Warning, 2067, std::string(LoadText(2067)));
   descriptions_ = descriptionSet_->array;
   descriptionCount_ = descriptionSet_->count;
+  const QSignalBlocker quiet(targetList_);
   for (int32_t i = 0; i < descriptionCount_; ++i) targetList_->addItem(QString::fromLatin1(descriptions_[i].targetName));
   targetList_->setCurrentIndex(-1);
   return true;
@@ -500,7 +503,7 @@ void CQuarnelDlg::ResetOnLeaving() {
   if (IsLinkStatus(api_.Status())) return;
   if (api_.ResetAll()) return;
   const int status = api_.Status();
-  if (status != kResetNotNeededStatus) ReportStatus(status);
+  if (status != kQuietResetFailure) ReportStatus(status);
 }
 
 // ------------------------------------------------ plugging and the target
@@ -640,7 +643,10 @@ void CQuarnelDlg::ReportPlugFailure(int status, bool* shown) {
   }
 }
 
-void CQuarnelDlg::SelectTargetInList() { targetList_->setCurrentIndex(selectedTarget_); }
+void CQuarnelDlg::SelectTargetInList() {
+  const QSignalBlocker quiet(targetList_);
+  targetList_->setCurrentIndex(selectedTarget_);
+}
 
 void CQuarnelDlg::ApplySelectedTarget() {
   const CTargetInfo* description = SelectedDescription();
@@ -685,7 +691,7 @@ void CQuarnelDlg::GoUnplugged(bool reset) {
   WriteRememberedTarget();
   if (reset && !api_.ResetAll()) {
     const int status = api_.Status();
-    if (status != kResetNotNeededStatus) ShowMessage(MessageStyle::Stop, StatusTextId(status), std::string(LoadText(StatusTextId(status))));
+    if (status != kQuietResetFailure) ShowMessage(MessageStyle::Stop, StatusTextId(status), std::string(LoadText(StatusTextId(status))));
   }
   TakeBusyLayout(kUnpluggedMode);
   SetPlugCaption(false);
@@ -694,10 +700,7 @@ void CQuarnelDlg::GoUnplugged(bool reset) {
 }
 
 void CQuarnelDlg::Quit() {
-  if (plugged_ && !IsLinkStatus(api_.Status()) && !api_.ResetAll()) {
-    const int status = api_.Status();
-    if (status != kResetNotNeededStatus) ReportStatus(status);
-  }
+  if (plugged_) ResetOnLeaving();
   korvoLock_.Release();
   quitRequested_ = true;
   if (!initialising_) done(Accepted);

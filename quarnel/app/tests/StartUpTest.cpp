@@ -7,8 +7,16 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+#include "SimProcess.h"
 #include "app/QtSettingsStore.h"
 #include "app/QuarnelApp.h"
+#include "base/ControlIds.h"
+#include "base/StringTable.h"
+#include "ui/QuarnelDlg.h"
 #include "ui/tests/GuiFakes.h"
 
 namespace quarnel {
@@ -57,6 +65,49 @@ TEST(LibraryBinding, TheRealLibraryBindsByPlainName) {
   EXPECT_TRUE(app.BindLibrary());
   EXPECT_NE(app.Table().ReadHEX, nullptr);
   EXPECT_TRUE(prompter.shown.empty());
+}
+
+// The real window over the real library, against two simulated emulators
+// whose chips are not the remembered target.
+TEST(RealLibrary, WindowPlugsTheSimulatedEmulatorsAfterChoosingTheirChip) {
+  QTemporaryDir runtime;
+  qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+  korvo::testing::SimProcess sim({"--trg", korvo::testing::SimProcess::sampleTrg("KT51456"), "--emulators", "2"});
+  ASSERT_TRUE(sim.start());
+  qputenv("KORVO_SIM_DIR", QByteArray::fromStdString(sim.dir()));
+
+  ScriptedPrompter prompter;
+  prompter.targetByName = QStringLiteral("KT51456");
+  testing::MemorySettings settings;
+  settings.values["TRGNAME"] = "KT3888";
+  CQuarnelApp app(prompter, QStringLiteral("1.00"));
+  ASSERT_TRUE(app.LoadLibrary("libvestra.so"));
+  ASSERT_TRUE(app.BindLibrary());
+  const ApiTable windowTable = app.Table();
+  GuardedApiTable api(windowTable);
+  {
+    CQuarnelDlg window(api, settings, prompter, QStringLiteral("1.00"));
+    ASSERT_TRUE(window.Initialise());
+    QStringList texts;
+    for (const auto& shown : prompter.shown) texts << shown.text;
+    // One sample description has a version the library does not read.
+    EXPECT_EQ(texts, (QStringList{QString::fromUtf8(LoadText(2067)),
+                                  QStringLiteral("The target LSI has changed to KT51456.")}));
+    EXPECT_TRUE(window.Plugged());
+    EXPECT_EQ(settings.values["TRGNAME"], "KT51456");
+    auto* targets = static_cast<QComboBox*>(window.Control(ctl::kTargetList));
+    EXPECT_EQ(targets->currentText(), QStringLiteral("KT51456"));
+    const TargetGeometry& geometry = window.Geometry();
+    ASSERT_GT(geometry.eraseBlockSize, 0u);
+    EXPECT_EQ(static_cast<QTreeWidget*>(window.Control(ctl::kEraseList))->topLevelItemCount(),
+              static_cast<int>(geometry.flashHigh / geometry.eraseBlockSize + 1));
+    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(ctl::kEndAddressOnMemory))->text(),
+              QStringLiteral("%1H").arg(geometry.flashHigh, 0, 16).toUpper());
+    EXPECT_FALSE(window.Control(ctl::kWrite)->isEnabled());
+    EXPECT_TRUE(window.Control(ctl::kTargetList)->isEnabled());
+    EXPECT_EQ(api.Status(), 0);
+  }
+  qunsetenv("KORVO_SIM_DIR");
 }
 
 TEST(Settings, FileIsOwnerOnlyWhateverTheUmask) {

@@ -30,6 +30,8 @@ class FakeApi : public ApiCalls {
   }
 
   int connectResult = 0;
+  int plugStatus = 0;  // what plugging leaves on target 1
+  std::vector<std::string> pluggedNames;
   int status = 0;
   bool resetOk = true;
   int resetCalls = 0;
@@ -50,7 +52,11 @@ class FakeApi : public ApiCalls {
     return &set;
   }
   bool Disconnect() override { return true; }
-  bool PlugAll(TRGINFO*, const char*) override { return status == 0; }
+  bool PlugAll(TRGINFO*, const char* name) override {
+    pluggedNames.push_back(name);
+    status = plugStatus;
+    return status == 0;
+  }
   bool IsProtected(uint16_t* p) override {
     *p = isProtected;
     return status == 0;
@@ -144,7 +150,9 @@ class ScriptedPrompter : public Prompter {
     lastFilter = filter;
     return NextFile();
   }
-  std::optional<int> ChooseTarget(QWidget*, const QStringList&) override {
+  QString targetByName;  // chosen by name when `targets` is empty
+  std::optional<int> ChooseTarget(QWidget*, const QStringList& names) override {
+    if (targets.empty() && names.contains(targetByName)) return static_cast<int>(names.indexOf(targetByName));
     return Next(targets, std::optional<int>());
   }
 

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -236,6 +237,68 @@ TEST_F(MainWindowTest, PluggedStartHoldsTheKorvoLockAndLeavesTheOperationsOff) {
                  kAddToList, kSaveLog, kClearLog})
     EXPECT_FALSE(w->Control(id)->isEnabled()) << id;
   EXPECT_EQ(w->WriteImage().size(), 0x20000u);
+}
+
+TEST_F(MainWindowTest, KorvoLockHeldElsewhereOpensUnpluggedAfterTheWait) {
+  NamedLock other(kKorvoLockName);
+  ASSERT_TRUE(other.Acquire(std::chrono::milliseconds(0)));
+  QElapsedTimer timer;
+  timer.start();
+  auto w = Open(true);
+  EXPECT_GE(timer.elapsed(), kKorvoLockWait.count() - 50);
+  EXPECT_TRUE(initialised);
+  ASSERT_FALSE(prompter.shown.empty());
+  EXPECT_EQ(prompter.shown[0].style, MessageStyle::Stop);
+  EXPECT_EQ(prompter.shown[0].text, Text(2039));
+  EXPECT_FALSE(w->Plugged());
+  EXPECT_EQ(Enabled(*w), (std::set<int>{kExit, kPlug, kAbout}));
+}
+
+TEST_F(MainWindowTest, PlugButtonPlugsAndUnplugsWithItsQuestion) {
+  auto w = Open(false);
+  ASSERT_FALSE(w->Plugged());
+  settings.values["TRGNAME"] = "KT3888";  // no longer described: the selection stays
+  api.connectResult = 1;
+  prompter.shown.clear();
+  Button(*w, kPlug)->click();
+  EXPECT_TRUE(prompter.shown.empty());
+  EXPECT_TRUE(w->Plugged());
+  EXPECT_EQ(Button(*w, kPlug)->text(), QStringLiteral("Un&plug"));
+  EXPECT_TRUE(KorvoLockHeldElsewhere());
+  EXPECT_EQ(static_cast<QComboBox*>(w->Control(kTargetList))->currentIndex(), 0);
+  EXPECT_TRUE(w->Control(kTargetList)->isEnabled());
+  EXPECT_FALSE(w->Control(kWrite)->isEnabled());  // no files listed
+  EXPECT_EQ(w->WriteImage().size(), 0x20000u);
+
+  prompter.answers.push_back(false);
+  Button(*w, kPlug)->click();
+  EXPECT_TRUE(w->Plugged());
+  api.resetCalls = 0;
+  Button(*w, kPlug)->click();
+  ASSERT_EQ(prompter.shown.size(), 2u);
+  EXPECT_EQ(prompter.shown[1].text, Text(136));
+  EXPECT_FALSE(w->Plugged());
+  EXPECT_EQ(api.resetCalls, 1);
+  EXPECT_FALSE(KorvoLockHeldElsewhere());
+  EXPECT_EQ(Button(*w, kPlug)->text(), QStringLiteral("&Plug"));
+}
+
+TEST_F(MainWindowTest, AFailedPlugNamesTheChipThenOffersTheTargetsAgain) {
+  api.AddDescription("KT3888", {{0, 0xFFFF}}, 0x400);
+  auto w = Open(false);
+  api.connectResult = 1;
+  api.plugStatus = 0x2002;
+  prompter.shown.clear();
+  prompter.targets = {1, 1, std::nullopt};  // the chip never matches; Exit ends the program
+  w->show();
+  Button(*w, kPlug)->click();
+  ASSERT_GE(prompter.shown.size(), 3u);
+  EXPECT_EQ(prompter.shown[0].text, QStringLiteral("The target LSI has changed to KT51456."));
+  EXPECT_EQ(prompter.shown[1].text, Text(146));
+  EXPECT_EQ(settings.values["TRGNAME"], "KT3888");
+  EXPECT_EQ(api.pluggedNames, (std::vector<std::string>{"KT51456", "KT3888", "KT3888"}));
+  EXPECT_FALSE(w->isVisible());  // Exit in Select Target quits
+  EXPECT_FALSE(KorvoLockHeldElsewhere());
 }
 
 // ------------------------------------------------------ status messages
