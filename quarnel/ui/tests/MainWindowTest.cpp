@@ -399,6 +399,50 @@ TEST_F(MainWindowTest, BrowseAppliesTheExtensionRule) {
   EXPECT_EQ(Edit(*w, kFileName)->text(), QStringLiteral("kept"));
 }
 
+TEST_F(MainWindowTest, FileListControlsAddRowsOrPointAtTheFieldToCorrect) {
+  auto w = Open(true);
+  QTemporaryDir dir;
+  const QString hex = dir.filePath(QStringLiteral("a.hex"));
+  QFile out(hex);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  out.write(":0400100001020304E2\n:00000001FF\n");
+  out.close();
+
+  Edit(*w, kFileName)->setText(hex);
+  EXPECT_TRUE(w->Control(kAddToList)->isEnabled());
+  Edit(*w, kFlashOffset)->setText(QStringLiteral("x100"));
+  Button(*w, kAddToList)->click();
+  ASSERT_EQ(prompter.shown.size(), 1u);
+  EXPECT_EQ(prompter.shown[0].style, MessageStyle::Stop);
+  EXPECT_EQ(prompter.shown[0].text, Text(2001));
+  EXPECT_EQ(w->focusWidget(), w->Control(kFlashOffset));
+  EXPECT_EQ(Tree(*w, kFileList)->topLevelItemCount(), 0);
+
+  Edit(*w, kFlashOffset)->setText(QStringLiteral("+100"));
+  Button(*w, kEndByFileContent)->click();
+  Button(*w, kAddToList)->click();
+  ASSERT_EQ(Tree(*w, kFileList)->topLevelItemCount(), 1);
+  QTreeWidgetItem* row = Tree(*w, kFileList)->topLevelItem(0);
+  const QStringList expected = {hex, QStringLiteral("00010H"), QStringLiteral("00013H"), QStringLiteral("+00100H"),
+                                QStringLiteral("00110H")};
+  for (int c = 0; c < 5; ++c) EXPECT_EQ(row->text(c), expected[c]) << c;
+  EXPECT_TRUE(w->Control(kWrite)->isEnabled());
+  EXPECT_TRUE(w->Control(kVerify)->isEnabled());
+
+  // The same window again overlaps the listed row.
+  Button(*w, kAddToList)->click();
+  EXPECT_EQ(prompter.shown.back().text, Text(163));
+  EXPECT_EQ(Tree(*w, kFileList)->topLevelItemCount(), 1);
+
+  Tree(*w, kFileList)->setCurrentItem(row);
+  Button(*w, kDeleteFromList)->setEnabled(true);
+  Button(*w, kDeleteFromList)->click();
+  EXPECT_EQ(Tree(*w, kFileList)->topLevelItemCount(), 0);
+  EXPECT_FALSE(w->Control(kWrite)->isEnabled());
+  EXPECT_FALSE(w->Control(kVerify)->isEnabled());
+  EXPECT_FALSE(w->Control(kDeleteFromList)->isEnabled());
+}
+
 TEST_F(MainWindowTest, CancelButtonsAskByBusyKindAndSetTheRequest) {
   auto w = Open(true);
   struct Case {
