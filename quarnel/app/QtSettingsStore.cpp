@@ -13,7 +13,9 @@ QtSettingsStore::QtSettingsStore() : settings_(QStringLiteral("Zentor"), QString
   RestrictToOwner();
 }
 
-QString QtSettingsStore::Key(const std::string& key) { return QStringLiteral("Settings/") + QString::fromStdString(key); }
+QString QtSettingsStore::Key(const std::string& key) {
+  return QStringLiteral("Settings/") + QString::fromStdString(key);
+}
 
 // Creates the file owner-only before QSettings first writes it, and puts the
 // mode back after each write, since QSettings replaces the file on sync.

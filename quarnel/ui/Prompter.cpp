@@ -37,8 +37,7 @@ bool QtPrompter::ShowMessage(QWidget* parent, MessageStyle style, const QString&
 }
 
 std::optional<QString> QtPrompter::OpenFileName(QWidget* parent, const QString& title, const QString& filter) {
-  const QString path = QFileDialog::getOpenFileName(parent, title, QString(), QtFileFilter(filter), nullptr,
-                                                    QFileDialog::ReadOnly);
+  const QString path = QFileDialog::getOpenFileName(parent, title, QString(), QtFileFilter(filter));
   if (path.isEmpty()) return std::nullopt;
   return path;
 }

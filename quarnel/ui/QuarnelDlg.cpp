@@ -186,14 +186,14 @@ QWidget* CQuarnelDlg::BuildWriteVerifyGroup() {
   layout->addWidget(endGroup, 1, 1);
 
   auto* listRow = new QHBoxLayout;
-  fileList_View_ = Register(kFileList, new QTreeWidget(this));
+  fileListView_ = Register(kFileList, new QTreeWidget(this));
   auto* listLabel = new QLabel(QStringLiteral("File List"), this);
   listRow->addWidget(listLabel);
   listRow->addStretch(1);
   listRow->addWidget(NewButton(kAddToList, QStringLiteral("&Add to List")));
   listRow->addWidget(NewButton(kDeleteFromList, QStringLiteral("&Delete from List")));
   layout->addLayout(listRow, 2, 0, 1, 2);
-  layout->addWidget(fileList_View_, 3, 0, 1, 2);
+  layout->addWidget(fileListView_, 3, 0, 1, 2);
 
   auto* fillGroup = new QGroupBox(QStringLiteral("Filling Data"), this);
   auto* fillLayout = new QGridLayout(fillGroup);
@@ -211,7 +211,8 @@ QWidget* CQuarnelDlg::BuildWriteVerifyGroup() {
 
   auto* optionsGroup = new QGroupBox(QStringLiteral("Write Options"), this);
   auto* optionsLayout = new QVBoxLayout(optionsGroup);
-  eraseBeforeWrite_ = Register(kEraseBeforeWrite, new QCheckBox(QStringLiteral("Erase Flash Memory &before Write"), this));
+  eraseBeforeWrite_ =
+      Register(kEraseBeforeWrite, new QCheckBox(QStringLiteral("Erase Flash Memory &before Write"), this));
   notFill_ = Register(kNotFill, new QCheckBox(QStringLiteral("&Not Fill the Area excluding Files"), this));
   addTwoWords_ = Register(kAddTwoWords, new QCheckBox(QStringLiteral("Add &2 Word Data after Files"), this));
   eraseBeforeWrite_->setChecked(true);
@@ -296,20 +297,20 @@ void CQuarnelDlg::ConfigureListColumns() {
   const int fileExtra[] = {220, 30, 30, 40, 40};
   QStringList titles;
   for (int id : fileTitles) titles << Text(id);
-  fileList_View_->setFont(font);
-  fileList_View_->setColumnCount(5);
-  fileList_View_->setHeaderLabels(titles);
-  fileList_View_->setRootIsDecorated(false);
-  fileList_View_->setUniformRowHeights(true);
-  fileList_View_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  fileList_View_->setSelectionMode(QAbstractItemView::SingleSelection);
+  fileListView_->setFont(font);
+  fileListView_->setColumnCount(5);
+  fileListView_->setHeaderLabels(titles);
+  fileListView_->setRootIsDecorated(false);
+  fileListView_->setUniformRowHeights(true);
+  fileListView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  fileListView_->setSelectionMode(QAbstractItemView::SingleSelection);
   int fileWidth = 0;
   for (int c = 0; c < 5; ++c) {
-    fileList_View_->setColumnWidth(c, TitleWidth(font, titles[c], fileExtra[c]));
-    fileWidth += fileList_View_->columnWidth(c);
+    fileListView_->setColumnWidth(c, TitleWidth(font, titles[c], fileExtra[c]));
+    fileWidth += fileListView_->columnWidth(c);
   }
-  fileList_View_->setMinimumWidth(fileWidth + 24);
-  fileList_View_->setFixedHeight(QFontMetrics(font).height() * 6 + fileList_View_->header()->sizeHint().height());
+  fileListView_->setMinimumWidth(fileWidth + 24);
+  fileListView_->setFixedHeight(QFontMetrics(font).height() * 6 + fileListView_->header()->sizeHint().height());
 
   const int eraseTitles[] = {191, 128, 129, 130, 192};
   const int eraseExtra[] = {20, 20, 20, 20, 140};
@@ -352,8 +353,8 @@ void CQuarnelDlg::ConnectSignals() {
   connect(fileName_, &QLineEdit::textChanged, this, &CQuarnelDlg::FileNameEdited);
   connect(endModes_, &QButtonGroup::idClicked, this, [this](int mode) { arbitraryAddress_->setEnabled(mode == 2); });
   connect(fillModes_, &QButtonGroup::idClicked, this, [this](int mode) { arbitraryData_->setEnabled(mode == 0); });
-  connect(fileList_View_, &QTreeWidget::itemClicked, this, [this] {
-    if (fileList_View_->topLevelItemCount() > 0) Control(kDeleteFromList)->setEnabled(true);
+  connect(fileListView_, &QTreeWidget::itemClicked, this, [this] {
+    if (fileListView_->topLevelItemCount() > 0) Control(kDeleteFromList)->setEnabled(true);
   });
   connect(eraseList_, &QTreeWidget::itemChanged, this, &CQuarnelDlg::EraseListChanged);
   // The window sets the selection itself with the list's signals blocked.
@@ -414,14 +415,15 @@ bool CQuarnelDlg::ReadTargetDescriptions() {
   uint16_t filesFound = 0;
   descriptionSet_ = api_.ReadTargetDescriptions(kWidestProductIdBits, &filesFound);
   if (!descriptionSet_) {
-    ShowMessage(MessageStyle::Stop, filesFound == 0 ? 165 : 2068, std::string(LoadText(filesFound == 0 ? 165 : 2068)));
+    ShowText(MessageStyle::Stop, filesFound == 0 ? 165 : 2068);
     return false;
   }
-  if (filesFound != descriptionSet_->count) ShowMessage(MessageStyle::Warning, 2067, std::string(LoadText(2067)));
+  if (filesFound != descriptionSet_->count) ShowText(MessageStyle::Warning, 2067);
   descriptions_ = descriptionSet_->array;
   descriptionCount_ = descriptionSet_->count;
   const QSignalBlocker quiet(targetList_);
-  for (int32_t i = 0; i < descriptionCount_; ++i) targetList_->addItem(QString::fromLatin1(descriptions_[i].targetName));
+  for (int32_t i = 0; i < descriptionCount_; ++i)
+    targetList_->addItem(QString::fromLatin1(descriptions_[i].targetName));
   targetList_->setCurrentIndex(-1);
   return true;
 }
@@ -466,7 +468,7 @@ void CQuarnelDlg::TakeIdleLayout(int32_t mode) {
   arbitraryData_->setEnabled(fillModes_->checkedId() != 1);
   Control(kErase)->setEnabled(AnyEraseBlockSelected());
   Control(kAddToList)->setEnabled(AddToListAllowed());
-  const bool filesListed = fileList_View_->topLevelItemCount() > 0;
+  const bool filesListed = fileListView_->topLevelItemCount() > 0;
   if (mode == kWriteVerifyMode || (mode == kEraseMode && filesListed)) SetEnabled({kWrite, kVerify}, true);
 }
 
@@ -484,6 +486,10 @@ bool CQuarnelDlg::AnyEraseBlockSelected() const {
 
 bool CQuarnelDlg::ShowMessage(MessageStyle style, int, const std::string& text) {
   return prompter_.ShowMessage(this, style, QString::fromStdString(text));
+}
+
+bool CQuarnelDlg::ShowText(MessageStyle style, int textId) {
+  return ShowMessage(style, textId, std::string(LoadText(textId)));
 }
 
 void CQuarnelDlg::FocusField(Field field) {
@@ -511,12 +517,12 @@ void CQuarnelDlg::ResetOnLeaving() {
 bool CQuarnelDlg::ConnectEmulators(ConnectVariant variant) {
   api_.Disconnect();
   if (api_.Connect() == 0) {
-    ShowMessage(MessageStyle::Warning, 193, std::string(LoadText(193)));
+    ShowText(MessageStyle::Warning, 193);
     return false;
   }
   if (korvoLock_.Acquire(kKorvoLockWait)) return true;
   if (variant == ConnectVariant::Startup) {
-    ShowMessage(MessageStyle::Stop, 2039, std::string(LoadText(2039)));
+    ShowText(MessageStyle::Stop, 2039);
     TakeBusyLayout(kUnpluggedMode);
     SetPlugCaption(false);
     plugged_ = false;
@@ -558,10 +564,6 @@ bool CQuarnelDlg::ChooseTargetAgain() {
 }
 
 void CQuarnelDlg::RunStartupPlugLoop(bool& abort) {
-  if (plugging_.startupPlugLoop) {
-    plugging_.startupPlugLoop(abort);
-    return;
-  }
   if (settings_.ReadText(kRememberedTarget).value_or(std::string()).empty() && !ChooseTargetAgain()) {
     abort = true;
     return;
@@ -580,10 +582,6 @@ void CQuarnelDlg::RunStartupPlugLoop(bool& abort) {
 }
 
 void CQuarnelDlg::RunButtonPlugLoop() {
-  if (plugging_.buttonPlugLoop) {
-    plugging_.buttonPlugLoop();
-    return;
-  }
   bool shown = false;
   for (;;) {
     FindRememberedTarget();
@@ -619,7 +617,6 @@ void CQuarnelDlg::RunButtonPlugLoop() {
 }
 
 SecurityOutcome CQuarnelDlg::RunSecurityCheck() {
-  if (plugging_.securityCheck) return plugging_.securityCheck();
   uint16_t isProtected = 0;
   if (!api_.IsProtected(&isProtected)) return SecurityOutcome::Failed;
   return isProtected ? SecurityOutcome::Failed : SecurityOutcome::Passed;
@@ -655,7 +652,7 @@ void CQuarnelDlg::ApplySelectedTarget() {
   if (outcome == ApplyOutcome::NoFlashAreas) return;
   endAddressOnMemory_->setText(QString::fromStdString(applied_.endAddressText));
   WriteRememberedTarget();
-  if (outcome == ApplyOutcome::UnsupportedBlockSize) ShowMessage(MessageStyle::Stop, 2069, std::string(LoadText(2069)));
+  if (outcome == ApplyOutcome::UnsupportedBlockSize) ShowText(MessageStyle::Stop, 2069);
 }
 
 void CQuarnelDlg::FillEraseBlockList() {
@@ -691,7 +688,7 @@ void CQuarnelDlg::GoUnplugged(bool reset) {
   WriteRememberedTarget();
   if (reset && !api_.ResetAll()) {
     const int status = api_.Status();
-    if (status != kQuietResetFailure) ShowMessage(MessageStyle::Stop, StatusTextId(status), std::string(LoadText(StatusTextId(status))));
+    if (status != kQuietResetFailure) ShowText(MessageStyle::Stop, StatusTextId(status));
   }
   TakeBusyLayout(kUnpluggedMode);
   SetPlugCaption(false);
@@ -730,7 +727,7 @@ void CQuarnelDlg::ChangeTarget() {
 
 void CQuarnelDlg::PlugOrUnplug() {
   if (plugged_) {
-    if (ShowMessage(MessageStyle::Question, 136, std::string(LoadText(136)))) GoUnplugged(true);
+    if (ShowText(MessageStyle::Question, 136)) GoUnplugged(true);
     return;
   }
   if (ConnectEmulators(ConnectVariant::Button)) RunButtonPlugLoop();
@@ -739,7 +736,7 @@ void CQuarnelDlg::PlugOrUnplug() {
 // ------------------------------------------------------ exit, close, keys
 
 bool CQuarnelDlg::ConfirmExit() {
-  if (!ShowMessage(MessageStyle::Question, 188, std::string(LoadText(188)))) return false;
+  if (!ShowText(MessageStyle::Question, 188)) return false;
   if (plugged_) ResetOnLeaving();
   korvoLock_.Release();
   return true;
@@ -799,8 +796,8 @@ void CQuarnelDlg::AddToList() {
 
 void CQuarnelDlg::DeleteFromList() {
   std::vector<size_t> selected;
-  for (QTreeWidgetItem* item : fileList_View_->selectedItems())
-    selected.push_back(static_cast<size_t>(fileList_View_->indexOfTopLevelItem(item)));
+  for (QTreeWidgetItem* item : fileListView_->selectedItems())
+    selected.push_back(static_cast<size_t>(fileListView_->indexOfTopLevelItem(item)));
   if (!fileList_.DeleteFileEntries(std::move(selected))) return;
   RefreshFileListView();
   if (fileList_.Rows().empty()) SetEnabled({kWrite, kVerify}, false);
@@ -808,10 +805,11 @@ void CQuarnelDlg::DeleteFromList() {
 }
 
 void CQuarnelDlg::RefreshFileListView() {
-  fileList_View_->clear();
+  fileListView_->clear();
   for (const FileRow& row : fileList_.Rows()) {
-    auto* item = new QTreeWidgetItem(fileList_View_);
-    for (size_t c = 0; c < kFileColumnCount; ++c) item->setText(static_cast<int>(c), QString::fromStdString(row.columns[c]));
+    auto* item = new QTreeWidgetItem(fileListView_);
+    for (size_t c = 0; c < kFileColumnCount; ++c)
+      item->setText(static_cast<int>(c), QString::fromStdString(row.columns[c]));
   }
 }
 
@@ -844,7 +842,8 @@ void CQuarnelDlg::SetEraseTicks() {
   const QSignalBlocker quiet(eraseList_);
   const auto& blocks = applied_.eraseBlocks;
   for (int row = 0; row < eraseList_->topLevelItemCount() && static_cast<size_t>(row) < blocks.size(); ++row)
-    eraseList_->topLevelItem(row)->setCheckState(0, blocks[static_cast<size_t>(row)].selected ? Qt::Checked : Qt::Unchecked);
+    eraseList_->topLevelItem(row)->setCheckState(
+        0, blocks[static_cast<size_t>(row)].selected ? Qt::Checked : Qt::Unchecked);
 }
 
 // ------------------------------------------------------- operations
@@ -873,12 +872,12 @@ WriteSettings CQuarnelDlg::TakeWriteSettings() const {
 
 void CQuarnelDlg::CancelWriteOrVerify() {
   const int question = busyKind_ == kWriting ? 124 : busyKind_ == kVerifying ? 159 : 152;
-  if (ShowMessage(MessageStyle::Question, question, std::string(LoadText(question)))) cancelRequest_ = 1;
+  if (ShowText(MessageStyle::Question, question)) cancelRequest_ = 1;
 }
 
 void CQuarnelDlg::CancelErase() {
   if (busyKind_ != kErasing) return;
-  if (ShowMessage(MessageStyle::Question, 152, std::string(LoadText(152)))) cancelRequest_ = 1;
+  if (ShowText(MessageStyle::Question, 152)) cancelRequest_ = 1;
 }
 
 void CQuarnelDlg::DrainEvents() { QCoreApplication::processEvents(); }
@@ -922,7 +921,7 @@ void CQuarnelDlg::SetLogButtons(bool enabled) { SetEnabled({kSaveLog, kClearLog}
 
 void CQuarnelDlg::ClearLog() {
   if (log_.rowCount() == 0) return;
-  if (!ShowMessage(MessageStyle::Question, 160, std::string(LoadText(160)))) return;
+  if (!ShowText(MessageStyle::Question, 160)) return;
   log_.Clear();
   if (busyKind_ == kIdle) SetLogButtons(false);
 }

@@ -52,15 +52,6 @@ struct OperationHandlers {
   std::function<void()> erase;
 };
 
-// The plugging and the security check, as the plugging logic provides them.
-// Unset, the window plugs with the plain start-up of all targets and counts
-// a chip that is not read-protected as passed.
-struct PlugHandlers {
-  std::function<void(bool& abort)> startupPlugLoop;
-  std::function<void()> buttonPlugLoop;
-  std::function<SecurityOutcome()> securityCheck;
-};
-
 // QUARNEL's main window. Its controls carry their identifiers as object
 // names ("ctl1016"). Construct it, call Initialise(), and run it modally
 // unless Initialise() reports that the program is to end.
@@ -77,13 +68,14 @@ class CQuarnelDlg : public QDialog, public OperationWindow {
   bool Initialise();
 
   void SetOperationHandlers(OperationHandlers handlers) { operations_ = std::move(handlers); }
-  void SetPlugHandlers(PlugHandlers handlers) { plugging_ = std::move(handlers); }
 
   // Operations of plugging and the selected target.
   enum class ConnectVariant { Startup, Button };
   bool ConnectEmulators(ConnectVariant variant);
   void RunStartupPlugLoop(bool& abort);
   void RunButtonPlugLoop();
+  // Until the security ID dialog is part of the window, a read-protected
+  // chip fails the check.
   SecurityOutcome RunSecurityCheck();
   void ApplySelectedTarget();
   void FillEraseBlockList();
@@ -165,6 +157,7 @@ class CQuarnelDlg : public QDialog, public OperationWindow {
   void WriteRememberedTarget();
   bool OperationRunning() const;
   bool ConfirmExit();
+  bool ShowText(MessageStyle style, int textId);
 
   void Browse();
   void FileNameEdited();
@@ -212,7 +205,6 @@ class CQuarnelDlg : public QDialog, public OperationWindow {
   std::vector<uint8_t> flashContent_;
 
   OperationHandlers operations_;
-  PlugHandlers plugging_;
   LogModel log_;
 
   std::map<int, QWidget*> controls_;
@@ -228,7 +220,7 @@ class CQuarnelDlg : public QDialog, public OperationWindow {
   QAbstractButton* eraseBeforeWrite_ = nullptr;
   QAbstractButton* notFill_ = nullptr;
   QAbstractButton* addTwoWords_ = nullptr;
-  QTreeWidget* fileList_View_ = nullptr;
+  QTreeWidget* fileListView_ = nullptr;
   QTreeWidget* eraseList_ = nullptr;
   QListView* logView_ = nullptr;
   QPushButton* plugButton_ = nullptr;

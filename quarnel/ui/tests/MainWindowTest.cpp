@@ -487,7 +487,8 @@ TEST_F(MainWindowTest, EraseTicksFollowAvailabilityAndSelectAllToggles) {
 
   Button(*w, kSelectAll)->click();
   int ticked = 0;
-  for (int row = 0; row < list->topLevelItemCount(); ++row) ticked += list->topLevelItem(row)->checkState(0) == Qt::Checked;
+  for (int row = 0; row < list->topLevelItemCount(); ++row)
+    ticked += list->topLevelItem(row)->checkState(0) == Qt::Checked;
   EXPECT_EQ(ticked, 48);  // 16 blocks between the areas are not available
   EXPECT_TRUE(w->Control(kErase)->isEnabled());
   Button(*w, kSelectAll)->click();
@@ -597,7 +598,8 @@ TEST_F(MainWindowTest, FailedSaveKeepsTheOldFileAndSaysSo) {
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("old log\r\n");
   }
-  for (int i = 0; i < 20000; ++i) w->AddLogLine(OperationWindow::kNormalLine, "0123456789ABCDEF line " + std::to_string(i));
+  for (int i = 0; i < 20000; ++i)
+    w->AddLogLine(OperationWindow::kNormalLine, "0123456789ABCDEF line " + std::to_string(i));
 
   // Files may not grow beyond 64 KiB: the save runs out of room half-way.
   rlimit saved{};
