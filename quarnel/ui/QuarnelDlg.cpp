@@ -33,6 +33,7 @@ using namespace ctl;
 
 constexpr uint8_t kWidestProductIdBits = 93;
 constexpr int kChipChangedStatus = 0x2000;
+constexpr int kSecurityCheckStatus = 0x2005;
 constexpr int kTargetMismatchStatus = 0x2002;
 constexpr int kFirmwareStatus = 0x2004;
 constexpr int kLinkNotConnectedStatus = 0x5005;
@@ -617,8 +618,10 @@ void CQuarnelDlg::RunButtonPlugLoop() {
 }
 
 SecurityOutcome CQuarnelDlg::RunSecurityCheck() {
-  uint16_t isProtected = 0;
+  uint16_t isProtected = 1;
   if (!api_.IsProtected(&isProtected)) return SecurityOutcome::Failed;
+  const int status = api_.Status();
+  if (status != 0 && status != kSecurityCheckStatus) return SecurityOutcome::Failed;
   return isProtected ? SecurityOutcome::Failed : SecurityOutcome::Passed;
 }
 
