@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -587,6 +588,17 @@ TEST_F(MainWindowTest, LogAddsClearsAndSavesExactBytes) {
   w->Control(kClearLog)->setEnabled(true);
   Button(*w, kClearLog)->click();  // empty: no question
   EXPECT_EQ(prompter.shown.size(), 2u);
+}
+
+TEST_F(MainWindowTest, TheLastLogLineComesIntoView) {
+  auto w = Open(true);
+  w->show();
+  for (int i = 0; i < 500; ++i) w->AddLogLine(OperationWindow::kNormalLine, "line " + std::to_string(i));
+  w->DrainEvents();
+  auto* view = static_cast<QListView*>(w->Control(kLogList));
+  const QRect last = view->visualRect(view->model()->index(499, 0));
+  EXPECT_TRUE(view->viewport()->rect().intersects(last));
+  EXPECT_FALSE(view->viewport()->rect().intersects(view->visualRect(view->model()->index(0, 0))));
 }
 
 TEST_F(MainWindowTest, FailedSaveKeepsTheOldFileAndSaysSo) {
