@@ -153,6 +153,8 @@ constexpr std::array kTexts{
               "Several TRG files with the version not supported were skipped."},
     TextEntry{2069, "Specified target device is not supported."},
     TextEntry{2070, "Write data include address where Flash memory is not built in."},
+    // Save Log could not create or complete the file; the old file is kept.
+    TextEntry{2071, "%1 could not be saved."},
 };
 
 #undef FAMILY_A

@@ -14,7 +14,7 @@ namespace {
 
 constexpr QChar kEmptyPosition = u' ';
 
-QString ObjectName(int id) { return QStringLiteral("ctl%1").arg(id); }
+QString ObjectName(int id) { return QString::fromStdString(ControlObjectName(id)); }
 
 bool IsHexDigit(QChar c) {
   return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
