@@ -78,8 +78,12 @@ public:
 };
 
 // The backend in use: korvo-sim's sockets when KORVO_SIM_DIR is set,
-// libusb otherwise. Chosen at the first call.
+// libusb otherwise. Chosen at the first call, and again by chooseBackend.
 UsbBackend& currentBackend();
+
+// Reads KORVO_SIM_DIR again and switches the backend when its value changed,
+// so that each enumeration follows the environment of its moment.
+void chooseBackend();
 
 // Replaces the backend for tests; nullptr goes back to the normal choice.
 // The caller keeps ownership of `backend`.
