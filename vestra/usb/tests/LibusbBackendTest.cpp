@@ -18,10 +18,13 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "device/TrgConnectCtrl.h"
+#include "link/EmuLink.h"
 #include "usb/UsbBackend.h"
 #include "usb/UsbPipe.h"
 
@@ -48,11 +51,32 @@ Bytes descriptors(uint16_t vendor, uint16_t product, uint8_t deviceClass) {
     };
 }
 
+constexpr size_t kPacketSize = 512;
+
+// Answers go out as bulk IN packets of kPacketSize bytes; a message whose
+// length is a multiple of it (none included) ends with a zero-length packet.
+// An IN request takes packets until it is full or a short packet ends it.
 class MockEmulator {
 public:
-    void queueAnswer(Bytes message) {
+    void queueAnswer(const Bytes& message) {
         std::lock_guard lock(mutex_);
-        answers_.push_back(std::move(message));
+        for (size_t at = 0; at < message.size(); at += kPacketSize) {
+            packets_.emplace_back(message.begin() + at, message.begin() + std::min(at + kPacketSize, message.size()));
+        }
+        if (message.size() % kPacketSize == 0) {
+            packets_.emplace_back();
+        }
+    }
+    // The next OUT request moves only `count` bytes.
+    void shortenNextWrite(uint32_t count) {
+        std::lock_guard lock(mutex_);
+        shortWrite_ = count;
+    }
+    // The next reset makes the device re-enumerate: the reset reports it gone
+    // and this node answers nothing more.
+    void reenumerateOnReset() {
+        std::lock_guard lock(mutex_);
+        reenumerateOnReset_ = true;
     }
     void stallNextRead() {
         std::lock_guard lock(mutex_);
@@ -129,7 +153,13 @@ private:
             claimed_ = true;
             break;
         case USBDEVFS_RELEASEINTERFACE: claimed_ = false; break;
-        case USBDEVFS_RESET: break;
+        case USBDEVFS_RESET:
+            if (reenumerateOnReset_) {
+                unplugged_ = true;
+                umockdev_ioctl_client_complete(client, -1, ENODEV);
+                return;
+            }
+            break;
         case USBDEVFS_CLEAR_HALT: cleared_.push_back(*resolved<unsigned>(arg)); break;
         case USBDEVFS_GET_CAPABILITIES: *resolved<uint32_t>(arg) = 0; break;
         default: umockdev_ioctl_client_complete(client, -1, ENOTTY); return;
@@ -158,22 +188,40 @@ private:
             setups_.emplace_back(buffer->data, buffer->data + 8);
             pending.done = true;
         } else if (urb->endpoint == 0x01) {
-            written_.emplace_back(buffer->data, buffer->data + urb->buffer_length);
-            urb->actual_length = urb->buffer_length;
+            const int moved = std::min(urb->buffer_length, shortWrite_.value_or(urb->buffer_length));
+            shortWrite_.reset();
+            written_.push_back(buffer != nullptr ? Bytes(buffer->data, buffer->data + moved) : Bytes{});
+            urb->actual_length = moved;
             pending.done = true;
         } else if (stallNextRead_) {
             stallNextRead_ = false;
             urb->status = -EPIPE;
             pending.done = true;
-        } else if (!answers_.empty()) {
-            const Bytes answer = answers_.front();
-            answers_.pop_front();
-            const size_t count = std::min<size_t>(answer.size(), urb->buffer_length);
-            std::copy_n(answer.begin(), count, buffer->data);
-            urb->actual_length = static_cast<int>(count);
+        } else if (!packets_.empty()) {
+            urb->actual_length = static_cast<int>(takePackets(buffer, static_cast<size_t>(urb->buffer_length)));
             pending.done = true;
         }
         urbs_.push_back(pending);
+    }
+
+    size_t takePackets(UMockdevIoctlData* buffer, size_t capacity) {
+        size_t count = 0;
+        while (!packets_.empty() && count < capacity) {
+            Bytes& packet = packets_.front();
+            const size_t taken = std::min(packet.size(), capacity - count);
+            std::copy_n(packet.begin(), taken, buffer->data + count);
+            count += taken;
+            if (taken < packet.size()) {  // the rest waits for the next request
+                packet.erase(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(taken));
+                break;
+            }
+            const bool shortPacket = packet.size() < kPacketSize;
+            packets_.pop_front();
+            if (shortPacket) {
+                break;
+            }
+        }
+        return count;
     }
 
     bool reap(UMockdevIoctlData* arg) {
@@ -209,7 +257,9 @@ private:
     }
 
     mutable std::mutex mutex_;
-    std::deque<Bytes> answers_;
+    std::deque<Bytes> packets_;
+    std::optional<int> shortWrite_;
+    bool reenumerateOnReset_ = false;
     std::deque<Urb> urbs_;
     std::vector<Bytes> written_;
     std::vector<Bytes> setups_;
@@ -232,8 +282,9 @@ protected:
 
         testbed_ = umockdev_testbed_new();
         const std::string root = addDevice("usb1", nullptr, 1, descriptors(0x1D6B, 0x0002, 0x09), nullptr);
-        const std::string hub = addDevice("1-4", root.c_str(), 2, descriptors(0x05E3, 0x0610, 0x09), nullptr);
-        emulatorSyspath_ = addDevice("1-4.2", hub.c_str(), 3, descriptors(kVendor, kProduct, 0x00), &emulator_);
+        root_ = root;
+        hub_ = addDevice("1-4", root.c_str(), 2, descriptors(0x05E3, 0x0610, 0x09), nullptr);
+        emulatorSyspath_ = addDevice("1-4.2", hub_.c_str(), 3, descriptors(kVendor, kProduct, 0x00), &emulator_);
         addDevice("1-3", root.c_str(), 4, descriptors(0x1234, 0x5678, 0x00), &second_);
         addDevice("1-5", root.c_str(), 5, descriptors(0xABCD, 0x0001, 0x00), nullptr);  // not configured
         backend_ = createLibusbBackend();
@@ -304,8 +355,17 @@ protected:
         return paths;
     }
 
+    // A frame of `length` bytes with a "CHRM" head, as the link sends it.
+    static Bytes frameOf(size_t length) {
+        Bytes frame(length, 0x5A);
+        std::copy_n("CHRM", 4, frame.begin());
+        return frame;
+    }
+
     std::filesystem::path configDir_;
     UMockdevTestbed* testbed_ = nullptr;
+    std::string root_;
+    std::string hub_;
     std::vector<UMockdevIoctlBase*> handlers_;
     std::string emulatorSyspath_;
     MockEmulator emulator_;
@@ -323,6 +383,106 @@ TEST_F(LibusbBackendTest, EnumeratesConfiguredDevicesByPortPath) {
     EXPECT_TRUE(listed().empty());
     std::filesystem::remove(configDir_ / "Zentor" / "Morvi.conf");
     EXPECT_TRUE(listed().empty());
+}
+
+TEST_F(LibusbBackendTest, DevicesAreOrderedByBusAndPortNumbersAsNumbers) {
+    MockEmulator tenth;
+    addDevice("1-10", root_.c_str(), 6, descriptors(kVendor, kProduct, 0x00), &tenth);
+    addDevice("1-4.10", hub_.c_str(), 7, descriptors(kVendor, kProduct, 0x00), nullptr);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"usb:1-3", "usb:1-4.2", "usb:1-4.10", "usb:1-10"}));
+}
+
+// A device without a readable port path could never be opened: it is not
+// listed, so it takes no place among the first two emulators either.
+TEST_F(LibusbBackendTest, DeviceWithoutAReadablePortPathIsLeftOut) {
+    addDevice("1-x", root_.c_str(), 6, descriptors(kVendor, kProduct, 0x00), nullptr);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"usb:1-3", "usb:1-4.2"}));
+
+    setBackendForTesting(backend_.get());
+    CTrgConnectCtrl firstTwo;
+    ASSERT_EQ(firstTwo.GetUsbDeviceOne(), 1);
+    EXPECT_EQ(firstTwo.GetDevNum(), 2);
+    char path[64] = {};
+    uint32_t needed = 0;
+    ASSERT_EQ(firstTwo.GetDevicePathStr(2, path, sizeof path, &needed), 1);
+    EXPECT_STREQ(path, "usb:1-4.2");
+}
+
+TEST_F(LibusbBackendTest, ShortOutTransferIsAFailedWrite) {
+    setBackendForTesting(backend_.get());
+    CUsbPipe pipe(kKorvoInterfaceGuid, 16384);
+    ASSERT_EQ(pipe.OpenDevice("usb:1-4.2"), 1);
+    ASSERT_EQ(pipe.OpenPipe(kPipeOut, 0), 1);
+    const Bytes frame = frameOf(100);
+    emulator_.shortenNextWrite(60);
+    uint32_t written = 0;
+    EXPECT_EQ(pipe.WritePipe(frame.data(), static_cast<uint32_t>(frame.size()), &written), 0);
+    EXPECT_EQ(written, 60u);
+}
+
+// A write of 485 data bytes makes a frame of exactly one packet.
+TEST_F(LibusbBackendTest, FramesOfWholePacketsEndWithAZeroLengthPacket) {
+    setBackendForTesting(backend_.get());
+    CEmuLink link("usb:1-4.2");
+    ASSERT_EQ(link.isUnreachable(), 0);
+    emulator_.queueAnswer({'C', 'H', 'P', 'M', 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00,
+                           0x00, 0x00});
+    const Bytes data(485, 0x77);
+    ASSERT_EQ(link.WriteMemory(0x1000, data.data(), 485), 1) << std::hex << link.getLastError();
+    const auto written = emulator_.written();
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0].size(), kPacketSize);
+    EXPECT_TRUE(written[1].empty());
+
+    emulator_.queueAnswer({'C', 'H', 'P', 'M', 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00,
+                           0x00, 0x00});
+    ASSERT_EQ(link.WriteMemory(0x1000, data.data(), 100), 1) << std::hex << link.getLastError();
+    EXPECT_EQ(emulator_.written().size(), 3u);  // no zero-length packet after a short one
+}
+
+// An answer of whole packets ends on its zero-length packet, which must not
+// be left behind as an empty answer to the next read.
+TEST_F(LibusbBackendTest, AnswerOfWholePacketsIsReadWithItsZeroLengthPacket) {
+    auto device = backend_->open("usb:1-4.2");
+    ASSERT_NE(device, nullptr);
+    const Bytes whole = frameOf(kPacketSize);
+    emulator_.queueAnswer(whole);
+    emulator_.queueAnswer({1, 2, 3});
+    Bytes buffer(kPacketSize);
+    const TransferResult first = device->bulkTransfer(kPipeIn, buffer.data(), kPacketSize, kShortTimeoutMs);
+    EXPECT_EQ(first.status, TransferStatus::Completed);
+    EXPECT_EQ(first.count, kPacketSize);
+    EXPECT_EQ(buffer, whole);
+    const TransferResult second = device->bulkTransfer(kPipeIn, buffer.data(), kPacketSize, kShortTimeoutMs);
+    EXPECT_EQ(second.count, 3u);
+}
+
+TEST_F(LibusbBackendTest, ResetThatReEnumeratesReopensTheDeviceAtItsPort) {
+    auto device = backend_->open("usb:1-4.2");
+    ASSERT_NE(device, nullptr);
+    emulator_.reenumerateOnReset();
+    bool reset = false;
+    std::thread resetting([&] { reset = device->resetDevice(); });
+    for (int i = 0; i < 200 && emulator_.count(USBDEVFS_RESET) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // The device leaves and comes back at the same port under a new node.
+    umockdev_testbed_uevent(testbed_, emulatorSyspath_.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, emulatorSyspath_.c_str());
+    MockEmulator reborn;
+    const std::string rebornSyspath = addDevice("1-4.2", hub_.c_str(), 6, descriptors(kVendor, kProduct, 0x00), &reborn);
+    umockdev_testbed_uevent(testbed_, rebornSyspath.c_str(), "add");
+    resetting.join();
+
+    EXPECT_TRUE(reset);
+    EXPECT_TRUE(reborn.claimed());
+    reborn.queueAnswer({4, 5});
+    Bytes buffer(8);
+    const TransferResult answer = device->bulkTransfer(kPipeIn, buffer.data(), 8, kShortTimeoutMs);
+    EXPECT_EQ(answer.status, TransferStatus::Completed);
+    EXPECT_EQ(answer.count, 2u);
+    device.reset();
+    EXPECT_FALSE(reborn.claimed());
 }
 
 TEST_F(LibusbBackendTest, OpenClaimsInterfaceZeroExclusively) {
