@@ -7,6 +7,9 @@
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,10 +26,13 @@
 #include <thread>
 #include <vector>
 
+#include "SimProcess.h"
 #include "device/TrgConnectCtrl.h"
 #include "link/EmuLink.h"
+#include "target/TrgReader.h"
 #include "usb/UsbBackend.h"
 #include "usb/UsbPipe.h"
+#include "vestra.h"
 
 namespace vestra::usb {
 namespace {
@@ -60,12 +66,13 @@ class MockEmulator {
 public:
     void queueAnswer(const Bytes& message) {
         std::lock_guard lock(mutex_);
-        for (size_t at = 0; at < message.size(); at += kPacketSize) {
-            packets_.emplace_back(message.begin() + at, message.begin() + std::min(at + kPacketSize, message.size()));
-        }
-        if (message.size() % kPacketSize == 0) {
-            packets_.emplace_back();
-        }
+        queuePackets(message);
+    }
+    // Hands every frame written to it to a korvo-sim emulator connected on
+    // `socket` and queues that emulator's answer; the caller keeps the socket.
+    void bridgeTo(int socket) {
+        std::lock_guard lock(mutex_);
+        bridge_ = socket;
     }
     // The next OUT request moves only `count` bytes.
     void shortenNextWrite(uint32_t count) {
@@ -191,6 +198,7 @@ private:
             const int moved = std::min(urb->buffer_length, shortWrite_.value_or(urb->buffer_length));
             shortWrite_.reset();
             written_.push_back(buffer != nullptr ? Bytes(buffer->data, buffer->data + moved) : Bytes{});
+            forward(written_.back());
             urb->actual_length = moved;
             pending.done = true;
         } else if (stallNextRead_) {
@@ -202,6 +210,32 @@ private:
             pending.done = true;
         }
         urbs_.push_back(pending);
+    }
+
+    void queuePackets(const Bytes& message) {
+        for (size_t at = 0; at < message.size(); at += kPacketSize) {
+            packets_.emplace_back(message.begin() + at, message.begin() + std::min(at + kPacketSize, message.size()));
+        }
+        if (message.size() % kPacketSize == 0) {
+            packets_.emplace_back();
+        }
+    }
+
+    // The simulator answers every frame at once; its answer waits here for
+    // the IN request that follows.
+    void forward(const Bytes& frame) {
+        if (bridge_ < 0 || frame.empty() || ::send(bridge_, frame.data(), frame.size(), 0) < 0) {
+            return;
+        }
+        pollfd readable{bridge_, POLLIN, 0};
+        Bytes answer(8192);
+        if (::poll(&readable, 1, 2000) == 1) {
+            const ssize_t got = ::recv(bridge_, answer.data(), answer.size(), 0);
+            if (got > 0) {
+                answer.resize(static_cast<size_t>(got));
+                queuePackets(answer);
+            }
+        }
     }
 
     size_t takePackets(UMockdevIoctlData* buffer, size_t capacity) {
@@ -259,6 +293,7 @@ private:
     mutable std::mutex mutex_;
     std::deque<Bytes> packets_;
     std::optional<int> shortWrite_;
+    int bridge_ = -1;
     bool reenumerateOnReset_ = false;
     std::deque<Urb> urbs_;
     std::vector<Bytes> written_;
@@ -483,6 +518,67 @@ TEST_F(LibusbBackendTest, ResetThatReEnumeratesReopensTheDeviceAtItsPort) {
     EXPECT_EQ(answer.count, 2u);
     device.reset();
     EXPECT_FALSE(reborn.claimed());
+}
+
+// Connects to korvo-sim emulator socket `path` as its one host.
+int connectToSim(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    uint8_t greeting = 0;
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::recv(fd, &greeting, 1, 0) != 1) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Two mocked USB emulators bridged to korvo-sim, driven through the exports
+// as the writer program does: connect, plug, erase, write 64 KiB, read back.
+TEST_F(LibusbBackendTest, WholeWriteAndReadBackOverUsbBridgedToTheSimulator) {
+    korvo::testing::SimProcess sim({"--trg", korvo::testing::SimProcess::sampleTrg("KT430735"), "--emulators", "2"});
+    ASSERT_TRUE(sim.start());
+    const int sockets[2] = {connectToSim(sim.socketPath(0)), connectToSim(sim.socketPath(1))};
+    ASSERT_GE(sockets[0], 0);
+    ASSERT_GE(sockets[1], 0);
+    second_.bridgeTo(sockets[0]);    // usb:1-3, target 1
+    emulator_.bridgeTo(sockets[1]);  // usb:1-4.2, target 2
+    setPipeTimeoutsForTesting(2000, 2000);
+    setBackendForTesting(backend_.get());
+
+    ASSERT_EQ(ApiCreateConnect(), 1);
+    uint32_t count = 0;
+    ApiGetTargetNum(&count);
+    ASSERT_EQ(count, 2u);
+    TRGINFO* set = target::readTargetInfoSet({korvo::testing::SimProcess::sampleTrg("KT430735")}, 93, nullptr);
+    ASSERT_NE(set, nullptr);
+    ASSERT_EQ(ApiStartupTargetAll(set, "KT430735"), 1);
+    for (uint32_t n = 1; n <= 2; ++n) {
+        uint16_t isProtected = 1;
+        ApiIsTargetProtected(n, &isProtected);
+        PlugStatus plug = PlugNone;
+        ApiGetTargetPlugStatus(n, &plug);
+        EXPECT_EQ(plug, PlugSuccess) << n;
+    }
+
+    Bytes image(0x10000);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
+    EXPECT_EQ(ApiChipEraseAll(), 1);
+    EXPECT_EQ(ApiFlashWriteAll(0, 0xFFFF, 0, image.data()), 1);
+    for (uint32_t n = 1; n <= 2; ++n) {
+        Bytes readBack(0x10000);
+        uint32_t got = 0;
+        EXPECT_EQ(ApiFlashRead(n, 0x10000, &got, readBack.data()), 1);
+        int status = -1;
+        ApiGetTargetStatus(n, &status);
+        EXPECT_EQ(status, 0) << n;
+        EXPECT_EQ(readBack, image) << n;
+    }
+    ApiDeleteTargetInfoSet(&set);
+    ApiDelConnect();
+    for (int fd : sockets) ::close(fd);
 }
 
 TEST_F(LibusbBackendTest, OpenClaimsInterfaceZeroExclusively) {
