@@ -77,4 +77,9 @@ void FlashBuffers::Rebuild() {
   flashContent_.assign(static_cast<size_t>(FlashContentSize(geometry_)), 0xFF);
 }
 
+void FlashBuffers::Rebuild(ObjectFileScanner& scanner) {
+  Rebuild();
+  scanner.SetWriteImage(writeImage_);
+}
+
 }  // namespace quarnel

@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "objfile/ObjectFileScanner.h"
 #include "objfile/TargetGeometry.h"
 
 namespace quarnel {
@@ -46,6 +47,8 @@ class FlashBuffers {
   // Sizes: the image size of the geometry for both images, every area plus
   // the content tail for the flash content. All bytes start as 0xFF.
   void Rebuild();
+  // Rebuilds and points the scanner's load scans at the new write image.
+  void Rebuild(ObjectFileScanner& scanner);
 
   std::span<uint8_t> WriteImage() { return writeImage_; }
   std::span<uint8_t> ReadBackImage() { return readBackImage_; }
