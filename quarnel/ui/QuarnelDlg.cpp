@@ -933,7 +933,7 @@ void CQuarnelDlg::SaveLog() {
   const std::optional<QString> chosen = prompter_.SaveFileName(this, Text(161), Text(162));
   if (!chosen) return;
   const QString path = WithDefaultExtension(*chosen, QStringLiteral("log"));
-  if (!log_.Save(path)) ShowMessage(MessageStyle::Stop, 2071, FormatText(2071, path.toStdString()));
+  if (!log_.Save(path)) ShowMessage(MessageStyle::Stop, 3008, FormatText(3008, path.toStdString()));
 }
 
 void CQuarnelDlg::ShowAbout() {
