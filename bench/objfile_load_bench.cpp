@@ -1,10 +1,13 @@
-// Load scan speed on large object files, against objcopy and srec_cat on the
-// same files. Prints MB/s of input text and the ratios; never fails on timing.
+// Load speed on large object files, against objcopy and srec_cat on the same
+// files. Prints MB/s of input text and the ratios; never fails on timing.
 //
 //   objfile_load_bench [--runs N]
 //
-// The load scan runs in a child process (this program started with --load),
-// so that its peak memory is measured alone.
+// Like is timed with like: each contender is a whole process that reads the
+// file, decodes it and writes the 16 MiB image out as binary. Ours is this
+// program started with --convert (the load scan into the write image, then
+// the image written out), and the three outputs are compared. The load scan
+// alone, timed inside its process, is printed beside for information.
 
 #include <spawn.h>
 #include <stdlib.h>
@@ -18,6 +21,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -93,14 +98,14 @@ void GenerateS3(const std::string& path) {
 
 double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// Child mode: read the file, load it storing into a 16 MiB image, check the
-// image and print "seconds" on stdout.
-int LoadOnce(const std::string& path) {
+// Reads `path` and loads it into a 16 MiB image, checking a sample of it.
+// `scanSeconds` receives the time of the read and the load scan.
+bool LoadImage(const std::string& path, std::vector<uint8_t>& image, double& scanSeconds) {
   quarnel::TargetGeometry geometry;
   geometry.SetFlashAreas({{0, kImageBytes - 1}});
   NoUser user;
   quarnel::ObjectFileScanner scanner(geometry, user);
-  std::vector<uint8_t> image(kImageBytes, 0xFF);
+  image.assign(kImageBytes, 0xFF);
   scanner.SetWriteImage(image);
   scanner.SetCurrentFile(path, 0);
   auto begin = std::chrono::steady_clock::now();
@@ -108,13 +113,29 @@ int LoadOnce(const std::string& path) {
   uint32_t lowest = 0;
   uint32_t highest = 0;
   bool ok = file && scanner.LoadObjectFile(*file, 0, 0xFFFFFFFF, true, lowest, highest);
-  double seconds = Seconds(std::chrono::steady_clock::now() - begin);
+  scanSeconds = Seconds(std::chrono::steady_clock::now() - begin);
   for (uint32_t address = 0; ok && address < kImageBytes; address += 4093) ok = image[address] == PatternByte(address);
-  if (!ok || highest != kImageBytes - 1) {
+  if (!ok || lowest != 0 || highest != kImageBytes - 1) {
     std::fprintf(stderr, "load of %s failed\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Child mode: load `input`, write the image to `output` as binary and print
+// the seconds of the load scan alone on stdout.
+int ConvertOnce(const std::string& input, const std::string& output) {
+  std::vector<uint8_t> image;
+  double scanSeconds = 0;
+  if (!LoadImage(input, image, scanSeconds)) return 1;
+  std::ofstream out(output, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "writing %s failed\n", output.c_str());
     return 1;
   }
-  std::printf("%.6f\n", seconds);
+  std::printf("%.6f\n", scanSeconds);
   return 0;
 }
 
@@ -124,10 +145,10 @@ struct RunResult {
   std::string output;     // its standard output
 };
 
-RunResult Run(const std::vector<std::string>& argv) {
+std::optional<RunResult> Run(const std::vector<std::string>& argv) {
   RunResult result;
   int pipeFds[2];
-  if (pipe(pipeFds) != 0) return result;
+  if (pipe(pipeFds) != 0) return std::nullopt;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
@@ -148,65 +169,98 @@ RunResult Run(const std::vector<std::string>& argv) {
   struct rusage usage {};
   if (spawned != 0 || wait4(pid, &status, 0, &usage) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "%s failed\n", argv[0].c_str());
-    std::exit(1);
+    return std::nullopt;
   }
   result.seconds = Seconds(std::chrono::steady_clock::now() - begin);
   result.maxRssMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
   return result;
 }
 
-RunResult Best(const std::vector<std::string>& argv, int runs) {
-  RunResult best = Run(argv);
-  for (int i = 1; i < runs; ++i) {
-    RunResult next = Run(argv);
-    if (next.seconds < best.seconds) best = next;
+std::optional<RunResult> Best(const std::vector<std::string>& argv, int runs) {
+  std::optional<RunResult> best;
+  for (int i = 0; i < runs; ++i) {
+    std::optional<RunResult> next = Run(argv);
+    if (!next) return std::nullopt;
+    if (!best || next->seconds < best->seconds) best = next;
   }
   return best;
 }
 
-void Compare(const std::string& label, const std::string& self, const std::string& input,
-             const std::string& objcopyFormat, const std::string& srecFormat, const std::string& output, int runs) {
-  double megabytes = static_cast<double>(std::filesystem::file_size(input)) / 1e6;
-  RunResult ours = Best({self, "--load", input}, runs);
-  double oursSeconds = std::stod(ours.output);
-  RunResult objcopy = Best({"objcopy", "-I", objcopyFormat, "-O", "binary", input, output}, runs);
-  RunResult srecCat = Best({"srec_cat", input, srecFormat, "-o", output, "-Binary"}, runs);
-  double oursRate = megabytes / oursSeconds;
-  double objcopyRate = megabytes / objcopy.seconds;
-  double srecRate = megabytes / srecCat.seconds;
-  std::printf("%s: %.1f MB of text for a %u MiB image\n", label.c_str(), megabytes, kImageBytes >> 20);
-  std::printf("  load scan   %7.1f MB/s  (read + scan %.3f s, peak memory %.1f MiB)\n", oursRate, oursSeconds,
-              ours.maxRssMiB);
-  std::printf("  objcopy     %7.1f MB/s  (%.3f s, peak memory %.1f MiB)\n", objcopyRate, objcopy.seconds,
-              objcopy.maxRssMiB);
-  std::printf("  srec_cat    %7.1f MB/s  (%.3f s, peak memory %.1f MiB)\n", srecRate, srecCat.seconds,
-              srecCat.maxRssMiB);
-  std::printf("  ratio load scan / objcopy  %.2f\n", oursRate / objcopyRate);
-  std::printf("  ratio load scan / srec_cat %.2f\n", oursRate / srecRate);
-  std::printf("  peak memory / (file + image) %.2f\n",
-              ours.maxRssMiB / (megabytes * 1e6 / 1048576.0 + static_cast<double>(kImageBytes >> 20)));
+bool SameContent(const std::string& a, const std::string& b) {
+  std::ifstream first(a, std::ios::binary);
+  std::ifstream second(b, std::ios::binary);
+  return first && second &&
+         std::equal(std::istreambuf_iterator<char>(first), std::istreambuf_iterator<char>(),
+                    std::istreambuf_iterator<char>(second), std::istreambuf_iterator<char>());
 }
+
+void PrintRate(const char* name, double megabytes, const RunResult& run) {
+  std::printf("  %-10s %7.1f MB/s  (%.3f s, peak memory %.1f MiB)\n", name, megabytes / run.seconds, run.seconds,
+              run.maxRssMiB);
+}
+
+bool Compare(const std::string& label, const std::string& self, const std::string& input,
+             const std::string& objcopyFormat, const std::string& srecFormat, const std::string& directory, int runs) {
+  const std::string oursOut = directory + "/ours.bin";
+  const std::string objcopyOut = directory + "/objcopy.bin";
+  const std::string srecOut = directory + "/srec_cat.bin";
+  double megabytes = static_cast<double>(std::filesystem::file_size(input)) / 1e6;
+  std::optional<RunResult> ours = Best({self, "--convert", input, oursOut}, runs);
+  std::optional<RunResult> objcopy = Best({"objcopy", "-I", objcopyFormat, "-O", "binary", input, objcopyOut}, runs);
+  std::optional<RunResult> srecCat = Best({"srec_cat", input, srecFormat, "-o", srecOut, "-Binary"}, runs);
+  if (!ours || !objcopy || !srecCat) return false;
+  const bool identical = SameContent(oursOut, objcopyOut) && SameContent(oursOut, srecOut);
+  double scanSeconds = std::stod(ours->output);
+  std::printf("%s: %.1f MB of text to a %u MiB binary\n", label.c_str(), megabytes, kImageBytes >> 20);
+  PrintRate("quarnel", megabytes, *ours);
+  PrintRate("objcopy", megabytes, *objcopy);
+  PrintRate("srec_cat", megabytes, *srecCat);
+  std::printf("  outputs identical: %s\n", identical ? "yes" : "NO");
+  std::printf("  fair ratio quarnel / objcopy  %.2f\n", objcopy->seconds / ours->seconds);
+  std::printf("  fair ratio quarnel / srec_cat %.2f\n", srecCat->seconds / ours->seconds);
+  std::printf("  (load scan alone, in its process: %.1f MB/s, %.3f s)\n", megabytes / scanSeconds, scanSeconds);
+  std::printf("  peak memory / (file + image) %.2f\n",
+              ours->maxRssMiB / (megabytes * 1e6 / 1048576.0 + static_cast<double>(kImageBytes >> 20)));
+  return identical;
+}
+
+// The benchmark's scratch directory, removed on every way out.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarnel_load_bench_XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--load") == 0) return LoadOnce(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], "--convert") == 0) return ConvertOnce(argv[2], argv[3]);
   int runs = 3;
   if (argc == 3 && std::strcmp(argv[1], "--runs") == 0) runs = std::max(1, std::atoi(argv[2]));
 
   std::string self = std::filesystem::read_symlink("/proc/self/exe");
-  std::filesystem::path directory = std::filesystem::temp_directory_path() / "quarnel_load_bench_XXXXXX";
-  std::string pattern = directory.string();
-  if (!mkdtemp(pattern.data())) return 1;
-  std::string hexPath = pattern + "/image.hex";
-  std::string s3Path = pattern + "/image.s3";
-  std::string binPath = pattern + "/image.bin";
+  const ScratchDirectory scratch;
+  if (scratch.path().empty()) return 1;
+  std::string hexPath = scratch.path() + "/image.hex";
+  std::string s3Path = scratch.path() + "/image.s3";
   GenerateIntelHex(hexPath);
   GenerateS3(s3Path);
-  std::printf("best of %d runs each\n", runs);
-  Compare("Intel HEX, 16 bytes per record, extended linear addresses", self, hexPath, "ihex", "-Intel", binPath,
-          runs);
-  Compare("Motorola S3, 16 bytes per record", self, s3Path, "srec", "-Motorola", binPath, runs);
-  std::filesystem::remove_all(pattern);
-  return 0;
+  std::printf("best of %d runs each; each contender is a whole process writing the binary\n", runs);
+  const bool hexOk = Compare("Intel HEX, 16 bytes per record, extended linear addresses", self, hexPath, "ihex",
+                             "-Intel", scratch.path(), runs);
+  const bool s3Ok = Compare("Motorola S3, 16 bytes per record", self, s3Path, "srec", "-Motorola", scratch.path(), runs);
+  return hexOk && s3Ok ? 0 : 1;
 }

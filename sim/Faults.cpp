@@ -45,6 +45,8 @@ bool parseOne(const std::vector<std::string>& fields, Faults& faults) {
             faults.badSignatureAt.insert(frame);
         } else if (kind == "oversize") {
             faults.oversizeAt.insert(frame);
+        } else if (kind == "short") {
+            faults.shortAt.insert(frame);
         } else if (kind == "disconnect-after") {
             faults.disconnectAfter = frame;
         } else {

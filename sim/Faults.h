@@ -16,6 +16,7 @@ struct Faults {
     std::set<uint32_t> badSequenceAt;         // answer carries the wrong sequence number
     std::set<uint32_t> badSignatureAt;        // answer begins "CHRM"
     std::set<uint32_t> oversizeAt;            // answer longer than the command's capacity
+    std::set<uint32_t> shortAt;               // a read memory answer carries half the bytes asked for
     std::optional<uint32_t> disconnectAfter;  // drop the connection after this frame, refuse new ones
     bool powerOn = false;                     // system resets fail with status 1 until power-on state is removed
     std::map<uint32_t, uint32_t> lateMs;      // frame -> delay of its answer in milliseconds

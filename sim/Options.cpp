@@ -256,6 +256,8 @@ Faults (fault=F1,F2,...; N counts request frames on that emulator from 1):
   oversize:N           the answer to frame N is one byte longer than the
                        command's answer capacity (for the information query:
                        than a 255-character text).
+  short:N              when frame N is a read memory command, its answer
+                       announces and carries only half the bytes asked for.
   disconnect-after:N   the connection is dropped after the answer to frame N,
                        and every later connection is refused.
   power-on             system resets answer status 0001 until remove

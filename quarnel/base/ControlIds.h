@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // Control identifiers of QUARNEL's windows. Each widget carries its
 // identifier as its object name ("ctl1016", see ControlObjectName), so the
 // enabling rules read like their lists and tests find controls by number.
@@ -57,3 +59,10 @@ inline constexpr int kSecurityFields[12] = {2054, 2055, 2056, 2057, 2058, 2059,
                                             2061, 2062, 2063, 2064, 2065, 2066};
 
 }  // namespace quarnel::ctl
+
+namespace quarnel {
+
+// "ctl" followed by the identifier, e.g. "ctl1016".
+inline std::string ControlObjectName(int id) { return "ctl" + std::to_string(id); }
+
+}  // namespace quarnel

@@ -153,6 +153,16 @@ constexpr std::array kTexts{
               "Several TRG files with the version not supported were skipped."},
     TextEntry{2069, "Specified target device is not supported."},
     TextEntry{2070, "Write data include address where Flash memory is not built in."},
+    TextEntry{3000, "%1 has changed since it was listed.\nDo you want to use the new content?"},
+    TextEntry{3001, "Target %1 failed: "},
+    TextEntry{3002, "The operation failed on these targets:"},
+    TextEntry{3003, "Writing ended with errors on other targets. "},
+    TextEntry{3004, "Erasing ended with errors on other targets. "},
+    TextEntry{3005, "Verification of target %1"},
+    TextEntry{3006, "Verification ended with errors on other targets. "},
+    TextEntry{3007, "Target %1 could not be read: "},
+    // Save Log could not create or complete the file; the old file is kept.
+    TextEntry{3008, "%1 could not be saved."},
 };
 
 #undef FAMILY_A

@@ -48,10 +48,10 @@ bool ClampRowEnd(RowRange& range, uint32_t flashHigh) {
 FileList::FileList(const TargetGeometry& geometry, ObjectFileScanner& scanner, UserNotifier& user)
     : geometry_(geometry), scanner_(scanner), user_(user) {}
 
-std::shared_ptr<const ObjectFileData> FileList::ListedContent(const std::string& fileName) const {
+const FileEntry* FileList::ListedEntry(const std::string& fileName) const {
   auto row = std::find_if(rows_.begin(), rows_.end(),
                           [&fileName](const FileRow& r) { return r.entry.fileName == fileName; });
-  return row == rows_.end() ? nullptr : row->entry.file;
+  return row == rows_.end() ? nullptr : &row->entry;
 }
 
 void FileList::ShowStop(int textId) {
@@ -80,8 +80,16 @@ bool FileList::AddFileEntry(const FileEntrySettings& settings) {
     offset = *parsed;
   }
   scanner_.SetCurrentFile(settings.fileName, 0);
-  std::shared_ptr<const ObjectFileData> file = ListedContent(settings.fileName);
-  if (!file) file = ObjectFileData::Read(settings.fileName);
+  std::shared_ptr<const ObjectFileData> file;
+  FileStamp stamp;
+  if (const FileEntry* listed = ListedEntry(settings.fileName)) {
+    file = listed->file;
+    stamp = listed->stamp;
+  } else {
+    // Stamped before reading: a change during the read shows as outdated later.
+    stamp = ReadFileStamp(settings.fileName);
+    file = ObjectFileData::Read(settings.fileName);
+  }
   if (!file) return Refuse(kCannotOpen, Field::FileName);
 
   uint32_t lowest = 0;
@@ -120,7 +128,8 @@ bool FileList::AddFileEntry(const FileEntrySettings& settings) {
 
   std::string endText =
       settings.endMode == EndAddressMode::EndOfMemory ? std::string(kToEndOfMemory) : FormatAddress(end);
-  AppendRow(FileEntry{settings.fileName, start, end, offset, settings.endMode, std::move(file)}, std::move(endText));
+  AppendRow(FileEntry{settings.fileName, start, end, offset, settings.endMode, std::move(file), stamp},
+            std::move(endText));
   return true;
 }
 
@@ -162,6 +171,57 @@ bool FileList::CheckDuplicates(const ObjectFileData& file, uint32_t start, uint3
       ShowStop(kDuplicateWithListed);
       return false;
     }
+  }
+  return true;
+}
+
+bool FileList::ContentOutdated(size_t rowIndex) const {
+  const FileEntry& entry = rows_.at(rowIndex).entry;
+  return !(ReadFileStamp(entry.fileName) == entry.stamp);
+}
+
+bool FileList::CheckRowsWithContent(const std::string& fileName, const ObjectFileData& content) {
+  std::vector<uint8_t> occupied(size_t{geometry_.OccupancyTop()} + 1, 0);
+  bool anyOutsideFlash = false;
+  for (const FileRow& row : rows_) {
+    RowRange range;
+    if (ReadRowRange(row, geometry_.flashHigh, range) != 0 || !ClampRowEnd(range, geometry_.flashHigh)) continue;
+    const bool replaced = row.entry.fileName == fileName;
+    const ObjectFileData& rowContent = replaced ? content : *row.entry.file;
+    if (replaced) {
+      bool outsideFlash = false;
+      bool inTail = false;
+      scanner_.SetCurrentFile(fileName, range.offset);
+      if (!scanner_.ScanFlashPresence(content, range.start, range.end, range.offset, outsideFlash, inTail))
+        return false;
+      anyOutsideFlash = anyOutsideFlash || outsideFlash || inTail;
+    }
+    if (!scanner_.MarkOccupiedBytes(rowContent, range.start, range.end, range.offset, occupied)) {
+      ShowStop(kDuplicateWithListed);
+      return false;
+    }
+  }
+  if (anyOutsideFlash) ShowOutsideFlashNotice();
+  return true;
+}
+
+bool FileList::ReloadFile(size_t rowIndex) {
+  const std::string fileName = rows_.at(rowIndex).entry.fileName;
+  scanner_.SetCurrentFile(fileName, 0);
+  const FileStamp stamp = ReadFileStamp(fileName);
+  std::shared_ptr<const ObjectFileData> file = ObjectFileData::Read(fileName);
+  if (!file) {
+    ShowStop(kCannotOpen);
+    return false;
+  }
+  uint32_t lowest = 0;
+  uint32_t highest = 0;
+  if (!scanner_.LoadObjectFile(*file, 0, 0xFFFFFFFF, false, lowest, highest)) return false;
+  if (!CheckRowsWithContent(fileName, *file)) return false;
+  for (FileRow& row : rows_) {
+    if (row.entry.fileName != fileName) continue;
+    row.entry.file = file;
+    row.entry.stamp = stamp;
   }
   return true;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "objfile/FileStamp.h"
 #include "objfile/ObjectFileData.h"
 #include "objfile/ObjectFileScanner.h"
 #include "objfile/TargetGeometry.h"
@@ -24,6 +25,8 @@ struct FileEntry {
   int32_t offset = 0;
   EndAddressMode endMode = EndAddressMode::EndOfMemory;
   std::shared_ptr<const ObjectFileData> file;
+  // The file on disk when `file` was read.
+  FileStamp stamp;
 };
 
 enum FileColumn : size_t {
@@ -83,10 +86,19 @@ class FileList {
   // map; false at the first byte that two of them share.
   bool CheckDuplicates(const ObjectFileData& file, uint32_t start, uint32_t end, int32_t offset);
 
+  // Whether the row's file on disk differs in size or modification time
+  // from the content the row holds.
+  bool ContentOutdated(size_t rowIndex) const;
+  // Reads the row's file again and checks it as listing it would (format,
+  // flash presence, duplicates against every row); on success every row that
+  // names the file takes the new content. False with the message shown.
+  bool ReloadFile(size_t rowIndex);
+
   const std::vector<FileRow>& Rows() const { return rows_; }
 
  private:
-  std::shared_ptr<const ObjectFileData> ListedContent(const std::string& fileName) const;
+  const FileEntry* ListedEntry(const std::string& fileName) const;
+  bool CheckRowsWithContent(const std::string& fileName, const ObjectFileData& content);
   void ShowStop(int textId);
   bool Refuse(int textId, Field field);
   bool RefuseShown(Field field);

@@ -11,7 +11,11 @@ namespace {
 
 class FileDescriptor {
  public:
-  explicit FileDescriptor(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  // Without blocking: opening a FIFO or a device for reading could wait for
+  // ever before the regular-file test has a chance to refuse it. The flag
+  // changes nothing for the reads of a regular file.
+  explicit FileDescriptor(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
   ~FileDescriptor() {
     if (fd_ >= 0) ::close(fd_);
   }

@@ -260,7 +260,8 @@ TEST_F(EmulatorTest, MalformedFramesAreDroppedOrAnsweredWithStatusOne) {
 TEST_F(EmulatorTest, FaultsAlterTheAnswersOfTheirFrames) {
     Faults faults;
     std::string error;
-    ASSERT_TRUE(parseFaults("status:1:6300,bad-seq:2,bad-signature:3,oversize:4,oversize:5,late:6:250", faults, error));
+    ASSERT_TRUE(parseFaults("status:1:6300,bad-seq:2,bad-signature:3,oversize:4,oversize:5,late:6:250,short:7,short:8",
+                            faults, error));
     Emulator emulator = make(faults);
     const Answer forced = send(emulator, writeCommand(0, {0x00}));
     EXPECT_EQ(forced.status(), 0x6300);
@@ -273,6 +274,10 @@ TEST_F(EmulatorTest, FaultsAlterTheAnswersOfTheirFrames) {
     EXPECT_EQ(send(emulator, readCommand(0, 8)).payload.size(), 13u);    // frame 5: capacity 12 + 1
     const Outcome late = sendRaw(emulator, kChipReset);                  // frame 6
     EXPECT_EQ(late.delay, std::chrono::milliseconds(250));
+    const Answer halved = send(emulator, readCommand(0, 10));  // frame 7
+    EXPECT_EQ(halved.status(), kStatusOk);
+    EXPECT_EQ(halved.payload, (Bytes{0x00, 0x00, 0x00, 0x05, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(send(emulator, kChipReset).payload.size(), 2u);  // frame 8: not a read, left whole
 }
 
 TEST_F(EmulatorTest, BadSequenceFaultAnswersWithTheNextNumber) {

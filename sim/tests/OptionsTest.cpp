@@ -78,7 +78,7 @@ TEST(Options, HelpNeedsNoTrgAndDocumentsEveryOptionKeyAndFault) {
     const std::string help = helpText();
     for (const char* word : {"--trg", "--emulators", "--dir", "--firmware", "--security-id", "--image", "--dump",
                              "--emulator", "--write-us", "--block-erase-us", "--chip-erase-us", "-v", "chip-name",
-                             "silent-after:N", "status:N:CODE", "bad-seq:N", "bad-signature:N", "oversize:N",
+                             "silent-after:N", "status:N:CODE", "bad-seq:N", "bad-signature:N", "oversize:N", "short:N",
                              "disconnect-after:N", "power-on", "late:N:MS", "KORVO_SIM_DIR=", "6305", "6307"}) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
     }
@@ -88,7 +88,7 @@ TEST(Faults, ParsesEveryKindAndRejectsMalformedOnes) {
     Faults faults;
     std::string error;
     ASSERT_TRUE(parseFaults("silent-after:4,status:2:630A,bad-seq:3,bad-signature:5,oversize:6,"
-                            "disconnect-after:9,power-on,late:7:1500",
+                            "disconnect-after:9,power-on,late:7:1500,short:8",
                             faults, error))
         << error;
     EXPECT_EQ(faults.silentAfter, 4u);
@@ -99,8 +99,9 @@ TEST(Faults, ParsesEveryKindAndRejectsMalformedOnes) {
     EXPECT_EQ(faults.disconnectAfter, 9u);
     EXPECT_TRUE(faults.powerOn);
     EXPECT_EQ(faults.lateMs.at(7), 1500u);
+    EXPECT_EQ(faults.shortAt.count(8), 1u);
     for (const char* text : {"status:0:6300", "status:1:10000", "status:1:xyz", "late:1:-5", "bad-seq", "power-on:1",
-                             "oversize:1,", "quiet:1"}) {
+                             "oversize:1,", "short:0", "quiet:1"}) {
         Faults ignored;
         EXPECT_FALSE(parseFaults(text, ignored, error)) << text;
     }

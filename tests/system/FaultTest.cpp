@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "SystemFixture.h"
@@ -116,6 +117,43 @@ TEST_F(FaultTest, DisconnectedEmulatorShowsALinkStatusAfterEveryOperation) {
     ASSERT_EQ(api->ApiFlashRead(1, kImageSize, &got, readBack.data()), 1);
     EXPECT_EQ(readBack, bytes);
     EXPECT_EQ(status(1), 0);
+}
+
+// Every read memory answer among the first frames carries half the bytes.
+TEST_F(FaultTest, ShortReadAnswerIsALinkErrorAndNothingOfItCountsAsRead) {
+    std::string faults = "0:fault=short:1";
+    for (int frame = 2; frame <= 80; ++frame) faults += ",short:" + std::to_string(frame);
+    startSim({"--trg", SimProcess::sampleTrg("KT430735"), "--emulator", faults});
+    connect(1);
+    plugAll("KT430735");
+    ASSERT_EQ(plugStatus(1), PlugSuccess);
+
+    std::vector<uint8_t> block(kBlockSize, 0xEE);
+    uint32_t got = 99;
+    api->ApiFlashReadBlock(1, 0, &got, block.data());
+    EXPECT_EQ(status(1), 0x5000);
+    EXPECT_EQ(got, 0u);
+
+    api->ApiSetTargetStatus(1, 0);
+    std::vector<uint8_t> readBack(kImageSize, 0xEE);
+    got = 99;
+    api->ApiFlashRead(1, kImageSize, &got, readBack.data());
+    EXPECT_EQ(status(1), 0x5000);
+    EXPECT_EQ(got, 0u);
+}
+
+// 0 .. 0xFFFFFFFF holds 2^32 bytes, a count of 0 in 32 bits: nothing is written.
+TEST_F(FaultTest, WriteRangeWhoseCountWrapsToZeroWritesNothing) {
+    startSim({"--trg", SimProcess::sampleTrg("KT430735")});
+    connect(1);
+    plugAll("KT430735");
+    std::vector<uint8_t> bytes = image();
+    EXPECT_EQ(api->ApiFlashWriteAll(0, 0xFFFFFFFF, 0, bytes.data()), 1);
+    EXPECT_EQ(api->ApiFlashWriteAllWithSN(0, 0xFFFFFFFF, 0, bytes.data(), 0), 1);
+    EXPECT_EQ(status(1), 0);
+    disconnectAndStop();
+    const std::vector<uint8_t> memory = dump(0);
+    EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// One korvo-sim per test, always in the same socket directory, since the
-// library reads KORVO_SIM_DIR once per process. The fixture loads the library,
+// One korvo-sim per test, always in the same socket directory, which the
+// library takes from KORVO_SIM_DIR at each connect. The fixture loads the library,
 // starts the simulator, and tears both down in the order a program would.
 #pragma once
 

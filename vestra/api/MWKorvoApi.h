@@ -47,7 +47,9 @@ public:
     // to all of them before any answer is collected.
     int ChipEraseAll();
     int FlashEraseBlockAll(uint32_t address);
-    // Writes image[start ... end] from flashAddress on; end < start writes nothing.
+    // Writes image[start ... end] from flashAddress on. The count end - start + 1
+    // is taken in 32 bits: a count of 0 (0 ... 0xFFFFFFFF) or end < start
+    // writes nothing.
     int FlashWriteAll(uint32_t start, uint32_t end, uint32_t flashAddress, const uint8_t* image);
     // As FlashWriteAll, each device's serial-number bytes replacing the image
     // from snAddress on (in a copy; the image is not changed).
@@ -55,7 +57,9 @@ public:
                             uint32_t snAddress);
 
     // Reads of one device at plug status 3; `buffer` holds at least `size`
-    // bytes (FlashRead) or one block (FlashReadBlock).
+    // bytes (FlashRead) or one block (FlashReadBlock). Without a buffer, or
+    // (SetSecID) without the words it counts, the call is refused with 0 and
+    // the device's status 0x5001.
     int FlashRead(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer);
     int FlashReadBlock(uint32_t n, uint32_t address, uint32_t& got, uint8_t* buffer);
 

@@ -28,6 +28,13 @@ bool isErasableWhileProtected(const CFlashApi& device) {
 
 bool takesChipErase(const CFlashApi& device) { return isReady(device) || isErasableWhileProtected(device); }
 
+// A request whose data or buffer is missing is refused before anything is
+// sent, with the link's code for a frame refused unsent.
+int refuseUnsent(CFlashApi& device) {
+    device.setStatus(FlashErrFrameWrite);
+    return 0;
+}
+
 bool isIdentified(const CFlashApi& device) {
     return device.getPlugStatus() == PlugProtected || device.getPlugStatus() == PlugSuccess;
 }
@@ -78,15 +85,16 @@ CFlashApi* CMWKorvoApi::deviceAt(uint32_t n) const {
 int CMWKorvoApi::writeAll(uint32_t start, uint32_t end, uint32_t flashAddress, const uint8_t* image,
                           const uint32_t* snAddress) {
     if (trgConnect_ == nullptr) return 0;
-    // end = start - 1 is the empty range; an end further below start would
-    // make the unsigned count wrap and read far past the image.
-    if (end < start) return 1;
+    // The count is taken in 32 bits: 0 .. 0xFFFFFFFF wraps to 0 and is empty.
+    // An end further below start would wrap to a huge count and read far past
+    // the image, so it is empty too.
+    const uint32_t total = end - start + 1;
+    if (total == 0 || end < start) return 1;
     if (image == nullptr) return 0;
 
-    const uint64_t total = uint64_t{end} - start + 1;
-    for (uint64_t offset = 0; offset < total;) {
-        const auto chunkAddress = static_cast<uint32_t>(flashAddress + offset);
-        const auto remaining = static_cast<uint32_t>(std::min<uint64_t>(total - offset, UINT32_MAX));
+    for (uint32_t offset = 0; offset < total;) {
+        const uint32_t chunkAddress = flashAddress + offset;
+        const uint32_t remaining = total - offset;
         const uint8_t* chunkData = image + start + offset;
         lockStep(
             *trgConnect_, isReady,
@@ -99,7 +107,7 @@ int CMWKorvoApi::writeAll(uint32_t start, uint32_t end, uint32_t flashAddress, c
                 }
             },
             [](CFlashApi& device) { device.FlashWrite_receive(); });
-        offset += std::min<uint64_t>(remaining, CFlashApi::kMaxChunk);
+        offset += std::min<uint32_t>(remaining, CFlashApi::kMaxChunk);
     }
     return 1;
 }
@@ -142,7 +150,9 @@ int CMWKorvoApi::FlashRead(uint32_t n, uint32_t size, uint32_t* got, uint8_t* bu
     if (got != nullptr) *got = 0;
     CFlashApi* device = deviceAt(n);
     if (device == nullptr || device->getPlugStatus() != PlugSuccess) return 0;
-    if (enabledAndClear(*device) && buffer != nullptr) device->FlashReadCont(size, got, buffer);
+    if (!enabledAndClear(*device)) return 1;
+    if (buffer == nullptr) return refuseUnsent(*device);
+    device->FlashReadCont(size, got, buffer);
     return 1;
 }
 
@@ -150,7 +160,9 @@ int CMWKorvoApi::FlashReadBlock(uint32_t n, uint32_t address, uint32_t& got, uin
     got = 0;
     CFlashApi* device = deviceAt(n);
     if (device == nullptr || device->getPlugStatus() != PlugSuccess) return 0;
-    if (enabledAndClear(*device) && buffer != nullptr) device->FlashReadBlock(address, got, buffer);
+    if (!enabledAndClear(*device)) return 1;
+    if (buffer == nullptr) return refuseUnsent(*device);
+    device->FlashReadBlock(address, got, buffer);
     return 1;
 }
 
@@ -167,7 +179,7 @@ int CMWKorvoApi::SetSecID(uint32_t n, uint8_t wordCount, const uint16_t* idWords
     CFlashApi* device = deviceAt(n);
     if (device == nullptr || !isIdentified(*device)) return 0;
     if (!enabledAndClear(*device)) return 1;
-    if (wordCount > 0 && idWords == nullptr) return 1;
+    if (wordCount > 0 && idWords == nullptr) return refuseUnsent(*device);
     if (device->FlashUnlockProtect(wordCount, idWords)) readProtection(*device, isProtected);
     return 1;
 }

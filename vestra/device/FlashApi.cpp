@@ -140,11 +140,12 @@ int CFlashApi::linkResult(int result) {
 
 int CFlashApi::FlashWrite(uint32_t start, uint32_t end, uint32_t address, const uint8_t* data) {
     if (!startChecked(checkSingleAddress(address), FlashErrWriteAddress)) return 0;
-    // end < start (end = start - 1 included) is an empty range.
-    const uint64_t length = end >= start ? uint64_t{end} - start + 1 : 0;
-    for (uint64_t offset = 0; offset < length;) {
+    // The length is taken in 32 bits, so 0 .. 0xFFFFFFFF is empty; so is any
+    // end below start (end = start - 1 included).
+    const uint32_t length = end >= start ? end - start + 1 : 0;
+    for (uint32_t offset = 0; offset < length;) {
         const uint16_t chunk = chunkSize(length - offset);
-        const auto chunkAddress = static_cast<uint32_t>(address + offset);
+        const uint32_t chunkAddress = address + offset;
         if (!linkResult(link_->WriteMemory(chunkAddress, data + start + offset, chunk))) return 0;
         offset += chunk;
     }
@@ -162,7 +163,7 @@ int CFlashApi::FlashWrite_trans(uint32_t address, uint32_t length, const uint8_t
 int CFlashApi::FlashWrite_trans_WithSN(uint32_t address, uint32_t length, const uint8_t* data, uint32_t* sent,
                                        uint32_t snAddress) {
     const uint16_t chunk = chunkSize(length);
-    if (serialNumber_.empty() || chunk == 0) return FlashWrite_trans(address, length, data, sent);
+    if (serialNumber_.empty() || chunk == 0 || data == nullptr) return FlashWrite_trans(address, length, data, sent);
 
     const uint64_t chunkLast = uint64_t{address} + chunk - 1;
     const uint64_t snLast = uint64_t{snAddress} + serialNumber_.size() - 1;
@@ -203,9 +204,9 @@ bool CFlashApi::readBlockRanges(const Block& block, uint8_t* out, uint32_t& coun
 }
 
 int CFlashApi::FlashReadBlock(uint32_t address, uint32_t& count, uint8_t* buffer) {
-    status_ = FlashStatusOk;
     count = 0;
-    if (target_.blockSize == 0) return 1;
+    // Without a block size there is no flash to read: every size exceeds it.
+    if (!startChecked(target_.blockSize != 0, FlashErrReadSize)) return 0;
     uint32_t appended = 0;
     if (!readBlockRanges(blockOf(address), buffer, appended)) return 0;
     count = appended;

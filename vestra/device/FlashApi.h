@@ -86,6 +86,7 @@ public:
 
     // Reads the whole block that holds `address` and appends to `buffer` only
     // the bytes that belong to flash ranges; `buffer` must hold a block.
+    // Fails with 0x4001 when the description has no block size.
     int FlashReadBlock(uint32_t address, uint32_t& count, uint8_t* buffer);
     // Reads the in-range bytes of blocks 0, 1, ... within the flash size until
     // `size` bytes are gathered; never stores more than `size` bytes.

@@ -16,6 +16,7 @@ CTrgConnectCtrl::~CTrgConnectCtrl() = default;
 
 int CTrgConnectCtrl::enumerate(uint32_t limit) {
     std::vector<vestra::usb::DeviceEntry> entries;
+    vestra::usb::chooseBackend();
     if (!vestra::usb::currentBackend().enumerate(entries)) return 0;
 
     // The interface list ends after its last entry ("no more items"); an

@@ -332,11 +332,13 @@ int CEmuLink::ReadMemory(uint32_t address, uint16_t length, uint8_t* buffer) {
     appendBigEndian16(request, length);
     request.push_back(0x02);
     return exchange({std::move(request), {length + 4u, 4}}, [&](const Bytes& answer) {
+        // An answer with fewer bytes than asked for is a failed read: the
+        // caller's buffer would otherwise keep stale bytes taken as flash.
         const uint16_t count = bigEndian16(answer, 2);
-        if (count > answer.size() - 4) {
+        if (count < length || answer.size() - 4 < length) {
             return false;
         }
-        std::copy_n(answer.begin() + 4, std::min(count, length), buffer);
+        std::copy_n(answer.begin() + 4, length, buffer);
         return true;
     });
 }

@@ -70,7 +70,8 @@ public:
     int WriteMemory(uint32_t address, const uint8_t* data, uint16_t length);
     int WriteMemory_trans(uint32_t address, const uint8_t* data, uint16_t length);
     int WriteMemory_receive();
-    // Copies at most `length` bytes (the count the emulator reports).
+    // Succeeds only when the answer carries all `length` bytes; a shorter
+    // answer fails with LinkErrAnswerRead and copies nothing.
     int ReadMemory(uint32_t address, uint16_t length, uint8_t* buffer);
     int ReadWord(uint32_t address, uint16_t& word);
     int EraseChip();

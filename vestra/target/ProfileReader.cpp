@@ -84,8 +84,11 @@ std::string ProfileReader::getString(std::string_view section, std::string_view 
 }
 
 uint32_t ProfileReader::getInt(std::string_view section, std::string_view key, uint32_t defaultValue) const {
-    const std::string value = getString(section, key, "");
-    if (value.empty()) return defaultValue;
+    // The default stands for a missing key; a present but empty value reads as 0.
+    const auto found = find(section, key);
+    if (!found) return defaultValue;
+    const std::string value = cut(*found);
+    if (value.empty()) return 0;
     size_t pos = 0;
     const bool negative = value[0] == '-';
     if (value[0] == '-' || value[0] == '+') pos = 1;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "target/ProfileReader.h"
 #include "target/TrgFile.h"
@@ -97,16 +98,17 @@ TRGINFO* readTargetInfoSet(const std::vector<std::string>& paths, uint8_t maxIdB
     const size_t fileCount = std::min<size_t>(paths.size(), std::numeric_limits<uint16_t>::max());
     if (filesFound != nullptr) *filesFound = static_cast<uint16_t>(fileCount);
     if (fileCount == 0) return nullptr;
-    auto* array = new CTargetInfo[fileCount];
+    // Owned here until handed out, so that running out of memory while
+    // reading leaves nothing behind.
+    std::unique_ptr<CTargetInfo[]> array(new CTargetInfo[fileCount]);
     int32_t accepted = 0;
     for (size_t i = 0; i < fileCount; ++i) {
         if (readTargetInfo(paths[i], maxIdBits, array[accepted])) ++accepted;
     }
-    if (accepted == 0) {
-        delete[] array;
-        return nullptr;
-    }
-    return new TRGINFO{accepted, array};
+    if (accepted == 0) return nullptr;
+    auto set = std::make_unique<TRGINFO>(TRGINFO{accepted, nullptr});
+    set->array = array.release();
+    return set.release();
 }
 
 TRGINFO* readTargetInfoFiles(uint8_t maxIdBits, uint16_t* filesFound) {

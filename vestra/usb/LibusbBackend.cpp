@@ -3,15 +3,19 @@
 // The emulator's USB IDs are configured, never guessed: only devices whose
 // vendor:product pair is listed in UsbIds=VVVV:PPPP[,VVVV:PPPP...] of section
 // [Morvi] in the per-user Morvi.conf are listed or opened. A device's path is
-// "usb:<bus>-<port path>", e.g. "usb:1-4.2", stable for a physical port.
+// "usb:<bus>-<port path>", e.g. "usb:1-4.2", stable for a physical port;
+// devices are listed by bus and then port by port, as numbers, and a device
+// whose port path cannot be read is left out (it could never be opened).
 // Pipe 0 is bulk OUT endpoint 0x01, pipe 1 bulk IN endpoint 0x82; opening
 // claims interface 0, which usbfs grants to one handle only.
 #include <libusb-1.0/libusb.h>
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -25,6 +29,10 @@ namespace {
 
 constexpr int kInterface = 0;
 constexpr int kMaxPortDepth = 7;
+constexpr uint32_t kDefaultPacketSize = 512;
+// How long a device that re-enumerates on a reset may take to come back.
+constexpr auto kReappearWait = std::chrono::milliseconds(2000);
+constexpr auto kReappearPoll = std::chrono::milliseconds(20);
 
 struct UsbId {
     uint16_t vendor;
@@ -75,18 +83,29 @@ std::vector<UsbId> configuredIds() {
     return parseUsbIds(profile.find("Morvi", "UsbIds").value_or(""));
 }
 
-// Empty when the port path cannot be read.
-std::string devicePath(libusb_device* device) {
+// Where a device sits: its bus and the port numbers from the root on. No
+// ports when the port path cannot be read.
+struct Location {
+    std::vector<int> order;  // bus, then each port
+    bool readable() const { return order.size() > 1; }
+
+    std::string path() const {
+        std::string text = "usb:" + std::to_string(order[0]) + "-";
+        for (size_t i = 1; i < order.size(); ++i) {
+            text += (i == 1 ? "" : ".") + std::to_string(order[i]);
+        }
+        return text;
+    }
+};
+
+Location locationOf(libusb_device* device) {
     uint8_t ports[kMaxPortDepth];
     const int depth = libusb_get_port_numbers(device, ports, kMaxPortDepth);
-    if (depth <= 0) {
-        return {};
-    }
-    std::string path = "usb:" + std::to_string(libusb_get_bus_number(device)) + "-";
+    Location location{{libusb_get_bus_number(device)}};
     for (int i = 0; i < depth; ++i) {
-        path += (i == 0 ? "" : ".") + std::to_string(ports[i]);
+        location.order.push_back(ports[i]);
     }
-    return path;
+    return location;
 }
 
 // Owns the libusb context; every opened device keeps it alive, so handles
@@ -110,29 +129,35 @@ private:
     bool ok_ = false;
 };
 
-// The configured devices currently attached, with their paths; releases the
-// libusb references on destruction.
+// The configured devices currently attached whose port path can be read,
+// in port order, with their paths; releases the libusb references on
+// destruction.
 class MatchingDevices {
 public:
     MatchingDevices(libusb_context* context, const std::vector<UsbId>& ids) {
         libusb_device** list = nullptr;
         const ssize_t count = libusb_get_device_list(context, &list);
         listed_ = count >= 0;
+        std::vector<std::pair<Location, libusb_device*>> found;
         for (ssize_t i = 0; i < count; ++i) {
             libusb_device_descriptor descriptor{};
             if (libusb_get_device_descriptor(list[i], &descriptor) != 0) {
                 continue;
             }
             const UsbId id{descriptor.idVendor, descriptor.idProduct};
-            if (std::find(ids.begin(), ids.end(), id) != ids.end()) {
-                devices_.emplace_back(devicePath(list[i]), libusb_ref_device(list[i]));
+            const Location location = locationOf(list[i]);
+            if (std::find(ids.begin(), ids.end(), id) != ids.end() && location.readable()) {
+                found.emplace_back(location, libusb_ref_device(list[i]));
             }
         }
         if (list != nullptr) {
             libusb_free_device_list(list, 1);
         }
-        std::sort(devices_.begin(), devices_.end(),
-                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::sort(found.begin(), found.end(),
+                  [](const auto& a, const auto& b) { return a.first.order < b.first.order; });
+        for (const auto& [location, device] : found) {
+            devices_.emplace_back(location.path(), device);
+        }
     }
     ~MatchingDevices() {
         for (auto& entry : devices_) {
@@ -150,6 +175,31 @@ private:
     std::vector<std::pair<std::string, libusb_device*>> devices_;
 };
 
+// Opens the configured device at `path` and claims its interface; null when
+// it is absent, not configured or busy.
+libusb_device_handle* openClaimedHandle(libusb_context* context, const std::string& path) {
+    const std::vector<UsbId> ids = configuredIds();
+    if (path.empty() || ids.empty()) {
+        return nullptr;
+    }
+    const MatchingDevices matching(context, ids);
+    for (const auto& [candidate, device] : matching.devices()) {
+        if (candidate != path) {
+            continue;
+        }
+        libusb_device_handle* handle = nullptr;
+        if (libusb_open(device, &handle) != 0) {
+            return nullptr;
+        }
+        if (libusb_claim_interface(handle, kInterface) != 0) {
+            libusb_close(handle);
+            return nullptr;
+        }
+        return handle;
+    }
+    return nullptr;
+}
+
 TransferStatus statusOf(int error) {
     switch (error) {
     case LIBUSB_SUCCESS: return TransferStatus::Completed;
@@ -165,48 +215,134 @@ unsigned int libusbTimeout(uint32_t timeoutMs) {
     return timeoutMs == 0 ? 1 : timeoutMs;
 }
 
+// A bulk transfer has finished when libusb returns it: a short OUT transfer
+// is a failed write, and a short IN transfer is a whole answer.
 class LibusbDevice final : public UsbDevice {
 public:
-    LibusbDevice(std::shared_ptr<Context> context, libusb_device_handle* handle)
-        : context_(std::move(context)), handle_(handle) {}
-    ~LibusbDevice() override {
-        libusb_release_interface(handle_, kInterface);
-        libusb_close(handle_);
+    LibusbDevice(std::shared_ptr<Context> context, libusb_device_handle* handle, std::string path)
+        : context_(std::move(context)), handle_(handle), path_(std::move(path)) {
+        readPacketSize();
     }
+    ~LibusbDevice() override { close(); }
     LibusbDevice(const LibusbDevice&) = delete;
     LibusbDevice& operator=(const LibusbDevice&) = delete;
 
     TransferResult bulkTransfer(int pipe, uint8_t* data, uint32_t length, uint32_t timeoutMs) override {
         const uint8_t endpoint = endpointAddress(pipe);
         if (endpoint == 0) {
-            return {TransferStatus::Failed, 0, false};
+            return {TransferStatus::Failed, 0, true};
         }
-        int transferred = 0;
-        const int error = libusb_bulk_transfer(handle_, endpoint, data, static_cast<int>(length), &transferred,
-                                               libusbTimeout(timeoutMs));
-        return {statusOf(error), static_cast<uint32_t>(transferred), false};
+        if (handle_ == nullptr) {
+            return {TransferStatus::NoDevice, 0, true};
+        }
+        return pipe == kPipeOut ? write(endpoint, data, length, timeoutMs) : read(endpoint, data, length, timeoutMs);
     }
 
     bool controlTransfer(const ControlSetup& setup, uint8_t* data, uint16_t length, uint16_t* transferred,
                          uint32_t timeoutMs) override {
+        if (transferred != nullptr) {
+            *transferred = 0;
+        }
+        if (handle_ == nullptr) {
+            return false;
+        }
         const int result = libusb_control_transfer(handle_, setup.requestType, setup.request, setup.value,
                                                    setup.index, data, length, libusbTimeout(timeoutMs));
-        if (transferred != nullptr) {
-            *transferred = result > 0 ? static_cast<uint16_t>(result) : 0;
+        if (transferred != nullptr && result > 0) {
+            *transferred = static_cast<uint16_t>(result);
         }
         return result >= 0;
     }
 
-    bool resetDevice() override { return libusb_reset_device(handle_) == 0; }
+    // A device that re-enumerates on the reset leaves this handle dead; it is
+    // found again at the same port path and reopened.
+    bool resetDevice() override {
+        if (handle_ == nullptr) {
+            return reopen();
+        }
+        const int error = libusb_reset_device(handle_);
+        if (error == LIBUSB_ERROR_NOT_FOUND || error == LIBUSB_ERROR_NO_DEVICE) {
+            return reopen();
+        }
+        return error == 0;
+    }
 
     bool clearHalt(int pipe) override {
         const uint8_t endpoint = endpointAddress(pipe);
-        return endpoint != 0 && libusb_clear_halt(handle_, endpoint) == 0;
+        return handle_ != nullptr && endpoint != 0 && libusb_clear_halt(handle_, endpoint) == 0;
     }
 
 private:
+    TransferResult transferOnce(uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t timeoutMs) {
+        int transferred = 0;
+        const int error = libusb_bulk_transfer(handle_, endpoint, data, static_cast<int>(length), &transferred,
+                                               libusbTimeout(timeoutMs));
+        return {statusOf(error), static_cast<uint32_t>(transferred), true};
+    }
+
+    // A frame whose length is a multiple of the packet size ends on the bus
+    // only with a zero-length packet after it.
+    TransferResult write(uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t timeoutMs) {
+        TransferResult result = transferOnce(endpoint, data, length, timeoutMs);
+        if (result.status == TransferStatus::Completed && result.count == length && endsOnPacketBoundary(length)) {
+            const TransferResult terminator = transferOnce(endpoint, data, 0, timeoutMs);
+            result.status = terminator.status;
+        }
+        return result;
+    }
+
+    // Read with room for one packet more than asked, so that an answer of a
+    // multiple of the packet size ends on its own zero-length packet, which
+    // would otherwise be left for the next read. An answer longer than
+    // `length` is a failure.
+    TransferResult read(uint8_t endpoint, uint8_t* data, uint32_t length, uint32_t timeoutMs) {
+        if (!endsOnPacketBoundary(length)) {
+            return transferOnce(endpoint, data, length, timeoutMs);
+        }
+        std::vector<uint8_t> room(length + packetSize_);
+        TransferResult result = transferOnce(endpoint, room.data(), static_cast<uint32_t>(room.size()), timeoutMs);
+        if (result.count > length) {
+            return {TransferStatus::Failed, 0, true};
+        }
+        std::copy_n(room.begin(), result.count, data);
+        return result;
+    }
+
+    bool endsOnPacketBoundary(uint32_t length) const { return length != 0 && length % packetSize_ == 0; }
+
+    void readPacketSize() {
+        const int size = libusb_get_max_packet_size(libusb_get_device(handle_), endpointAddress(kPipeOut));
+        packetSize_ = size > 0 ? static_cast<uint32_t>(size) : kDefaultPacketSize;
+    }
+
+    bool reopen() {
+        close();
+        const auto deadline = std::chrono::steady_clock::now() + kReappearWait;
+        for (;;) {
+            handle_ = openClaimedHandle(context_->get(), path_);
+            if (handle_ != nullptr) {
+                readPacketSize();
+                return true;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(kReappearPoll);
+        }
+    }
+
+    void close() {
+        if (handle_ != nullptr) {
+            libusb_release_interface(handle_, kInterface);
+            libusb_close(handle_);
+            handle_ = nullptr;
+        }
+    }
+
     std::shared_ptr<Context> context_;
     libusb_device_handle* handle_;
+    std::string path_;
+    uint32_t packetSize_ = kDefaultPacketSize;
 };
 
 class LibusbBackend final : public UsbBackend {
@@ -221,23 +357,20 @@ public:
         }
         const MatchingDevices matching(context_->get(), ids);
         for (const auto& [path, device] : matching.devices()) {
-            devices.push_back({path, !path.empty()});
+            devices.push_back({path, true});
         }
         return matching.listed();
     }
 
     std::unique_ptr<UsbDevice> open(const std::string& path) override {
-        const std::vector<UsbId> ids = configuredIds();
-        if (path.empty() || ids.empty() || !initialise()) {
+        if (!initialise()) {
             return nullptr;
         }
-        const MatchingDevices matching(context_->get(), ids);
-        for (const auto& [candidate, device] : matching.devices()) {
-            if (candidate == path) {
-                return openClaimed(device);
-            }
+        libusb_device_handle* handle = openClaimedHandle(context_->get(), path);
+        if (handle == nullptr) {
+            return nullptr;
         }
-        return nullptr;
+        return std::make_unique<LibusbDevice>(context_, handle, path);
     }
 
 private:
@@ -248,18 +381,6 @@ private:
             context_ = std::make_shared<Context>();
         }
         return context_->ok();
-    }
-
-    std::unique_ptr<UsbDevice> openClaimed(libusb_device* device) {
-        libusb_device_handle* handle = nullptr;
-        if (libusb_open(device, &handle) != 0) {
-            return nullptr;
-        }
-        if (libusb_claim_interface(handle, kInterface) != 0) {
-            libusb_close(handle);
-            return nullptr;
-        }
-        return std::make_unique<LibusbDevice>(context_, handle);
     }
 
     std::shared_ptr<Context> context_;

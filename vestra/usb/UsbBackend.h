@@ -1,7 +1,9 @@
 // The one seam between VESTRA and the operating system's USB access.
 // CUsbPipe (and the connection set's enumeration) reach emulators only
 // through these two interfaces. Implementations:
-//   - libusb-1.0, for real emulators (LibusbBackend.cpp),
+//   - libusb-1.0, for real emulators (LibusbBackend.cpp), which also takes
+//     care of what only real USB does: zero-length packets after frames of
+//     whole packets, and devices that re-enumerate on a reset,
 //   - Unix SOCK_SEQPACKET sockets of korvo-sim (SimSocketBackend.cpp),
 //   - an in-process scripted fake for unit tests (tests/FakeUsbBackend.h).
 #pragma once
@@ -34,8 +36,10 @@ enum class TransferStatus {
 struct TransferResult {
     TransferStatus status = TransferStatus::Failed;
     uint32_t count = 0;
-    // True when the transfer finished without waiting (the data was already
-    // there); a short read that completes at once ends a multi-chunk read.
+    // True when the transfer had finished when the call returned: without
+    // waiting (the data was already there), or always, as on libusb. A short
+    // read that completes at once ends a multi-chunk read; a short write that
+    // completes at once is a failed write.
     bool completedAtOnce = false;
 };
 
@@ -78,8 +82,12 @@ public:
 };
 
 // The backend in use: korvo-sim's sockets when KORVO_SIM_DIR is set,
-// libusb otherwise. Chosen at the first call.
+// libusb otherwise. Chosen at the first call, and again by chooseBackend.
 UsbBackend& currentBackend();
+
+// Reads KORVO_SIM_DIR again and switches the backend when its value changed,
+// so that each enumeration follows the environment of its moment.
+void chooseBackend();
 
 // Replaces the backend for tests; nullptr goes back to the normal choice.
 // The caller keeps ownership of `backend`.

@@ -1,5 +1,6 @@
 #include "usb/UsbPipe.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -47,6 +48,7 @@ using vestra::usb::endpointAddress;
 constexpr uint32_t kPacketSize = 512;
 constexpr uint16_t kDescriptorBufferSize = 512;
 constexpr size_t kControlHeaderSize = 7;
+constexpr uint16_t kControlAnswerSize = 4;
 constexpr uint8_t kGetDescriptor = 0x06;
 constexpr uint8_t kClearFeature = 0x01;
 constexpr uint16_t kEndpointHalt = 0x00;
@@ -376,10 +378,15 @@ int CUsbPipe::RequestControl(REQ_TYPE reqType, DIRECT_TYPE directType, DEST_TYPE
     putLittleEndian16(bytes + 3, index);
     putLittleEndian16(bytes + 5, length);
 
+    // Data of a host-to-device request goes out from behind the header; the
+    // answer of a device-to-host request replaces the buffer's first bytes
+    // and is at most kControlAnswerSize long.
+    const bool answers = (code->requestType & kDeviceToHost) != 0;
+    uint8_t* data = answers ? bytes : bytes + kControlHeaderSize;
+    const uint16_t size = answers ? std::min<uint16_t>(length, kControlAnswerSize) : length;
     const ControlSetup setup{code->requestType, request, value, index};
     uint16_t count = 0;
-    const bool ok = device_->controlTransfer(setup, bytes + kControlHeaderSize, length, &count,
-                                             vestra::usb::g_writeTimeoutMs);
+    const bool ok = device_->controlTransfer(setup, data, size, &count, vestra::usb::g_writeTimeoutMs);
     if (returned != nullptr) {
         *returned = count;
     }

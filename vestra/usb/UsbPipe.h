@@ -71,7 +71,8 @@ public:
     int GetDescriptor(uint8_t type, uint8_t index, uint16_t languageId, void* buffer, uint16_t size,
                       uint16_t* returned);
     // `buffer` holds at least length + 7 bytes; the caller's data is moved up
-    // seven bytes to make room for the request header.
+    // seven bytes to make room for the request header. A device-to-host
+    // request's answer, at most 4 bytes, lands at the start of `buffer`.
     int RequestControl(REQ_TYPE reqType, DIRECT_TYPE directType, DEST_TYPE destType, uint8_t request,
                        uint16_t value, uint16_t index, uint16_t length, void* buffer, uint16_t* returned);
 

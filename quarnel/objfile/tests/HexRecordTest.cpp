@@ -2,6 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+
 #include "objfile/ObjectFileData.h"
 #include "objfile/tests/RecordText.h"
 
@@ -94,4 +103,35 @@ TEST(LineCursor, StripsLineEndsAndKeepsALastLineWithoutOne) {
 }
 
 }  // namespace
+// Only a regular file is read; anything else is refused at once, a FIFO
+// without a writer included (its open must not wait for one).
+TEST(ObjectFileRead, RefusesEverythingButARegularFileWithoutWaiting) {
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "object_file_read";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string regular = (dir / "a.hex").string();
+  std::ofstream(regular) << ":00000001FF\n";
+  const std::string fifo = (dir / "pipe.hex").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+  const auto data = ObjectFileData::Read(regular);
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data->Content(), ":00000001FF\n");
+  EXPECT_TRUE(ObjectFileData::CanOpen(regular));
+  EXPECT_EQ(ObjectFileData::Read(dir.string()), nullptr);
+  EXPECT_FALSE(ObjectFileData::CanOpen((dir / "missing.hex").string()));
+
+  auto refused = std::async(std::launch::async,
+                            [&] { return ObjectFileData::Read(fifo) == nullptr && !ObjectFileData::CanOpen(fifo); });
+  const bool finished = refused.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+  // Releases each reader stuck in its open, so that the failure is reported.
+  while (refused.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  }
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(refused.get());
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace quarnel

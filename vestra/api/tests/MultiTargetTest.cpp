@@ -113,6 +113,32 @@ TEST_F(MultiTargetTest, EmptyAndInvertedWriteRangesSendNothing) {
     uint8_t byte = 0;
     EXPECT_EQ(ApiFlashWriteAll(10, 9, 0, &byte), 1);
     EXPECT_EQ(ApiFlashWriteAll(10, 3, 0, &byte), 1);
+    // 0 .. 0xFFFFFFFF counts 2^32 bytes, 0 in 32 bits.
+    EXPECT_EQ(ApiFlashWriteAll(0, 0xFFFFFFFF, 0, &byte), 1);
+    EXPECT_EQ(ApiFlashWriteAllWithSN(0, 0xFFFFFFFF, 0, &byte, 0), 1);
+    EXPECT_TRUE(recording.transfers().empty());
+    EXPECT_EQ(status(1), 0);
+}
+
+// Missing data or buffers are refused unsent with 0x5001, not reported as done.
+TEST_F(MultiTargetTest, NullBuffersAndWordsAreRefusedWithAStatus) {
+    plug(1, PlugSuccess);
+    uint32_t got = 99;
+    EXPECT_EQ(ApiFlashRead(1, 0x100, &got, nullptr), 0);
+    EXPECT_EQ(status(1), 0x5001);
+    EXPECT_EQ(got, 0u);
+
+    ApiSetTargetStatus(1, 0);
+    got = 99;
+    EXPECT_EQ(ApiFlashReadBlock(1, 0x2000, &got, nullptr), 0);
+    EXPECT_EQ(status(1), 0x5001);
+    EXPECT_EQ(got, 0u);
+
+    ApiSetTargetStatus(1, 0);
+    uint16_t isProtected = 0;
+    EXPECT_EQ(ApiSetSecIDEx(1, 2, nullptr, &isProtected), 0);
+    EXPECT_EQ(status(1), 0x5001);
+    EXPECT_EQ(isProtected, 1);
     EXPECT_TRUE(recording.transfers().empty());
 }
 

@@ -238,6 +238,19 @@ TEST_F(FlashApiTest, WriteSendsTheIndexedBytesInChunksOf1000) {
 TEST_F(FlashApiTest, WriteOfAnEmptyRangeSendsNothing) {
     const Bytes image(16);
     EXPECT_EQ(flash.FlashWrite(5, 4, 0x2000, image.data()), 1);
+    EXPECT_EQ(flash.FlashWrite(9, 4, 0x2000, image.data()), 1);
+    // 0 .. 0xFFFFFFFF counts 2^32 bytes, 0 in 32 bits: nothing, not 4 GiB.
+    EXPECT_EQ(flash.FlashWrite(0, 0xFFFFFFFF, 0x2000, image.data()), 1);
+    EXPECT_TRUE(emulator.requests().empty());
+}
+
+TEST_F(FlashApiTest, SerialNumberWriteWithoutDataIsRefusedUnsent) {
+    const Bytes serial{0xA1, 0xA2};
+    flash.setSN(serial.data(), 2);
+    uint32_t sent = 0;
+    EXPECT_EQ(flash.FlashWrite_trans_WithSN(0x1000, 16, nullptr, &sent, 0x1004), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrFrameWrite);
+    EXPECT_EQ(sent, 0u);
     EXPECT_TRUE(emulator.requests().empty());
 }
 
@@ -391,7 +404,9 @@ TEST(FlashApiWithoutTarget, EveryAddressCheckFails) {
     EXPECT_EQ(flash.getFlashSize(), 0u);
     EXPECT_EQ(flash.FlashReadCont(1, &count, buffer.data()), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrReadSize);
-    EXPECT_EQ(flash.FlashReadBlock(0, count, buffer.data()), 1);
+    count = 7;
+    EXPECT_EQ(flash.FlashReadBlock(0, count, buffer.data()), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrReadSize);
     EXPECT_EQ(count, 0u);
     EXPECT_TRUE(emulator.requests().empty());
 }

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -160,6 +167,60 @@ TEST(TrgConnectCtrl, RemovedObjectsOutliveTheSet) {
     EXPECT_TRUE(backend.device(pathOf(0)).isOpen());
     taken.clear();
     EXPECT_FALSE(backend.device(pathOf(0)).isOpen());
+}
+
+// Directories with korvo-sim-like listening sockets, for the backend choice.
+class SocketDirectory {
+public:
+    SocketDirectory(const std::string& name, uint32_t sockets)
+        : dir_(std::filesystem::path(::testing::TempDir()) / name) {
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        for (uint32_t k = 0; k < sockets; ++k) {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            const std::string path = socketPath(k);
+            std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+            const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+            EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
+            fds_.push_back(fd);
+        }
+    }
+    ~SocketDirectory() {
+        for (int fd : fds_) ::close(fd);
+        std::filesystem::remove_all(dir_);
+    }
+    SocketDirectory(const SocketDirectory&) = delete;
+    SocketDirectory& operator=(const SocketDirectory&) = delete;
+
+    std::string dir() const { return dir_.string(); }
+    std::string socketPath(uint32_t k) const { return (dir_ / ("korvo-" + std::to_string(k))).string(); }
+
+private:
+    std::filesystem::path dir_;
+    std::vector<int> fds_;
+};
+
+std::vector<std::string> enumerated() {
+    CTrgConnectCtrl set;
+    EXPECT_EQ(set.GetUsbDevice(), 1);
+    return listedPaths(set);
+}
+
+// KORVO_SIM_DIR is read at every enumeration, not once per process.
+TEST(TrgConnectCtrlBackend, EachEnumerationFollowsTheSimulatorDirectoryOfItsMoment) {
+    const SocketDirectory first("connect_ctrl_sim_a", 1);
+    const SocketDirectory second("connect_ctrl_sim_b", 2);
+    const std::filesystem::path config = std::filesystem::path(::testing::TempDir()) / "connect_ctrl_no_usb_ids";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);  // no configured USB IDs: libusb lists nothing
+
+    ::setenv("KORVO_SIM_DIR", first.dir().c_str(), 1);
+    EXPECT_EQ(enumerated(), std::vector<std::string>{first.socketPath(0)});
+    ::setenv("KORVO_SIM_DIR", second.dir().c_str(), 1);
+    EXPECT_EQ(enumerated(), (std::vector<std::string>{second.socketPath(0), second.socketPath(1)}));
+    ::unsetenv("KORVO_SIM_DIR");
+    EXPECT_TRUE(enumerated().empty());
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

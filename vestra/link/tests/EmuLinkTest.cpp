@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -314,11 +315,18 @@ TEST_F(EmuLinkTest, RequestsAndOutputsOfEachCommand) {
     ASSERT_EQ(link.WriteMemory(0x8000, data, 3), 1);
     EXPECT_EQ(lastRequest(), (Bytes{0x05, 0x00, 0x30, 0x27, 0x00, 0x00, 0x80, 0x00, 0x02, 0x00, 0x03, 0xA, 0xB, 0xC}));
 
-    answerNext({0x00, 0x00, 0x00, 0x02, 0x11, 0x22});
+    answerNext({0x00, 0x00, 0x00, 0x04, 0x11, 0x22, 0x33, 0x44});
     uint8_t memory[4] = {0xEE, 0xEE, 0xEE, 0xEE};
     ASSERT_EQ(link.ReadMemory(0x20000, 4, memory), 1);
     EXPECT_EQ(lastRequest(), (Bytes{0x05, 0x10, 0x30, 0x2B, 0x00, 0x02, 0x00, 0x00, 0x00, 0x04, 0x02}));
-    EXPECT_EQ(Bytes(memory, memory + 4), (Bytes{0x11, 0x22, 0xEE, 0xEE}));
+    EXPECT_EQ(Bytes(memory, memory + 4), (Bytes{0x11, 0x22, 0x33, 0x44}));
+
+    // Two of four bytes, consistently announced: a failed read, nothing copied.
+    answerNext({0x00, 0x00, 0x00, 0x02, 0x11, 0x22});
+    std::fill(std::begin(memory), std::end(memory), 0xEE);
+    EXPECT_EQ(link.ReadMemory(0x20000, 4, memory), 0);
+    EXPECT_EQ(link.getLastError(), LinkErrAnswerRead);
+    EXPECT_EQ(Bytes(memory, memory + 4), Bytes(4, 0xEE));
 
     answerNext({0x00, 0x00, 0x00});
     ASSERT_EQ(link.EraseBlock(0x0001F000), 1);

@@ -63,12 +63,13 @@ TEST(ProfileReader, ValuesAreCutAt255CharactersButFindKeepsThemWhole) {
     EXPECT_FALSE(profile.find("A", "MISSING").has_value());
 }
 
-TEST(ProfileReader, IntegersAreDecimalWithDefaultsForEmpty) {
+TEST(ProfileReader, IntegersAreDecimalWithDefaultsOnlyForMissingKeys) {
     const ProfileReader profile = parsed("[A]\nN=93\nH=0x10\nT=12abc\nE=\nW=junk\nM=-1\nP=+7\n");
     EXPECT_EQ(profile.getInt("A", "N", 0), 93u);
     EXPECT_EQ(profile.getInt("A", "H", 5), 0u);
     EXPECT_EQ(profile.getInt("A", "T", 5), 12u);
-    EXPECT_EQ(profile.getInt("A", "E", 5), 5u);
+    EXPECT_EQ(profile.getInt("A", "E", 5), 0u);
+    EXPECT_EQ(profile.getInt("A", "MISSING", 5), 5u);
     EXPECT_EQ(profile.getInt("A", "W", 5), 0u);
     EXPECT_EQ(profile.getInt("A", "M", 5), 0xFFFFFFFFu);
     EXPECT_EQ(profile.getInt("A", "P", 5), 7u);

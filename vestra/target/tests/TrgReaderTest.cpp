@@ -2,12 +2,34 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <new>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "target/TrgSearch.h"
+
+// Allocation fault injection for this test program: once armed, the Nth
+// array allocation fails with bad_alloc (a file's stream buffer is one), and
+// live arrays are counted so that a test can tell whether all were freed.
+namespace {
+std::atomic<int> g_arraysUntilFailure{0};  // 0: disarmed
+std::atomic<int> g_liveArrays{0};
+}  // namespace
+
+void* operator new[](std::size_t size) {
+    if (g_arraysUntilFailure.load() > 0 && --g_arraysUntilFailure == 0) throw std::bad_alloc();
+    void* memory = ::operator new(size);
+    ++g_liveArrays;
+    return memory;
+}
+void operator delete[](void* memory) noexcept {
+    if (memory != nullptr) --g_liveArrays;
+    ::operator delete(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept { ::operator delete[](memory); }
 
 namespace vestra::target {
 namespace {
@@ -289,6 +311,42 @@ TEST_F(TrgReaderTest, FilesOutsideTheAreaLimitsAreSkipped) {
     // 2 flash areas but 257 ranges once the holes are cut
     const std::string holes = manyAreas("KORVO_READONLY_AREA", 256, false);
     EXPECT_FALSE(accepted(kEnabledHeader + holes + "[MMAP]\nNUMBER=1\nDEFAULT1=SC\nSTARTADRS1=0\nENDADRS1=FFFFF\n"));
+}
+
+TEST_F(TrgReaderTest, EmptyDecimalValuesReadAsZeroNotAsTheirDefaults) {
+    TRGINFO* set = readOne("E.TRG", kEnabledHeader + "TARGETID_BIT_NUM=\nEDIT=\nMEMORYTYPE=\nBRKPOINTVAL=\n");
+    ASSERT_NE(set, nullptr);
+    const CTargetInfo& info = set->array[0];
+    EXPECT_EQ(info.targetIdBitNum, 0u);
+    EXPECT_EQ(info.edit, 0u);
+    EXPECT_EQ(info.memoryType, 0u);
+    EXPECT_EQ(info.brkPointVal, 0u);
+    deleteTargetInfoSet(&set);
+}
+
+// Fails each allocation in turn while two files are read: whether the read
+// gives up or completes, no array may be left behind.
+TEST_F(TrgReaderTest, RunningOutOfMemoryWhileReadingLeavesNoArrayBehind) {
+    const fs::path first = root_ / "oom" / "A.TRG";
+    const fs::path second = root_ / "oom" / "B.TRG";
+    writeTrg(first, "[MMAP]\nNUMBER=1\nDEFAULT1=SC\nSTARTADRS1=0\nENDADRS1=FFFF\n");
+    writeTrg(second);
+    const std::vector<std::string> paths{first.string(), second.string()};
+    int failures = 0;
+    for (int failAt = 1; failAt <= 8; ++failAt) {
+        const int arraysBefore = g_liveArrays.load();
+        TRGINFO* set = nullptr;
+        g_arraysUntilFailure = failAt;
+        try {
+            set = readTargetInfoSet(paths, kMaxIdBits, nullptr);
+        } catch (const std::bad_alloc&) {
+            ++failures;
+        }
+        g_arraysUntilFailure = 0;
+        deleteTargetInfoSet(&set);
+        EXPECT_EQ(g_liveArrays.load(), arraysBefore) << "allocation " << failAt;
+    }
+    EXPECT_GT(failures, 0);
 }
 
 TEST(TrgSetDeletion, NullAndEmptySetsAreLeftAlone) {

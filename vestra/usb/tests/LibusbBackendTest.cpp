@@ -7,6 +7,9 @@
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,12 +21,18 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "SimProcess.h"
+#include "device/TrgConnectCtrl.h"
+#include "link/EmuLink.h"
+#include "target/TrgReader.h"
 #include "usb/UsbBackend.h"
 #include "usb/UsbPipe.h"
+#include "vestra.h"
 
 namespace vestra::usb {
 namespace {
@@ -48,11 +57,33 @@ Bytes descriptors(uint16_t vendor, uint16_t product, uint8_t deviceClass) {
     };
 }
 
+constexpr size_t kPacketSize = 512;
+
+// Answers go out as bulk IN packets of kPacketSize bytes; a message whose
+// length is a multiple of it (none included) ends with a zero-length packet.
+// An IN request takes packets until it is full or a short packet ends it.
 class MockEmulator {
 public:
-    void queueAnswer(Bytes message) {
+    void queueAnswer(const Bytes& message) {
         std::lock_guard lock(mutex_);
-        answers_.push_back(std::move(message));
+        queuePackets(message);
+    }
+    // Hands every frame written to it to a korvo-sim emulator connected on
+    // `socket` and queues that emulator's answer; the caller keeps the socket.
+    void bridgeTo(int socket) {
+        std::lock_guard lock(mutex_);
+        bridge_ = socket;
+    }
+    // The next OUT request moves only `count` bytes.
+    void shortenNextWrite(uint32_t count) {
+        std::lock_guard lock(mutex_);
+        shortWrite_ = count;
+    }
+    // The next reset makes the device re-enumerate: the reset reports it gone
+    // and this node answers nothing more.
+    void reenumerateOnReset() {
+        std::lock_guard lock(mutex_);
+        reenumerateOnReset_ = true;
     }
     void stallNextRead() {
         std::lock_guard lock(mutex_);
@@ -129,7 +160,13 @@ private:
             claimed_ = true;
             break;
         case USBDEVFS_RELEASEINTERFACE: claimed_ = false; break;
-        case USBDEVFS_RESET: break;
+        case USBDEVFS_RESET:
+            if (reenumerateOnReset_) {
+                unplugged_ = true;
+                umockdev_ioctl_client_complete(client, -1, ENODEV);
+                return;
+            }
+            break;
         case USBDEVFS_CLEAR_HALT: cleared_.push_back(*resolved<unsigned>(arg)); break;
         case USBDEVFS_GET_CAPABILITIES: *resolved<uint32_t>(arg) = 0; break;
         default: umockdev_ioctl_client_complete(client, -1, ENOTTY); return;
@@ -158,22 +195,67 @@ private:
             setups_.emplace_back(buffer->data, buffer->data + 8);
             pending.done = true;
         } else if (urb->endpoint == 0x01) {
-            written_.emplace_back(buffer->data, buffer->data + urb->buffer_length);
-            urb->actual_length = urb->buffer_length;
+            const int moved = std::min(urb->buffer_length, shortWrite_.value_or(urb->buffer_length));
+            shortWrite_.reset();
+            written_.push_back(buffer != nullptr ? Bytes(buffer->data, buffer->data + moved) : Bytes{});
+            forward(written_.back());
+            urb->actual_length = moved;
             pending.done = true;
         } else if (stallNextRead_) {
             stallNextRead_ = false;
             urb->status = -EPIPE;
             pending.done = true;
-        } else if (!answers_.empty()) {
-            const Bytes answer = answers_.front();
-            answers_.pop_front();
-            const size_t count = std::min<size_t>(answer.size(), urb->buffer_length);
-            std::copy_n(answer.begin(), count, buffer->data);
-            urb->actual_length = static_cast<int>(count);
+        } else if (!packets_.empty()) {
+            urb->actual_length = static_cast<int>(takePackets(buffer, static_cast<size_t>(urb->buffer_length)));
             pending.done = true;
         }
         urbs_.push_back(pending);
+    }
+
+    void queuePackets(const Bytes& message) {
+        for (size_t at = 0; at < message.size(); at += kPacketSize) {
+            packets_.emplace_back(message.begin() + at, message.begin() + std::min(at + kPacketSize, message.size()));
+        }
+        if (message.size() % kPacketSize == 0) {
+            packets_.emplace_back();
+        }
+    }
+
+    // The simulator answers every frame at once; its answer waits here for
+    // the IN request that follows.
+    void forward(const Bytes& frame) {
+        if (bridge_ < 0 || frame.empty() || ::send(bridge_, frame.data(), frame.size(), 0) < 0) {
+            return;
+        }
+        pollfd readable{bridge_, POLLIN, 0};
+        Bytes answer(8192);
+        if (::poll(&readable, 1, 2000) == 1) {
+            const ssize_t got = ::recv(bridge_, answer.data(), answer.size(), 0);
+            if (got > 0) {
+                answer.resize(static_cast<size_t>(got));
+                queuePackets(answer);
+            }
+        }
+    }
+
+    size_t takePackets(UMockdevIoctlData* buffer, size_t capacity) {
+        size_t count = 0;
+        while (!packets_.empty() && count < capacity) {
+            Bytes& packet = packets_.front();
+            const size_t taken = std::min(packet.size(), capacity - count);
+            std::copy_n(packet.begin(), taken, buffer->data + count);
+            count += taken;
+            if (taken < packet.size()) {  // the rest waits for the next request
+                packet.erase(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(taken));
+                break;
+            }
+            const bool shortPacket = packet.size() < kPacketSize;
+            packets_.pop_front();
+            if (shortPacket) {
+                break;
+            }
+        }
+        return count;
     }
 
     bool reap(UMockdevIoctlData* arg) {
@@ -209,7 +291,10 @@ private:
     }
 
     mutable std::mutex mutex_;
-    std::deque<Bytes> answers_;
+    std::deque<Bytes> packets_;
+    std::optional<int> shortWrite_;
+    int bridge_ = -1;
+    bool reenumerateOnReset_ = false;
     std::deque<Urb> urbs_;
     std::vector<Bytes> written_;
     std::vector<Bytes> setups_;
@@ -232,8 +317,9 @@ protected:
 
         testbed_ = umockdev_testbed_new();
         const std::string root = addDevice("usb1", nullptr, 1, descriptors(0x1D6B, 0x0002, 0x09), nullptr);
-        const std::string hub = addDevice("1-4", root.c_str(), 2, descriptors(0x05E3, 0x0610, 0x09), nullptr);
-        emulatorSyspath_ = addDevice("1-4.2", hub.c_str(), 3, descriptors(kVendor, kProduct, 0x00), &emulator_);
+        root_ = root;
+        hub_ = addDevice("1-4", root.c_str(), 2, descriptors(0x05E3, 0x0610, 0x09), nullptr);
+        emulatorSyspath_ = addDevice("1-4.2", hub_.c_str(), 3, descriptors(kVendor, kProduct, 0x00), &emulator_);
         addDevice("1-3", root.c_str(), 4, descriptors(0x1234, 0x5678, 0x00), &second_);
         addDevice("1-5", root.c_str(), 5, descriptors(0xABCD, 0x0001, 0x00), nullptr);  // not configured
         backend_ = createLibusbBackend();
@@ -304,8 +390,17 @@ protected:
         return paths;
     }
 
+    // A frame of `length` bytes with a "CHRM" head, as the link sends it.
+    static Bytes frameOf(size_t length) {
+        Bytes frame(length, 0x5A);
+        std::copy_n("CHRM", 4, frame.begin());
+        return frame;
+    }
+
     std::filesystem::path configDir_;
     UMockdevTestbed* testbed_ = nullptr;
+    std::string root_;
+    std::string hub_;
     std::vector<UMockdevIoctlBase*> handlers_;
     std::string emulatorSyspath_;
     MockEmulator emulator_;
@@ -323,6 +418,167 @@ TEST_F(LibusbBackendTest, EnumeratesConfiguredDevicesByPortPath) {
     EXPECT_TRUE(listed().empty());
     std::filesystem::remove(configDir_ / "Zentor" / "Morvi.conf");
     EXPECT_TRUE(listed().empty());
+}
+
+TEST_F(LibusbBackendTest, DevicesAreOrderedByBusAndPortNumbersAsNumbers) {
+    MockEmulator tenth;
+    addDevice("1-10", root_.c_str(), 6, descriptors(kVendor, kProduct, 0x00), &tenth);
+    addDevice("1-4.10", hub_.c_str(), 7, descriptors(kVendor, kProduct, 0x00), nullptr);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"usb:1-3", "usb:1-4.2", "usb:1-4.10", "usb:1-10"}));
+}
+
+// A device without a readable port path could never be opened: it is not
+// listed, so it takes no place among the first two emulators either.
+TEST_F(LibusbBackendTest, DeviceWithoutAReadablePortPathIsLeftOut) {
+    addDevice("1-x", root_.c_str(), 6, descriptors(kVendor, kProduct, 0x00), nullptr);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"usb:1-3", "usb:1-4.2"}));
+
+    setBackendForTesting(backend_.get());
+    CTrgConnectCtrl firstTwo;
+    ASSERT_EQ(firstTwo.GetUsbDeviceOne(), 1);
+    EXPECT_EQ(firstTwo.GetDevNum(), 2);
+    char path[64] = {};
+    uint32_t needed = 0;
+    ASSERT_EQ(firstTwo.GetDevicePathStr(2, path, sizeof path, &needed), 1);
+    EXPECT_STREQ(path, "usb:1-4.2");
+}
+
+TEST_F(LibusbBackendTest, ShortOutTransferIsAFailedWrite) {
+    setBackendForTesting(backend_.get());
+    CUsbPipe pipe(kKorvoInterfaceGuid, 16384);
+    ASSERT_EQ(pipe.OpenDevice("usb:1-4.2"), 1);
+    ASSERT_EQ(pipe.OpenPipe(kPipeOut, 0), 1);
+    const Bytes frame = frameOf(100);
+    emulator_.shortenNextWrite(60);
+    uint32_t written = 0;
+    EXPECT_EQ(pipe.WritePipe(frame.data(), static_cast<uint32_t>(frame.size()), &written), 0);
+    EXPECT_EQ(written, 60u);
+}
+
+// A write of 485 data bytes makes a frame of exactly one packet.
+TEST_F(LibusbBackendTest, FramesOfWholePacketsEndWithAZeroLengthPacket) {
+    setBackendForTesting(backend_.get());
+    CEmuLink link("usb:1-4.2");
+    ASSERT_EQ(link.isUnreachable(), 0);
+    emulator_.queueAnswer({'C', 'H', 'P', 'M', 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00,
+                           0x00, 0x00});
+    const Bytes data(485, 0x77);
+    ASSERT_EQ(link.WriteMemory(0x1000, data.data(), 485), 1) << std::hex << link.getLastError();
+    const auto written = emulator_.written();
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0].size(), kPacketSize);
+    EXPECT_TRUE(written[1].empty());
+
+    emulator_.queueAnswer({'C', 'H', 'P', 'M', 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00,
+                           0x00, 0x00});
+    ASSERT_EQ(link.WriteMemory(0x1000, data.data(), 100), 1) << std::hex << link.getLastError();
+    EXPECT_EQ(emulator_.written().size(), 3u);  // no zero-length packet after a short one
+}
+
+// An answer of whole packets ends on its zero-length packet, which must not
+// be left behind as an empty answer to the next read.
+TEST_F(LibusbBackendTest, AnswerOfWholePacketsIsReadWithItsZeroLengthPacket) {
+    auto device = backend_->open("usb:1-4.2");
+    ASSERT_NE(device, nullptr);
+    const Bytes whole = frameOf(kPacketSize);
+    emulator_.queueAnswer(whole);
+    emulator_.queueAnswer({1, 2, 3});
+    Bytes buffer(kPacketSize);
+    const TransferResult first = device->bulkTransfer(kPipeIn, buffer.data(), kPacketSize, kShortTimeoutMs);
+    EXPECT_EQ(first.status, TransferStatus::Completed);
+    EXPECT_EQ(first.count, kPacketSize);
+    EXPECT_EQ(buffer, whole);
+    const TransferResult second = device->bulkTransfer(kPipeIn, buffer.data(), kPacketSize, kShortTimeoutMs);
+    EXPECT_EQ(second.count, 3u);
+}
+
+TEST_F(LibusbBackendTest, ResetThatReEnumeratesReopensTheDeviceAtItsPort) {
+    auto device = backend_->open("usb:1-4.2");
+    ASSERT_NE(device, nullptr);
+    emulator_.reenumerateOnReset();
+    bool reset = false;
+    std::thread resetting([&] { reset = device->resetDevice(); });
+    for (int i = 0; i < 200 && emulator_.count(USBDEVFS_RESET) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // The device leaves and comes back at the same port under a new node.
+    umockdev_testbed_uevent(testbed_, emulatorSyspath_.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, emulatorSyspath_.c_str());
+    MockEmulator reborn;
+    const std::string rebornSyspath = addDevice("1-4.2", hub_.c_str(), 6, descriptors(kVendor, kProduct, 0x00), &reborn);
+    umockdev_testbed_uevent(testbed_, rebornSyspath.c_str(), "add");
+    resetting.join();
+
+    EXPECT_TRUE(reset);
+    EXPECT_TRUE(reborn.claimed());
+    reborn.queueAnswer({4, 5});
+    Bytes buffer(8);
+    const TransferResult answer = device->bulkTransfer(kPipeIn, buffer.data(), 8, kShortTimeoutMs);
+    EXPECT_EQ(answer.status, TransferStatus::Completed);
+    EXPECT_EQ(answer.count, 2u);
+    device.reset();
+    EXPECT_FALSE(reborn.claimed());
+}
+
+// Connects to korvo-sim emulator socket `path` as its one host.
+int connectToSim(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    uint8_t greeting = 0;
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::recv(fd, &greeting, 1, 0) != 1) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Two mocked USB emulators bridged to korvo-sim, driven through the exports
+// as the writer program does: connect, plug, erase, write 64 KiB, read back.
+TEST_F(LibusbBackendTest, WholeWriteAndReadBackOverUsbBridgedToTheSimulator) {
+    korvo::testing::SimProcess sim({"--trg", korvo::testing::SimProcess::sampleTrg("KT430735"), "--emulators", "2"});
+    ASSERT_TRUE(sim.start());
+    const int sockets[2] = {connectToSim(sim.socketPath(0)), connectToSim(sim.socketPath(1))};
+    ASSERT_GE(sockets[0], 0);
+    ASSERT_GE(sockets[1], 0);
+    second_.bridgeTo(sockets[0]);    // usb:1-3, target 1
+    emulator_.bridgeTo(sockets[1]);  // usb:1-4.2, target 2
+    setPipeTimeoutsForTesting(2000, 2000);
+    setBackendForTesting(backend_.get());
+
+    ASSERT_EQ(ApiCreateConnect(), 1);
+    uint32_t count = 0;
+    ApiGetTargetNum(&count);
+    ASSERT_EQ(count, 2u);
+    TRGINFO* set = target::readTargetInfoSet({korvo::testing::SimProcess::sampleTrg("KT430735")}, 93, nullptr);
+    ASSERT_NE(set, nullptr);
+    ASSERT_EQ(ApiStartupTargetAll(set, "KT430735"), 1);
+    for (uint32_t n = 1; n <= 2; ++n) {
+        uint16_t isProtected = 1;
+        ApiIsTargetProtected(n, &isProtected);
+        PlugStatus plug = PlugNone;
+        ApiGetTargetPlugStatus(n, &plug);
+        EXPECT_EQ(plug, PlugSuccess) << n;
+    }
+
+    Bytes image(0x10000);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
+    EXPECT_EQ(ApiChipEraseAll(), 1);
+    EXPECT_EQ(ApiFlashWriteAll(0, 0xFFFF, 0, image.data()), 1);
+    for (uint32_t n = 1; n <= 2; ++n) {
+        Bytes readBack(0x10000);
+        uint32_t got = 0;
+        EXPECT_EQ(ApiFlashRead(n, 0x10000, &got, readBack.data()), 1);
+        int status = -1;
+        ApiGetTargetStatus(n, &status);
+        EXPECT_EQ(status, 0) << n;
+        EXPECT_EQ(readBack, image) << n;
+    }
+    ApiDeleteTargetInfoSet(&set);
+    ApiDelConnect();
+    for (int fd : sockets) ::close(fd);
 }
 
 TEST_F(LibusbBackendTest, OpenClaimsInterfaceZeroExclusively) {

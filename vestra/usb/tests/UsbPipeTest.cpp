@@ -323,6 +323,20 @@ TEST_F(UsbPipeTest, RequestControlBuildsHeaderAndRequestType) {
     EXPECT_EQ(device.events(Kind::Control).at(1).setup.requestType, 0xA0);
 }
 
+TEST_F(UsbPipeTest, RequestControlAnswerLandsAtTheBufferStartAndIsAtMostFourBytes) {
+    ASSERT_EQ(pipe.OpenDevice(kPath), 1);
+    device.setControlResult(true, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF});
+    uint8_t buffer[32] = {};
+    std::memset(buffer, 0x55, sizeof buffer);
+    uint16_t returned = 0;
+    ASSERT_EQ(pipe.RequestControl(REQ_VENDOR, DIRECT_IN, DEST_DEVICE, 0x10, 0, 0, 8, buffer, &returned), 1);
+    EXPECT_EQ(returned, 4u);
+    EXPECT_EQ(Bytes(buffer, buffer + 4), (Bytes{0xAA, 0xBB, 0xCC, 0xDD}));
+    // Nothing of the answer beyond its four bytes, none behind the header.
+    EXPECT_EQ(Bytes(buffer + 7, buffer + 16), Bytes(9, 0x55));
+    EXPECT_EQ(device.events(Kind::Control).at(0).length, 4u);
+}
+
 TEST_F(UsbPipeTest, RequestControlRefusesUndefinedTypesBeforeSending) {
     ASSERT_EQ(pipe.OpenDevice(kPath), 1);
     uint8_t buffer[16] = {0xA1};

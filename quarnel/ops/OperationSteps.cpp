@@ -1,0 +1,96 @@
+#include "ops/OperationSteps.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+#include "base/StatusMessages.h"
+#include "base/StringTable.h"
+
+namespace quarnel {
+namespace {
+
+constexpr int kFileChanged = 3000;
+constexpr int kTargetFailed = 3001;
+constexpr int kFailedTargetsList = 3002;
+constexpr int kRowOutOfOrder = 2028;
+
+}  // namespace
+
+std::string LocalTimeStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
+  return text;
+}
+
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string Text(int textId) { return std::string(LoadText(textId)); }
+
+std::string TargetName(ApiCalls& api, uint32_t n) { return Format("%u (%s)", n, api.DevicePath(n).c_str()); }
+
+std::string StatusLine(int status) {
+  std::string text = Text(StatusTextId(status));
+  for (char& c : text)
+    if (c == '\n') c = ' ';
+  return text;
+}
+
+bool Ask(OperationWindow& window, MessageStyle style, int textId, const std::string& fileName) {
+  return window.ShowMessage(style, textId, FormatText(textId, fileName));
+}
+
+void ShowFailedTargets(OperationWindow& window, const std::vector<std::string>& names) {
+  std::string text = Text(kFailedTargetsList);
+  for (const std::string& name : names) text += "\n" + name;
+  window.ShowMessage(MessageStyle::Stop, kFailedTargetsList, text);
+}
+
+bool JudgeOtherTargets(ApiCalls& api, OperationWindow& window) {
+  std::vector<std::string> failed;
+  const uint32_t count = api.TargetCount();
+  for (uint32_t n = 2; n <= count; ++n) {
+    const int status = api.TargetStatus(n);
+    if (status == 0) continue;
+    const std::string name = TargetName(api, n);
+    window.AddLogLine(OperationWindow::kErrorLine, FormatText(kTargetFailed, name) + StatusLine(status));
+    failed.push_back(name);
+  }
+  if (!failed.empty()) ShowFailedTargets(window, failed);
+  return failed.empty();
+}
+
+bool AcceptRowContent(OperationContext& context, size_t rowIndex) {
+  if (!context.files.ContentOutdated(rowIndex)) return true;
+  const std::string& fileName = context.files.Rows()[rowIndex].entry.fileName;
+  if (!Ask(context.window, MessageStyle::Question, kFileChanged, fileName)) return false;
+  return context.files.ReloadFile(rowIndex);
+}
+
+int ReadOperationRow(const FileRow& row, uint32_t flashHigh, RowRange& range) {
+  if (int fault = ReadRowRange(row, flashHigh, range); fault != 0) return fault;
+  return ClampRowEnd(range, flashHigh) ? 0 : kRowOutOfOrder;
+}
+
+uint64_t CodeEndInEraseBlocks(const TargetGeometry& geometry) {
+  return uint64_t{geometry.codeBlockCount} * geometry.eraseBlockSize;
+}
+
+AddressRange PreservedArea(const TargetGeometry& geometry) {
+  const uint64_t end = CodeEndInEraseBlocks(geometry);
+  const uint64_t kept = uint64_t{geometry.reservedTailSize} + geometry.preservedSize;
+  if (end < kept || geometry.preservedSize == 0) return {};
+  return {static_cast<uint32_t>(end - kept), static_cast<uint32_t>(end - geometry.reservedTailSize - 1)};
+}
+
+}  // namespace quarnel

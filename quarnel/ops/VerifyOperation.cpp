@@ -1,0 +1,306 @@
+#include "ops/VerifyOperation.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/StringTable.h"
+#include "image/AddressSyntax.h"
+#include "ops/OperationSteps.h"
+
+namespace quarnel {
+namespace {
+
+constexpr int kStartVerification = 158;
+constexpr int kFlashContentFill = 170;
+constexpr int kVerificationHeader = 173;
+constexpr int kFileForVerification = 174;
+constexpr int kNoDifferences = 175;
+constexpr int kDifferencesFound = 176;
+constexpr int kVerificationInterrupted = 177;
+constexpr int kVerificationCompleted = 178;
+constexpr int kIllegalFillByte = 2002;
+constexpr int kReadingFailed = 2017;
+constexpr int kNoFillByte = 2022;
+constexpr int kTargetHeader = 3005;
+constexpr int kVerificationFailedOnOthers = 3006;
+constexpr int kTargetNotRead = 3007;
+constexpr const char* kSeparator = "=========================";
+constexpr const char* kVerifyProgress = "Verifying";
+
+// Bytes compared between two looks at the clock, and the work time after
+// which the window gets to react.
+constexpr uint32_t kCompareChunk = 4096;
+constexpr auto kDrainInterval = std::chrono::milliseconds(5);
+
+// The flash addresses inside [first, last] that verify compares: the areas
+// without the reserved tail, in ascending order and without overlaps.
+std::vector<AddressRange> ComparedRanges(const TargetGeometry& geometry, uint32_t first, uint32_t last) {
+  std::vector<AddressRange> clipped;
+  for (const FlashArea& area : geometry.areas) {
+    const uint32_t from = std::max(area.start, first);
+    const uint32_t to = std::min(area.end, last);
+    if (from <= to) clipped.push_back({from, to});
+  }
+  std::sort(clipped.begin(), clipped.end(), [](const AddressRange& a, const AddressRange& b) { return a.first < b.first; });
+  std::vector<AddressRange> merged;
+  for (const AddressRange& r : clipped) {
+    if (!merged.empty() && uint64_t{r.first} <= uint64_t{merged.back().last} + 1)
+      merged.back().last = std::max(merged.back().last, r.last);
+    else
+      merged.push_back(r);
+  }
+  const uint32_t codeSize = geometry.CodeAreaSize();
+  if (geometry.codeBlockCount == 0 || geometry.reservedTailSize == 0 || codeSize == 0) return merged;
+  const AddressRange tail{codeSize > geometry.reservedTailSize ? codeSize - geometry.reservedTailSize : 0, codeSize - 1};
+  std::vector<AddressRange> result;
+  for (const AddressRange& r : merged) {
+    if (!tail.Overlaps(r.first, r.last)) {
+      result.push_back(r);
+      continue;
+    }
+    if (r.first < tail.first) result.push_back({r.first, tail.first - 1});
+    if (r.last > tail.last) result.push_back({tail.last + 1, r.last});
+  }
+  return result;
+}
+
+}  // namespace
+
+OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
+  settings_ = settings;
+  cancelled_ = false;
+  OperationWindow& window = context_.window;
+  context_.scanner.SetWriteImage(context_.buffers.WriteImage());
+  if (!Ask(window, MessageStyle::Question, kStartVerification)) return OperationOutcome::NotStarted;
+  window.SetBusyKind(OperationWindow::kVerifying);
+  window.TakeBusyLayout(OperationWindow::kWriteVerifyMode);
+  if (!TakeFillByte()) return EndIdle(OperationOutcome::NotStarted);
+  const uint32_t targetCount = std::max<uint32_t>(context_.api.TargetCount(), 1);
+  progressDone_ = 0;
+  progressTotal_ = PlannedBytes() * targetCount;
+  window.ShowProgress(kVerifyProgress, 0, progressTotal_);
+
+  if (!ReadTargetFlash(1)) {
+    window.TakeIdleLayout(OperationWindow::kWriteVerifyMode);
+    window.ReportStatus(context_.api.Status());
+    window.SetBusyKind(OperationWindow::kIdle);
+    window.AddLogLine(OperationWindow::kErrorLine, Text(kReadingFailed));
+    window.ShowProgress({}, 0, 0);
+    return OperationOutcome::Failed;
+  }
+  BuildExpectedFromReadBack();
+  window.ClearCancelRequest();
+  Step step = LoadFiles();
+  if (step == Step::Done) step = CompareRows(true);
+  if (step == Step::Ended) return EndIdle(OperationOutcome::Failed);
+  if (step == Step::Cancelled) return EndLines(true, true);
+
+  std::vector<std::string> unread;
+  for (uint32_t n = 2; n <= targetCount; ++n) {
+    const std::string name = TargetName(context_.api, n);
+    window.AddLogLine(OperationWindow::kNormalLine, FormatText(kTargetHeader, name));
+    if (!ReadTargetFlash(n)) {
+      window.AddLogLine(OperationWindow::kErrorLine,
+                        FormatText(kTargetNotRead, name) + StatusLine(context_.api.TargetStatus(n)));
+      unread.push_back(name);
+      continue;
+    }
+    BuildExpectedFromReadBack();
+    step = LoadFiles();
+    if (step == Step::Done) step = CompareRows(false);
+    if (step == Step::Ended) return EndIdle(OperationOutcome::Failed);
+    if (step == Step::Cancelled) return EndLines(true, unread.empty());
+  }
+  if (!unread.empty()) ShowFailedTargets(window, unread);
+  return EndLines(false, unread.empty());
+}
+
+bool VerifyOperation::TakeFillByte() {
+  if (settings_.fillMode != FillMode::ArbitraryData) return true;
+  auto parsed = ParseFillByte(settings_.arbitraryData);
+  if (settings_.arbitraryData.empty() || !parsed) {
+    Ask(context_.window, MessageStyle::Stop, settings_.arbitraryData.empty() ? kNoFillByte : kIllegalFillByte);
+    context_.window.FocusField(Field::ArbitraryData);
+    return false;
+  }
+  fillByte_ = *parsed;
+  return true;
+}
+
+bool VerifyOperation::ReadTargetFlash(uint32_t target) {
+  FlashBuffers& buffers = context_.buffers;
+  if (settings_.fillMode == FillMode::ArbitraryData) {
+    std::ranges::fill(buffers.WriteImage(), fillByte_);
+    std::ranges::fill(buffers.ReadBackImage(), fillByte_);
+  }
+  std::span<uint8_t> content = buffers.FlashContent();
+  const auto size = static_cast<uint32_t>(content.size());
+  uint32_t got = 0;
+  const bool read = target == 1 ? context_.api.Read(size, &got, content.data())
+                                : context_.api.ReadTarget(target, size, &got, content.data()) == 1 &&
+                                      context_.api.TargetStatus(target) == 0;
+  if (!read) return false;
+  buffers.Spreader().SpreadContent(content.first(std::min(got, size)), buffers.ReadBackImage());
+  return true;
+}
+
+void VerifyOperation::BuildExpectedFromReadBack() {
+  const TargetGeometry& geometry = context_.buffers.Geometry();
+  std::span<uint8_t> expected = context_.buffers.WriteImage();
+  std::span<uint8_t> readBack = context_.buffers.ReadBackImage();
+  if (settings_.fillMode == FillMode::FlashContent) {
+    const size_t count = std::min<size_t>(size_t{geometry.flashHigh} + 1, expected.size());
+    std::memcpy(expected.data(), readBack.data(), count);
+    return;
+  }
+  const AddressRange preserved = PreservedArea(geometry);
+  if (preserved.Empty()) return;
+  const uint64_t end = std::min<uint64_t>(CodeEndInEraseBlocks(geometry), expected.size());
+  if (preserved.first < end) std::memcpy(expected.data() + preserved.first, readBack.data() + preserved.first, end - preserved.first);
+}
+
+void VerifyOperation::DrainAndCheck() {
+  context_.window.DrainEvents();
+  lastDrain_ = std::chrono::steady_clock::now();
+  if (context_.window.CancelRequested()) cancelled_ = true;
+}
+
+bool VerifyOperation::ReadRow(size_t rowIndex, RowRange& range) {
+  const FileRow& row = context_.files.Rows()[rowIndex];
+  if (int fault = ReadOperationRow(row, context_.buffers.Geometry().flashHigh, range); fault != 0) {
+    Ask(context_.window, MessageStyle::Stop, fault, row.entry.fileName);
+    return false;
+  }
+  return true;
+}
+
+uint64_t VerifyOperation::PlannedBytes() {
+  const TargetGeometry& geometry = context_.buffers.Geometry();
+  uint64_t total = 0;
+  for (const FileRow& row : context_.files.Rows()) {
+    RowRange range;
+    if (ReadOperationRow(row, geometry.flashHigh, range) != 0) continue;
+    const uint32_t shift = static_cast<uint32_t>(range.offset);
+    const uint32_t first = std::max(geometry.flashLow, range.start + shift);
+    const uint32_t last = std::min(geometry.flashHigh, range.end + shift);
+    if (first <= last) total += uint64_t{last} - first + 1;
+  }
+  return total;
+}
+
+VerifyOperation::Step VerifyOperation::LoadFiles() {
+  for (size_t i = 0; i < context_.files.Rows().size(); ++i) {
+    DrainAndCheck();
+    if (cancelled_) return Step::Cancelled;
+    if (!AcceptRowContent(context_, i)) return Step::Ended;
+    RowRange range;
+    if (!ReadRow(i, range)) return Step::Ended;
+    const FileRow& row = context_.files.Rows()[i];
+    context_.scanner.SetCurrentFile(row.entry.fileName, range.offset);
+    uint32_t lowest = 0;
+    uint32_t highest = 0;
+    if (!context_.scanner.LoadObjectFile(*row.entry.file, range.start, range.end, true, lowest, highest))
+      return Step::Ended;
+  }
+  return Step::Done;
+}
+
+VerifyOperation::Step VerifyOperation::CompareRows(bool withHeader) {
+  OperationWindow& window = context_.window;
+  const TargetGeometry& geometry = context_.buffers.Geometry();
+  for (size_t i = 0; i < context_.files.Rows().size(); ++i) {
+    DrainAndCheck();
+    if (cancelled_) return Step::Cancelled;
+    RowRange range;
+    if (!ReadRow(i, range)) return Step::Ended;
+    const std::string& fileName = context_.files.Rows()[i].entry.fileName;
+    const uint32_t shift = static_cast<uint32_t>(range.offset);
+    const uint32_t flashStart = std::max(geometry.flashLow, range.start + shift);
+    const uint32_t flashEnd = std::min(geometry.flashHigh, range.end + shift);
+    if (withHeader && i == 0)
+      window.AddLogLine(OperationWindow::kNormalLine, Text(kVerificationHeader) + LocalTimeStamp());
+    window.AddLogLine(OperationWindow::kNormalLine,
+                      Format("  %s : %s", Text(kFileForVerification).c_str(), fileName.c_str()));
+    window.AddLogLine(OperationWindow::kNormalLine,
+                      Format("  File: [%05lXH - %05lXH] <--> Flash: [%05lXH - %05lXH]",
+                             static_cast<unsigned long>(range.start), static_cast<unsigned long>(range.end),
+                             static_cast<unsigned long>(flashStart), static_cast<unsigned long>(flashEnd)));
+    window.AddLogLine(OperationWindow::kNormalLine,
+                      settings_.fillMode == FillMode::FlashContent
+                          ? Format("  Fill Data: %s", Text(kFlashContentFill).c_str())
+                          : Format("  Fill Data: %02XH", static_cast<unsigned>(fillByte_)));
+    long differences = 0;
+    if (!CompareRange(flashStart, flashEnd, differences)) return Step::Cancelled;
+    window.AddLogLine(OperationWindow::kNormalLine, differences != 0
+                                                        ? Format("%ld %s", differences, Text(kDifferencesFound).c_str())
+                                                        : Text(kNoDifferences));
+  }
+  return Step::Done;
+}
+
+void VerifyOperation::LogDifference(uint32_t address, bool& headerLogged) {
+  OperationWindow& window = context_.window;
+  if (!headerLogged) {
+    window.AddLogLine(OperationWindow::kNormalLine, " Address   File      Flash");
+    window.AddLogLine(OperationWindow::kNormalLine, "==========================");
+    headerLogged = true;
+  }
+  window.AddLogLine(OperationWindow::kNormalLine,
+                    Format(" %05lXH    %02XH       %02XH", static_cast<unsigned long>(address),
+                           static_cast<unsigned>(context_.buffers.WriteImage()[address]),
+                           static_cast<unsigned>(context_.buffers.ReadBackImage()[address])));
+}
+
+bool VerifyOperation::CompareRange(uint32_t flashStart, uint32_t flashEnd, long& differences) {
+  differences = 0;
+  const TargetGeometry& geometry = context_.buffers.Geometry();
+  if (flashStart > geometry.flashHigh) return true;
+  const uint8_t* expected = context_.buffers.WriteImage().data();
+  const uint8_t* readBack = context_.buffers.ReadBackImage().data();
+  bool headerLogged = false;
+  DrainAndCheck();
+  if (cancelled_) return false;
+  for (const AddressRange& range : ComparedRanges(geometry, flashStart, std::min(geometry.flashHigh, flashEnd))) {
+    for (uint64_t chunk = range.first; chunk <= range.last; chunk += kCompareChunk) {
+      const auto count = static_cast<uint32_t>(std::min<uint64_t>(kCompareChunk, uint64_t{range.last} - chunk + 1));
+      if (std::memcmp(expected + chunk, readBack + chunk, count) != 0) {
+        for (uint64_t a = chunk; a < chunk + count; ++a) {
+          if (expected[a] == readBack[a]) continue;
+          LogDifference(static_cast<uint32_t>(a), headerLogged);
+          ++differences;
+        }
+      }
+      progressDone_ += count;
+      if (std::chrono::steady_clock::now() - lastDrain_ >= kDrainInterval) {
+        context_.window.ShowProgress(kVerifyProgress, progressDone_, progressTotal_);
+        DrainAndCheck();
+        if (cancelled_) return false;
+      }
+    }
+  }
+  return true;
+}
+
+OperationOutcome VerifyOperation::EndIdle(OperationOutcome outcome) {
+  context_.window.TakeIdleLayout(OperationWindow::kWriteVerifyMode);
+  context_.window.SetBusyKind(OperationWindow::kIdle);
+  context_.window.ShowProgress({}, 0, 0);
+  return outcome;
+}
+
+OperationOutcome VerifyOperation::EndLines(bool cancelled, bool othersFine) {
+  OperationWindow& window = context_.window;
+  if (cancelled) {
+    window.ClearCancelRequest();
+    window.AddLogLine(OperationWindow::kNormalLine, Text(kVerificationInterrupted));
+  } else if (othersFine) {
+    window.AddLogLine(OperationWindow::kNormalLine, Text(kVerificationCompleted));
+  } else {
+    window.AddLogLine(OperationWindow::kErrorLine, Text(kVerificationFailedOnOthers));
+  }
+  window.AddLogLine(OperationWindow::kNormalLine, kSeparator);
+  EndIdle(OperationOutcome::Completed);
+  return cancelled ? OperationOutcome::Cancelled : OperationOutcome::Completed;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,282 @@
+#include "plug/Plugging.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/StatusMessages.h"
+#include "base/StringTable.h"
+
+namespace quarnel {
+namespace {
+
+constexpr int kTextNotConnected = 193;
+constexpr int kTextLockNotObtained = 2039;
+constexpr int kTextUnplugQuestion = 136;
+constexpr int kTextUnsupportedTarget = 2069;
+
+constexpr int kStatusChipChanged = 0x2000;
+constexpr int kStatusTargetMismatch = 0x2002;
+constexpr int kStatusOldFirmware = 0x2004;
+constexpr int kStatusNotConnected = 0x5005;
+// An emulator answer that, during a plug, also means another chip type.
+constexpr int kStatusPlugMismatchAnswer = 0x630C;
+// A reset that fails with this status has nothing to report.
+constexpr int kStatusResetNoReport = 1;
+
+constexpr uint32_t kProductIdBytes = 16;
+constexpr uint32_t kFirmwareTextSize = 10;
+
+std::string HexAddress(uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%05XH", static_cast<unsigned>(address));
+  return text;
+}
+
+// targetName is a fixed array; a name that fills it has no terminator.
+std::string_view NameOf(const CTargetInfo& description) {
+  return {description.targetName, strnlen(description.targetName, sizeof description.targetName)};
+}
+
+}  // namespace
+
+std::vector<std::string> EraseBlockRowTexts(size_t index, const EraseBlock& block) {
+  return {"", std::to_string(index + 1), HexAddress(block.start), HexAddress(block.end),
+          block.available ? std::string(13, ' ') : "Not Available"};
+}
+
+Plugging::Plugging(ApiCalls& api, SettingsStore& settings, PlugWindow& window)
+    : api_(api), settings_(settings), window_(window) {}
+
+void Plugging::SetDescriptions(TRGINFO* set) {
+  set_ = set;
+  selected_ = 0;
+}
+
+size_t Plugging::DescriptionCount() const {
+  return set_ != nullptr && set_->array != nullptr && set_->count > 0 ? static_cast<size_t>(set_->count) : 0;
+}
+
+const CTargetInfo* Plugging::SelectedDescription() const {
+  if (selected_ < 0 || static_cast<size_t>(selected_) >= DescriptionCount()) return nullptr;
+  return &set_->array[selected_];
+}
+
+std::vector<std::string> Plugging::TargetNames() const {
+  std::vector<std::string> names;
+  for (size_t k = 0; k < DescriptionCount(); ++k) names.emplace_back(NameOf(set_->array[k]));
+  return names;
+}
+
+bool Plugging::Connect(Variant variant) {
+  api_.Disconnect();
+  if (api_.Connect() == 0) {
+    window_.ShowMessage(MessageStyle::Warning, kTextNotConnected, std::string(LoadText(kTextNotConnected)));
+    return false;
+  }
+  if (korvoLock_.Acquire(kKorvoLockWait)) return true;
+  if (variant == Variant::Button) {
+    window_.ReportStatus(kStatusNotConnected);
+    return false;
+  }
+  window_.ShowMessage(MessageStyle::Stop, kTextLockNotObtained, std::string(LoadText(kTextLockNotObtained)));
+  window_.TakeBusyLayout(OperationWindow::kUnpluggedMode);
+  window_.ShowPlugButton(false);
+  plugged_ = false;
+  korvoLock_.Release();
+  return false;
+}
+
+// A name that matches no description keeps the current selection.
+void Plugging::FindRememberedTarget() {
+  const std::string name = settings_.ReadText(kTargetNameKey).value_or("");
+  const std::vector<std::string> names = TargetNames();
+  for (size_t k = 0; k < names.size(); ++k) {
+    if (names[k] == name) {
+      selected_ = static_cast<int32_t>(k);
+      return;
+    }
+  }
+}
+
+void Plugging::RememberSelectedTarget() {
+  if (const CTargetInfo* description = SelectedDescription())
+    settings_.WriteText(kTargetNameKey, std::string(NameOf(*description)));
+}
+
+bool Plugging::OfferTargetChoice() {
+  const std::vector<std::string> names = TargetNames();
+  const std::optional<int32_t> chosen = window_.ChooseTarget(names);
+  if (!chosen || *chosen < 0 || static_cast<size_t>(*chosen) >= names.size()) return false;
+  selected_ = *chosen;
+  RememberSelectedTarget();
+  return true;
+}
+
+int Plugging::PlugSelectedTarget() {
+  const std::string name(NameOf(*SelectedDescription()));
+  api_.SetStatus(0);
+  api_.PlugAll(set_, name.c_str());
+  return api_.Status();
+}
+
+bool Plugging::ReportPlugFailure(int status, bool& chipNameShown) {
+  if (status == kStatusTargetMismatch && !chipNameShown) {
+    uint32_t productId[kProductIdBytes / sizeof(uint32_t)] = {};
+    if (const CTargetInfo* description = SelectedDescription()) api_.ProductId(description->targetIdBitNum, productId);
+    window_.ReportStatusWithText(kStatusChipChanged, ChipNameFromProductId(productId[0]));
+    chipNameShown = true;
+    return false;
+  }
+  if (status == kStatusTargetMismatch || status == kStatusPlugMismatchAnswer) {
+    window_.ReportStatus(kStatusTargetMismatch);
+    return false;
+  }
+  if (status == kStatusOldFirmware) {
+    char version[kFirmwareTextSize] = {};
+    uint32_t needed = 0;
+    api_.FirmwareVersionText(version, kFirmwareTextSize, &needed);
+    version[kFirmwareTextSize - 1] = '\0';
+    window_.ReportStatusWithText(kStatusOldFirmware, version);
+    return true;
+  }
+  window_.ReportStatus(status);
+  return false;
+}
+
+bool Plugging::RunStartUpPlugLoop() {
+  if (DescriptionCount() == 0) return true;
+  const bool nothingRemembered = settings_.ReadText(kTargetNameKey).value_or("").empty();
+  if (nothingRemembered && !OfferTargetChoice()) return true;
+  bool chipNameShown = false;
+  bool aborted = false;
+  while (!aborted) {
+    FindRememberedTarget();
+    const int status = PlugSelectedTarget();
+    if (status == 0) break;
+    aborted = ReportPlugFailure(status, chipNameShown);
+    if (!OfferTargetChoice()) aborted = true;
+  }
+  return aborted;
+}
+
+void Plugging::PlugOrUnplug() {
+  if (plugged_) {
+    if (window_.ShowMessage(MessageStyle::Question, kTextUnplugQuestion, std::string(LoadText(kTextUnplugQuestion))))
+      GoUnplugged(true);
+    return;
+  }
+  if (Connect(Variant::Button)) PlugFromButton();
+}
+
+void Plugging::PlugFromButton() {
+  if (DescriptionCount() == 0) return Quit();
+  bool chipNameShown = false;
+  for (;;) {
+    FindRememberedTarget();
+    const int status = PlugSelectedTarget();
+    if (status == 0) return FinishButtonPlug();
+    ReportPlugFailure(status, chipNameShown);
+    if (!OfferTargetChoice()) return Quit();
+  }
+}
+
+void Plugging::FinishButtonPlug() {
+  window_.SelectTargetInList(selected_);
+  ApplySelectedTarget();
+  switch (RunSecurityCheck()) {
+    case SecurityCheckResult::Failed:
+      window_.ReportStatus(api_.Status());
+      korvoLock_.Release();
+      return;
+    case SecurityCheckResult::ExitRequested:
+      return Quit();
+    case SecurityCheckResult::Passed:
+      break;
+  }
+  window_.TakeIdleLayout(OperationWindow::kUnpluggedMode);
+  window_.ShowPlugButton(true);
+  plugged_ = true;
+  window_.EnableFileButtons();
+  AllocateWriteImageBuffers();
+  window_.RecheckFileList();
+  window_.FillEraseBlockList(target_.eraseBlocks);
+  window_.ShowFields();
+}
+
+void Plugging::ChangeTarget(int32_t listIndex) {
+  const size_t count = DescriptionCount();
+  if (count == 0) return;
+  selected_ = listIndex >= 0 && static_cast<size_t>(listIndex) < count ? listIndex : 0;
+  const CTargetInfo* description = SelectedDescription();
+  const std::string name(NameOf(*description));
+  api_.CheckTargetName(set_, name.c_str());
+  const int status = api_.Status();
+  if (status != 0) {
+    bool chipNameShown = false;
+    ReportPlugFailure(status, chipNameShown);
+    ApplySelectedTarget();
+    GoUnplugged(true);
+    window_.FillEraseBlockList(target_.eraseBlocks);
+    window_.ShowFields();
+    return;
+  }
+  ApplySelectedTarget();
+  AllocateWriteImageBuffers();
+  switch (RunSecurityCheck()) {
+    case SecurityCheckResult::Failed:
+      return window_.ReportStatus(api_.Status());
+    case SecurityCheckResult::ExitRequested:
+      return Quit();
+    case SecurityCheckResult::Passed:
+      break;
+  }
+  window_.RecheckFileList();
+  window_.FillEraseBlockList(target_.eraseBlocks);
+  window_.ShowFields();
+}
+
+void Plugging::ApplySelectedTarget() {
+  const CTargetInfo* description = SelectedDescription();
+  if (description == nullptr) return;
+  const ApplyOutcome outcome = ApplyTarget(*description, target_);
+  if (outcome != ApplyOutcome::NoFlashAreas) RememberSelectedTarget();
+  if (outcome == ApplyOutcome::UnsupportedBlockSize)
+    window_.ShowMessage(MessageStyle::Stop, kTextUnsupportedTarget, std::string(LoadText(kTextUnsupportedTarget)));
+  window_.ShowFields();
+}
+
+void Plugging::AllocateWriteImageBuffers() {
+  window_.AllocateWriteImageBuffers(WriteImageSize(target_.geometry), FlashContentSize(target_.geometry));
+}
+
+SecurityCheckResult Plugging::RunSecurityCheck() { return SecurityCheck(api_, settings_, window_).Run(); }
+
+void Plugging::GoUnplugged(bool reset) {
+  RememberSelectedTarget();
+  if (reset && !api_.ResetAll()) {
+    const int status = api_.Status();
+    if (status != kStatusResetNoReport) {
+      const int textId = StatusTextId(status);
+      window_.ShowMessage(MessageStyle::Stop, textId, std::string(LoadText(textId)));
+    }
+  }
+  window_.TakeBusyLayout(OperationWindow::kUnpluggedMode);
+  window_.ShowPlugButton(false);
+  plugged_ = false;
+  korvoLock_.Release();
+}
+
+void Plugging::ResetOnLeaving() {
+  if (IsLinkStatus(api_.Status())) return;
+  if (api_.ResetAll()) return;
+  const int status = api_.Status();
+  if (status != kStatusResetNoReport) window_.ReportStatus(status);
+}
+
+void Plugging::Quit() {
+  if (plugged_) ResetOnLeaving();
+  korvoLock_.Release();
+  window_.CloseWindow();
+}
+
+}  // namespace quarnel

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/ApiCalls.h"
+#include "base/NamedLock.h"
+#include "base/OperationWindow.h"
+#include "base/SettingsStore.h"
+#include "plug/SecurityCheck.h"
+#include "plug/TargetSetup.h"
+#include "vestra.h"
+
+namespace quarnel {
+
+// What plugging needs from the window that owns the emulators: besides the
+// operations' window (layouts, status reports, boxes) and the security ID
+// dialog, the target dialog and the controls that follow the plugged state
+// and the applied target. The main window realises it with its widgets; a
+// program without dialogs answers the dialogs with nothing.
+class PlugWindow : public OperationWindow, public SecurityPrompt {
+ public:
+  // ReportStatus is shared by both bases: the status message in a stop box;
+  // a fatal status then goes unplugged (Plugging::GoUnplugged, with a reset
+  // unless the status is a link status).
+  void ReportStatus(int status) override = 0;
+  // As ReportStatus, with `text` right after the status message.
+  virtual void ReportStatusWithText(int status, const std::string& text) = 0;
+  // The Select Target dialog with `names` in description order: the chosen
+  // index, or nothing when the user left it with Exit or the close box.
+  virtual std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names) = 0;
+  // The plug button names the action a press performs: "Un&plug" while
+  // plugged, "&Plug" otherwise.
+  virtual void ShowPlugButton(bool plugged) = 0;
+  virtual void SelectTargetInList(int32_t index) = 0;
+  // After a plug: "Add to List" follows the file name edit; "Write",
+  // "Verify" and "Delete from List" are enabled exactly when the file list
+  // has a row.
+  virtual void EnableFileButtons() = 0;
+  // Frees the previous target's buffers and allocates the write image and
+  // the read-back image (writeImageSize bytes each) and the flash content
+  // buffer.
+  virtual void AllocateWriteImageBuffers(uint64_t writeImageSize, uint64_t flashContentSize) = 0;
+  // Tests the file list's rows again against the applied target.
+  virtual void RecheckFileList() = 0;
+  // Refills the erase block list, one row per block (see EraseBlockRowTexts).
+  virtual void FillEraseBlockList(const EraseBlockTable& blocks) = 0;
+  // Shows the window's fields (the end address text among them) in its controls.
+  virtual void ShowFields() = 0;
+  // Closes the window with the OK result; the program ends.
+  virtual void CloseWindow() = 0;
+};
+
+// The columns of one row of the erase block list: block number (from 1),
+// start and end address ("%05XH"), and the status column.
+std::vector<std::string> EraseBlockRowTexts(size_t index, const EraseBlock& block);
+
+// The remembered target's name in the settings.
+inline constexpr const char* kTargetNameKey = "TRGNAME";
+
+// Connecting to the emulators, plugging them for the selected target
+// description, applying that target, and leaving the plugged state again.
+// It keeps the selected target, the plugged flag, the KORVO access lock and
+// the applied target; the window reads them from here.
+class Plugging {
+ public:
+  enum class Variant { StartUp, Button };
+
+  Plugging(ApiCalls& api, SettingsStore& settings, PlugWindow& window);
+
+  // The description set read at start-up; not owned. Null or empty leaves
+  // nothing to plug or apply: the plug loops then end as if the user had
+  // left Select Target.
+  void SetDescriptions(TRGINFO* set);
+
+  // Disconnects, connects and takes the KORVO access lock (waiting at most
+  // kKorvoLockWait). True when connected with the lock held.
+  bool Connect(Variant variant);
+
+  // The start-up plug loop (only when connected). True when it was aborted:
+  // the user left Select Target, or the firmware is too old; the program
+  // then ends. Otherwise the plug succeeded.
+  bool RunStartUpPlugLoop();
+  // Button 1038: asks before unplugging; when unplugged, connects and plugs.
+  void PlugOrUnplug();
+  // The target list's selection changed to `listIndex` (negative: none,
+  // which selects the first description).
+  void ChangeTarget(int32_t listIndex);
+
+  // Applies the selected description: flash range, erase block table, end
+  // address text, "TRGNAME" and code block geometry (stop box 2069 for a
+  // code block above 64 KiB, applied anyway).
+  void ApplySelectedTarget();
+  // The write-image buffers for the applied target.
+  void AllocateWriteImageBuffers();
+  SecurityCheckResult RunSecurityCheck();
+
+  void GoUnplugged(bool reset);
+  // Resets the targets unless the link is lost; a failure other than
+  // status 1 is reported.
+  void ResetOnLeaving();
+  // Resets when plugged, releases the lock and closes the window.
+  void Quit();
+
+  int32_t SelectedTarget() const { return selected_; }
+  const CTargetInfo* SelectedDescription() const;
+  bool Plugged() const { return plugged_; }
+  void ReleaseKorvoLock() { korvoLock_.Release(); }
+  // The applied target; the erase list ticks its blocks' selected field.
+  AppliedTarget& Target() { return target_; }
+  const AppliedTarget& Target() const { return target_; }
+
+ private:
+  size_t DescriptionCount() const;
+  std::vector<std::string> TargetNames() const;
+  void FindRememberedTarget();
+  void RememberSelectedTarget();
+  // Select Target; true when the user chose one.
+  bool OfferTargetChoice();
+  // Plugs the selected description; the status of target 1 afterwards.
+  int PlugSelectedTarget();
+  // Reports a failed plug; true when the failure must end the program.
+  bool ReportPlugFailure(int status, bool& chipNameShown);
+  void PlugFromButton();
+  void FinishButtonPlug();
+
+  ApiCalls& api_;
+  SettingsStore& settings_;
+  PlugWindow& window_;
+  TRGINFO* set_ = nullptr;
+  NamedLock korvoLock_{kKorvoLockName};
+  int32_t selected_ = 0;
+  bool plugged_ = true;
+  AppliedTarget target_;
+};
+
+}  // namespace quarnel

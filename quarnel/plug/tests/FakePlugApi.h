@@ -1,0 +1,141 @@
+// Fakes for the plug logic's tests: a library whose target 1 follows a
+// script, and settings kept in memory.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/ApiCalls.h"
+#include "base/SettingsStore.h"
+
+namespace quarnel::testing {
+
+class FakeApi : public ApiCalls {
+ public:
+  // Script.
+  int connectResult = 1;
+  std::deque<int> plugStatuses;  // one per PlugAll; 0 when exhausted
+  int checkTargetStatus = 0;
+  bool isProtected = false;
+  int protectedStatus = 0;  // the status IsProtected leaves behind
+  std::vector<uint16_t> unlockingId;
+  uint16_t securityType = 0;
+  int chipEraseStatus = 0;
+  int resetStatus = 0;
+  uint32_t productIdWord = 0;
+  std::string firmwareText = "9.99";
+
+  // Record.
+  int status = 0;
+  std::vector<std::string> pluggedNames;
+  std::vector<std::vector<uint16_t>> sentIds;
+  int chipErases = 0;
+  int resets = 0;
+  uint32_t productIdBits = 0;
+
+  int Connect() override { return connectResult; }
+  int Status() override { return status; }
+  TRGINFO* ReadTargetDescriptions(uint8_t, uint16_t*) override { return nullptr; }
+  bool Disconnect() override { return Ok(); }
+  bool PlugAll(TRGINFO*, const char* targetName) override {
+    pluggedNames.emplace_back(targetName);
+    if (!plugStatuses.empty()) {
+      status = plugStatuses.front();
+      plugStatuses.pop_front();
+    }
+    return Ok();
+  }
+  bool IsProtected(uint16_t* flag) override {
+    *flag = isProtected ? 1 : 0;
+    if (protectedStatus != 0) status = protectedStatus;
+    return Ok();
+  }
+  bool ChipErase() override {
+    ++chipErases;
+    status = chipEraseStatus;
+    if (status == 0) isProtected = false;
+    return Ok();
+  }
+  bool EraseBlock(uint32_t) override { return Ok(); }
+  bool Write(uint32_t, uint32_t, uint32_t, uint8_t*) override { return Ok(); }
+  bool Read(uint32_t, uint32_t*, uint8_t*) override { return Ok(); }
+  bool ReadBlock(uint32_t, uint32_t*, uint8_t*) override { return Ok(); }
+  bool ResetAll() override {
+    ++resets;
+    status = resetStatus;
+    return Ok();
+  }
+  bool GetStatus(int* value) override {
+    *value = status;
+    return Ok();
+  }
+  bool SetStatus(int value) override {
+    status = value;
+    return Ok();
+  }
+  bool ReleaseDescriptions(TRGINFO**) override { return Ok(); }
+  // Like the library: a wrong ID leaves 0x2005, which the guarded call clears.
+  bool SendSecurityId(uint8_t wordCount, uint16_t* words, uint16_t* flag) override {
+    sentIds.emplace_back(words, words + wordCount);
+    if (sentIds.back() == unlockingId) isProtected = false;
+    *flag = isProtected ? 1 : 0;
+    return Ok();
+  }
+  bool SecurityType(uint16_t* type) override {
+    *type = securityType;
+    return Ok();
+  }
+  bool CheckTargetName(TRGINFO*, const char* targetName) override {
+    pluggedNames.emplace_back(targetName);
+    status = checkTargetStatus;
+    return Ok();
+  }
+  bool ProductId(uint32_t idBitNum, uint32_t* id) override {
+    productIdBits = idBitNum;
+    id[0] = productIdWord;
+    return Ok();
+  }
+  bool FirmwareVersionText(char* buffer, uint32_t size, uint32_t* needed) override {
+    *needed = static_cast<uint32_t>(firmwareText.size() + 1);
+    if (*needed <= size) firmwareText.copy(buffer, firmwareText.size());
+    return Ok();
+  }
+  int ConnectAll() override { return connectResult; }
+  uint32_t TargetCount() override { return 1; }
+  int TargetStatus(uint32_t) override { return status; }
+  std::string DevicePath(uint32_t) override { return {}; }
+  std::string FirmwareVersion(uint32_t) override { return firmwareText; }
+  int ReadTarget(uint32_t, uint32_t, uint32_t*, uint8_t*) override { return 1; }
+  int SetSerialNumber(uint32_t, uint8_t*, uint32_t) override { return 1; }
+  int WriteWithSerialNumber(uint32_t, uint32_t, uint32_t, uint8_t*, uint32_t) override { return 1; }
+
+ private:
+  bool Ok() const { return status == 0; }
+};
+
+class MemorySettings : public SettingsStore {
+ public:
+  std::map<std::string, std::string> values;
+  int writes = 0;
+
+  std::optional<std::string> ReadText(const std::string& key) override {
+    auto found = values.find(key);
+    if (found == values.end()) return std::nullopt;
+    return found->second;
+  }
+  int ReadInt(const std::string& key, int defaultValue) override {
+    auto found = values.find(key);
+    return found == values.end() ? defaultValue : std::stoi(found->second);
+  }
+  bool WriteText(const std::string& key, const std::string& value) override {
+    ++writes;
+    values[key] = value;
+    return true;
+  }
+  bool WriteInt(const std::string& key, int value) override { return WriteText(key, std::to_string(value)); }
+};
+
+}  // namespace quarnel::testing

@@ -1,0 +1,314 @@
+#include "plug/Plugging.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+
+#include "FakePlugApi.h"
+#include "FakePlugWindow.h"
+#include "base/StatusMessages.h"
+#include "base/StringTable.h"
+
+namespace quarnel {
+namespace {
+
+using testing::FakeApi;
+using testing::Events;
+using testing::FakeWindow;
+using testing::LockDirectory;
+using testing::MemorySettings;
+
+class PluggingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(lockDir_.path.empty());
+    for (const char* name : {"KT51456", "KT4351235", "KT2321"}) {
+      CTargetInfo& d = descriptions_.emplace_back();
+      std::memset(&d, 0, sizeof d);
+      std::strcpy(d.targetName, name);
+      d.areaNum = 1;
+      d.area[0] = {0, 0x1FFFF};
+      d.blockSize = 0x800;
+      d.targetId32 = 0x00010400;
+      d.targetIdBitNum = 64;
+    }
+    set_.count = static_cast<int32_t>(descriptions_.size());
+    set_.array = descriptions_.data();
+    window_.plugging = &plugging_;
+    plugging_.SetDescriptions(&set_);
+  }
+  LockDirectory lockDir_;
+  std::vector<CTargetInfo> descriptions_;
+  TRGINFO set_{};
+  FakeApi api_;
+  MemorySettings settings_;
+  FakeWindow window_;
+  Plugging plugging_{api_, settings_, window_};
+};
+
+// One start-up plug loop: what is remembered, how each plug ends, what the
+// user picks in Select Target, and what the window is asked to show.
+struct StartUpCase {
+  const char* name;
+  std::string remembered;
+  std::deque<int> plugs;
+  std::deque<std::optional<int32_t>> choices;
+  bool aborted;
+  std::vector<std::string> plugged;
+  Events events;
+  int32_t selected;
+};
+
+class StartUpPlugLoopTest : public PluggingTest, public ::testing::WithParamInterface<StartUpCase> {};
+
+TEST_P(StartUpPlugLoopTest, Run) {
+  const StartUpCase& c = GetParam();
+  if (!c.remembered.empty()) settings_.values["TRGNAME"] = c.remembered;
+  api_.plugStatuses = c.plugs;
+  api_.productIdWord = 0x01004560;
+  api_.firmwareText = "1.04";
+  window_.targetChoices = c.choices;
+
+  EXPECT_EQ(plugging_.RunStartUpPlugLoop(), c.aborted);
+  EXPECT_EQ(api_.pluggedNames, c.plugged);
+  EXPECT_EQ(window_.events, c.events);
+  EXPECT_EQ(plugging_.SelectedTarget(), c.selected);
+  if (!c.choices.empty()) {
+    EXPECT_EQ(window_.offeredNames, (std::vector<std::string>{"KT51456", "KT4351235", "KT2321"}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartUpPlugLoopTest,
+    ::testing::Values(
+        StartUpCase{"RememberedTargetPlugs", "KT2321", {0}, {}, false, {"KT2321"}, {}, 2},
+        StartUpCase{"UnknownNameKeepsTheSelectionSilently", "KT9999", {0}, {}, false, {"KT51456"}, {}, 0},
+        StartUpCase{"NothingRememberedAsksFirst", "", {0}, {1}, false, {"KT4351235"}, {"choose"}, 1},
+        StartUpCase{"NothingRememberedAndExitAborts", "", {}, {std::nullopt}, true, {}, {"choose"}, 0},
+        StartUpCase{"SecondMismatchShowsItsOwnMessage", "KT2321", {0x2002, 0x2002, 0}, {2, 0}, false,
+                    {"KT2321", "KT2321", "KT51456"},
+                    {"report 0x2000 KT51456.", "choose", "report 0x2002", "choose"}, 0},
+        StartUpCase{"PlugAnswer630CIsAMismatch", "KT2321", {0x630C, 0}, {2}, false, {"KT2321", "KT2321"},
+                    {"report 0x2002", "choose"}, 2},
+        StartUpCase{"OldFirmwareEndsTheProgramWhateverIsChosen", "KT2321", {0x2004}, {1}, true, {"KT2321"},
+                    {"report 0x2004 1.04", "choose"}, 1},
+        StartUpCase{"OtherStatusIsReportedAsItself", "KT2321", {0x6300, 0}, {2}, false, {"KT2321", "KT2321"},
+                    {"report 0x6300", "choose"}, 2},
+        StartUpCase{"ExitAfterAFailedPlugAborts", "KT2321", {0x2002}, {std::nullopt}, true, {"KT2321"},
+                    {"report 0x2000 KT51456.", "choose"}, 2}),
+    [](const ::testing::TestParamInfo<StartUpCase>& info) { return std::string(info.param.name); });
+
+TEST_F(PluggingTest, ChipNameComesFromTheSelectedDescriptionsProductId) {
+  settings_.values["TRGNAME"] = "KT4351235";
+  descriptions_[1].targetIdBitNum = 93;
+  api_.plugStatuses = {0x2002};
+  api_.productIdWord = 0x05001235;
+  plugging_.RunStartUpPlugLoop();
+  EXPECT_EQ(api_.productIdBits, 93u);
+  ASSERT_FALSE(window_.events.empty());
+  EXPECT_EQ(window_.events.front(), "report 0x2000 KT4351235.");
+}
+
+TEST_F(PluggingTest, ButtonPlugAppliesTheTargetAndTakesThePluggedState) {
+  plugging_.GoUnplugged(false);
+  settings_.values["TRGNAME"] = "KT4351235";
+  window_.events.clear();
+  plugging_.PlugOrUnplug();
+  EXPECT_TRUE(plugging_.Plugged());
+  EXPECT_EQ(window_.events, (Events{"select 1", "idle 2", "caption Un&plug", "file buttons", "buffers", "recheck",
+                                    "erase list"}));
+  EXPECT_EQ(window_.writeImageSize, 0x20000u);
+  EXPECT_EQ(window_.eraseRows, 64u);
+  EXPECT_EQ(plugging_.Target().endAddressText, "1FFFFH");
+  // The lock is held while plugged, and released by unplugging.
+  NamedLock other(kKorvoLockName);
+  EXPECT_FALSE(other.Acquire(std::chrono::milliseconds(0)));
+  window_.questionAnswers = {true};
+  plugging_.PlugOrUnplug();
+  EXPECT_FALSE(plugging_.Plugged());
+  EXPECT_EQ(api_.resets, 1);
+  EXPECT_TRUE(other.Acquire(std::chrono::milliseconds(0)));
+}
+
+TEST_F(PluggingTest, ExitInSelectTargetAfterAFailedButtonPlugEndsTheProgram) {
+  plugging_.GoUnplugged(false);
+  window_.events.clear();
+  api_.plugStatuses = {0x2002, 0x2002};
+  window_.targetChoices = {1, std::nullopt};
+  plugging_.PlugOrUnplug();
+  EXPECT_EQ(window_.events, (Events{"report 0x2000 KT430000.", "choose", "report 0x2002", "choose", "close"}));
+  EXPECT_EQ(api_.resets, 0);  // never plugged, nothing to reset
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT4351235");
+  NamedLock other(kKorvoLockName);
+  EXPECT_TRUE(other.Acquire(std::chrono::milliseconds(0)));
+}
+
+TEST_F(PluggingTest, FailedSecurityCheckAfterAButtonPlugStaysUnplugged) {
+  plugging_.GoUnplugged(false);
+  window_.events.clear();
+  api_.isProtected = true;
+  api_.protectedStatus = 0x6300;
+  plugging_.PlugOrUnplug();
+  EXPECT_FALSE(plugging_.Plugged());
+  EXPECT_EQ(window_.events, (Events{"select 0", "report 0x6300"}));
+  NamedLock other(kKorvoLockName);
+  EXPECT_TRUE(other.Acquire(std::chrono::milliseconds(0)));
+}
+
+TEST_F(PluggingTest, ExitInTheSecurityDialogQuits) {
+  plugging_.GoUnplugged(false);
+  window_.events.clear();
+  api_.isProtected = true;
+  plugging_.PlugOrUnplug();
+  EXPECT_EQ(window_.events, (Events{"select 0", "security dialog", "close"}));
+}
+
+TEST_F(PluggingTest, ChangeOfTargetToAnotherChipAlwaysNamesTheChipAndUnplugs) {
+  api_.checkTargetStatus = 0x2002;
+  api_.productIdWord = 0x0A000120;
+  plugging_.ChangeTarget(2);
+  plugging_.ChangeTarget(-1);
+  EXPECT_EQ(api_.pluggedNames, (std::vector<std::string>{"KT2321", "KT51456"}));
+  const Events once = {"report 0x2000 KT430012.", "busy 2", "caption &Plug", "erase list"};
+  Events twice = once;
+  twice.insert(twice.end(), once.begin(), once.end());
+  EXPECT_EQ(window_.events, twice);
+  EXPECT_EQ(api_.resets, 2);
+  EXPECT_FALSE(plugging_.Plugged());
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+}
+
+TEST_F(PluggingTest, ChangeOfTargetToTheRightChipRunsTheSecurityCheck) {
+  descriptions_[1].area[0] = {0, 0xFFFF};
+  plugging_.ChangeTarget(1);
+  EXPECT_EQ(window_.events, (Events{"buffers", "recheck", "erase list"}));
+  EXPECT_EQ(window_.eraseRows, 32u);
+  EXPECT_EQ(window_.writeImageSize, 0x10000u);
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT4351235");
+}
+
+TEST_F(PluggingTest, WithoutDescriptionsNothingIsPluggedOrApplied) {
+  plugging_.ChangeTarget(7);  // not in the list: the first description
+  EXPECT_EQ(plugging_.SelectedTarget(), 0);
+  plugging_.SetDescriptions(nullptr);
+  EXPECT_TRUE(plugging_.RunStartUpPlugLoop());
+  plugging_.ChangeTarget(1);
+  plugging_.ApplySelectedTarget();
+  EXPECT_EQ(plugging_.SelectedDescription(), nullptr);
+  EXPECT_EQ(api_.pluggedNames, (std::vector<std::string>{"KT51456"}));
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+}
+
+TEST_F(PluggingTest, ApplyingATargetWithoutAreasKeepsTheRememberedNameAndTable) {
+  plugging_.ApplySelectedTarget();
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+  descriptions_[2].areaNum = 0;
+  plugging_.ChangeTarget(2);
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+  EXPECT_EQ(plugging_.Target().eraseBlocks.size(), 64u);
+  EXPECT_EQ(plugging_.Target().geometry.flashHigh, 0u);
+}
+
+TEST_F(PluggingTest, CodeBlocksAbove64KiBAreReportedAndAppliedAnyway) {
+  descriptions_[0].targetId00 = 1u << 30;  // extended format
+  descriptions_[0].targetId32 = 0x00060100;  // S = 2048 << 6 = 128 KiB
+  plugging_.ApplySelectedTarget();
+  EXPECT_EQ(window_.events, (Events{"stop 2069"}));
+  EXPECT_EQ(plugging_.Target().geometry.codeBlockSize, 0x20000u);
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+}
+
+struct UnplugCase {
+  const char* name;
+  int resetStatus;
+  Events events;
+};
+
+class GoUnpluggedTest : public PluggingTest, public ::testing::WithParamInterface<UnplugCase> {};
+
+TEST_P(GoUnpluggedTest, ResetsAndReportsAFailureOtherThanStatusOne) {
+  api_.resetStatus = GetParam().resetStatus;
+  plugging_.GoUnplugged(true);
+  EXPECT_EQ(window_.events, GetParam().events);
+  EXPECT_EQ(settings_.values["TRGNAME"], "KT51456");
+  EXPECT_FALSE(plugging_.Plugged());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GoUnpluggedTest,
+                         ::testing::Values(UnplugCase{"ResetWorks", 0, {"busy 2", "caption &Plug"}},
+                                           UnplugCase{"StatusOneIsNotShown", 1, {"busy 2", "caption &Plug"}},
+                                           // Shown only: no second unplug for the fatal status.
+                                           UnplugCase{"OtherStatusIsShown", 0x6302, {"stop 137", "busy 2", "caption &Plug"}}),
+                         [](const ::testing::TestParamInfo<UnplugCase>& info) { return std::string(info.param.name); });
+
+TEST_F(PluggingTest, QuitResetsOnlyWhilePluggedAndTheLinkHolds) {
+  api_.status = 0x5001;
+  plugging_.Quit();
+  EXPECT_EQ(api_.resets, 0);
+  api_.status = 0;
+  plugging_.Quit();
+  EXPECT_EQ(api_.resets, 1);
+  EXPECT_EQ(window_.events, (Events{"close", "close"}));
+}
+
+TEST_F(PluggingTest, NoEmulatorWarns) {
+  api_.connectResult = 0;
+  EXPECT_FALSE(plugging_.Connect(Plugging::Variant::StartUp));
+  EXPECT_EQ(window_.events, (Events{"warning 193"}));
+}
+
+// A process that holds the KORVO access lock until it is killed.
+pid_t HoldKorvoLockInChild() {
+  int ready[2];
+  EXPECT_EQ(pipe(ready), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    NamedLock lock(kKorvoLockName);
+    const char byte = lock.Acquire(std::chrono::milliseconds(0)) ? 'y' : 'n';
+    (void)!write(ready[1], &byte, 1);
+    pause();
+    _exit(0);
+  }
+  char byte = 0;
+  EXPECT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+  close(ready[0]);
+  close(ready[1]);
+  return pid;
+}
+
+TEST_F(PluggingTest, ConnectGivesUpAfterThreeSecondsWhileAnotherProcessHoldsTheLock) {
+  const pid_t holder = HoldKorvoLockInChild();
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_FALSE(plugging_.Connect(Plugging::Variant::StartUp));
+  const auto waited = std::chrono::steady_clock::now() - begin;
+  EXPECT_GE(waited, std::chrono::milliseconds(3000));
+  EXPECT_LT(waited, std::chrono::milliseconds(4500));
+  EXPECT_EQ(window_.events, (Events{"stop 2039", "busy 2", "caption &Plug"}));
+  EXPECT_FALSE(plugging_.Plugged());
+
+  // On the button, 0x5005 reports the same text and unplugs without a reset.
+  window_.events.clear();
+  EXPECT_FALSE(plugging_.Connect(Plugging::Variant::Button));
+  EXPECT_EQ(window_.events, (Events{"report 0x5005", "busy 2", "caption &Plug"}));
+  EXPECT_EQ(api_.resets, 0);
+  EXPECT_EQ(LoadText(StatusTextId(0x5005)), LoadText(2039));
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+}
+
+TEST(EraseBlockRowTexts, NumbersFromOneAndMarksUnavailableBlocks) {
+  EXPECT_EQ(EraseBlockRowTexts(0, {0, 0x7FF, 0, 1}),
+            (std::vector<std::string>{"", "1", "00000H", "007FFH", "             "}));
+  EXPECT_EQ(EraseBlockRowTexts(63, {0x1F800, 0x1FFFF, 1, 0}),
+            (std::vector<std::string>{"", "64", "1F800H", "1FFFFH", "Not Available"}));
+}
+
+}  // namespace
+}  // namespace quarnel

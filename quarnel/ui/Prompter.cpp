@@ -1,0 +1,75 @@
+#include "ui/Prompter.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "base/StringTable.h"
+#include "ui/TargetDialog.h"
+
+namespace quarnel {
+namespace {
+
+QMessageBox::Icon BoxIcon(MessageStyle style) {
+  switch (style) {
+    case MessageStyle::Stop: return QMessageBox::Critical;
+    case MessageStyle::Warning: return QMessageBox::Warning;
+    case MessageStyle::Question:
+    case MessageStyle::YesNoQuestion: return QMessageBox::Question;
+    case MessageStyle::Plain: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons BoxButtons(MessageStyle style) {
+  switch (style) {
+    case MessageStyle::Question: return QMessageBox::Ok | QMessageBox::Cancel;
+    case MessageStyle::YesNoQuestion: return QMessageBox::Yes | QMessageBox::No;
+    default: return QMessageBox::Ok;
+  }
+}
+
+}  // namespace
+
+bool QtPrompter::ShowMessage(QWidget* parent, MessageStyle style, const QString& text) {
+  QMessageBox box(BoxIcon(style), QString::fromUtf8(LoadText(105)), text, BoxButtons(style), parent);
+  const int answer = box.exec();
+  return answer == QMessageBox::Ok || answer == QMessageBox::Yes;
+}
+
+std::optional<QString> QtPrompter::OpenFileName(QWidget* parent, const QString& title, const QString& filter) {
+  const QString path = QFileDialog::getOpenFileName(parent, title, QString(), QtFileFilter(filter));
+  if (path.isEmpty()) return std::nullopt;
+  return path;
+}
+
+std::optional<QString> QtPrompter::SaveFileName(QWidget* parent, const QString& title, const QString& filter) {
+  const QString path = QFileDialog::getSaveFileName(parent, title, QString(), QtFileFilter(filter));
+  if (path.isEmpty()) return std::nullopt;
+  return path;
+}
+
+std::optional<int> QtPrompter::ChooseTarget(QWidget* parent, const QStringList& names) {
+  CTargetDialog dialog(parent);
+  dialog.SetNames(names);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Chosen();
+}
+
+QString QtFileFilter(const QString& pairs) {
+  const QStringList parts = pairs.split(QLatin1Char('|'), Qt::SkipEmptyParts);
+  QStringList filters;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+    filters << parts[i] + QStringLiteral(" (") + QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' ')) +
+                   QLatin1Char(')');
+  return filters.join(QStringLiteral(";;"));
+}
+
+QString WithDefaultExtension(const QString& path, const QString& extension) {
+  const qsizetype nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
+  const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+  if (dot < nameStart) return path + QLatin1Char('.') + extension;
+  if (dot == path.size() - 1) return path + extension;
+  return path;
+}
+
+}  // namespace quarnel
