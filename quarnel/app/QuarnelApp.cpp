@@ -1,11 +1,9 @@
 #include "app/QuarnelApp.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QLocalSocket>
-#include <filesystem>
 
 #include "app/QtSettingsStore.h"
 #include "base/StringTable.h"
@@ -19,12 +17,6 @@ constexpr char kRaiseRequest[] = "raise\n";
 constexpr char kRaised[] = "raised\n";
 
 QString Text(int textId) { return QString::fromUtf8(LoadText(textId)); }
-
-std::string OwnDirectory() {
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::string() : self.parent_path().string();
-}
 
 }  // namespace
 
@@ -75,38 +67,33 @@ bool SingleInstance::AskRunningCopyToRaise(int waitMs) const {
 CQuarnelApp::CQuarnelApp(Prompter& prompter, QString versionText)
     : prompter_(prompter), versionText_(std::move(versionText)) {}
 
-CQuarnelApp::~CQuarnelApp() {
-  if (library_) dlclose(library_);
-}
+CQuarnelApp::~CQuarnelApp() = default;
 
 void CQuarnelApp::ShowPlain(const QString& text) { prompter_.ShowMessage(nullptr, MessageStyle::Plain, text); }
 
-bool CQuarnelApp::LoadLibrary(const std::string& name) {
-  library_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!library_ && name.find('/') == std::string::npos) {
-    const std::string beside = OwnDirectory() + "/" + name;
-    library_ = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+bool CQuarnelApp::LoadLibrary(const std::string& name, std::string* missing) {
+  switch (library_.Load(name, missing)) {
+    case VestraLibrary::Outcome::Bound:
+      return true;
+    case VestraLibrary::Outcome::NotFound:
+      ShowPlain(Text(156) + Text(186));
+      return false;
+    case VestraLibrary::Outcome::Invalid:
+      ShowPlain(Text(189) + Text(156));
+      return false;
   }
-  if (library_) return true;
-  ShowPlain(Text(156) + Text(186));
   return false;
 }
 
-bool CQuarnelApp::BindLibrary(std::string* missing) {
-  const bool bound = BindApiTable([this](const char* name) { return dlsym(library_, name); }, table_, missing);
-  if (!bound) ShowPlain(Text(189) + Text(156));
-  return bound;
-}
-
 int CQuarnelApp::Run() {
-  if (!LoadLibrary(Text(156).toStdString()) || !BindLibrary()) return EXIT_FAILURE;
+  if (!LoadLibrary(Text(156).toStdString())) return EXIT_FAILURE;
   SingleInstance single;
   if (!single.Claim()) {
     single.AskRunningCopyToRaise();
     return EXIT_SUCCESS;
   }
   QtSettingsStore settings;
-  const ApiTable windowTable = table_;
+  const ApiTable windowTable = library_.Table();
   GuardedApiTable api(windowTable);
   CQuarnelDlg window(api, settings, prompter_, versionText_);
   single.OnRaiseRequest([&window] {

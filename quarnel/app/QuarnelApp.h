@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "app/ApiTable.h"
+#include "app/VestraLibrary.h"
 #include "base/NamedLock.h"
 
 namespace quarnel {
@@ -46,25 +47,21 @@ class CQuarnelApp {
   CQuarnelApp(const CQuarnelApp&) = delete;
   CQuarnelApp& operator=(const CQuarnelApp&) = delete;
 
-  // Loads `name` through the normal library search and, when that fails for a
-  // plain name, from the program's own directory (a sanitized build skips
-  // RUNPATH for plain names). False after the "not found." message.
-  bool LoadLibrary(const std::string& name);
-  // Binds the exports in their fixed order; false after the "Invalid" message,
-  // with the first missing name in `missing`.
-  bool BindLibrary(std::string* missing = nullptr);
+  // Loads the library `name` (see VestraLibrary) and binds its exports;
+  // false after the "not found." or the "Invalid" message (with the first
+  // missing name in `missing`).
+  bool LoadLibrary(const std::string& name, std::string* missing = nullptr);
   // The whole start-up; the program's exit code.
   int Run();
 
-  const ApiTable& Table() const { return table_; }
+  const ApiTable& Table() const { return library_.Table(); }
 
  private:
   void ShowPlain(const QString& text);
 
   Prompter& prompter_;
   QString versionText_;
-  void* library_ = nullptr;
-  ApiTable table_;
+  VestraLibrary library_;
 };
 
 }  // namespace quarnel

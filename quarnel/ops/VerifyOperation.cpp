@@ -76,6 +76,7 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   window.TakeBusyLayout(OperationWindow::kWriteVerifyMode);
   if (!TakeFillByte()) return EndIdle(OperationOutcome::NotStarted);
   const uint32_t targetCount = std::max<uint32_t>(context_.api.TargetCount(), 1);
+  differencesByTarget_.assign(targetCount, 0);
   progressDone_ = 0;
   progressTotal_ = PlannedBytes() * targetCount;
   window.ShowProgress(kVerifyProgress, 0, progressTotal_);
@@ -90,7 +91,7 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   }
   BuildExpectedFromReadBack();
   window.ClearCancelRequest();
-  Step step = LoadFiles();
+  Step step = LoadExpected(1);
   if (step == Step::Done) step = CompareRows(true);
   if (step == Step::Ended) return EndIdle(OperationOutcome::Failed);
   if (step == Step::Cancelled) return EndLines(true, true);
@@ -106,7 +107,7 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
       continue;
     }
     BuildExpectedFromReadBack();
-    step = LoadFiles();
+    step = LoadExpected(n);
     if (step == Step::Done) step = CompareRows(false);
     if (step == Step::Ended) return EndIdle(OperationOutcome::Failed);
     if (step == Step::Cancelled) return EndLines(true, unread.empty());
@@ -205,6 +206,13 @@ VerifyOperation::Step VerifyOperation::LoadFiles() {
   return Step::Done;
 }
 
+VerifyOperation::Step VerifyOperation::LoadExpected(uint32_t target) {
+  currentTarget_ = target;
+  const Step step = LoadFiles();
+  if (step == Step::Done && settings_.adjustExpected) settings_.adjustExpected(target, context_.buffers.WriteImage());
+  return step;
+}
+
 VerifyOperation::Step VerifyOperation::CompareRows(bool withHeader) {
   OperationWindow& window = context_.window;
   const TargetGeometry& geometry = context_.buffers.Geometry();
@@ -231,6 +239,7 @@ VerifyOperation::Step VerifyOperation::CompareRows(bool withHeader) {
                           : Format("  Fill Data: %02XH", static_cast<unsigned>(fillByte_)));
     long differences = 0;
     if (!CompareRange(flashStart, flashEnd, differences)) return Step::Cancelled;
+    differencesByTarget_[currentTarget_ - 1] += static_cast<uint64_t>(differences);
     window.AddLogLine(OperationWindow::kNormalLine, differences != 0
                                                         ? Format("%ld %s", differences, Text(kDifferencesFound).c_str())
                                                         : Text(kNoDifferences));

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,10 @@ namespace quarnel {
 struct VerifySettings {
   FillMode fillMode = FillMode::FlashContent;
   std::string arbitraryData;
+  // Called with each target's number and its expected image once the files
+  // are in it, before comparing; for bytes that differ per target by intent,
+  // such as a serial number.
+  std::function<void(uint32_t target, std::span<uint8_t> expected)> adjustExpected;
 };
 
 // Verify: reads the flash of every plugged target, builds the expected image
@@ -30,6 +36,8 @@ class VerifyOperation {
   // logging each difference. False when cancelled. Lets the window react
   // every few milliseconds of work.
   bool CompareRange(uint32_t flashStart, uint32_t flashEnd, long& differences);
+  // Differences found on each target (index 0 = target 1) in the last run.
+  const std::vector<uint64_t>& DifferencesByTarget() const { return differencesByTarget_; }
 
  private:
   enum class Step { Done, Cancelled, Ended };
@@ -38,6 +46,8 @@ class VerifyOperation {
   bool ReadTargetFlash(uint32_t target);
   void BuildExpectedFromReadBack();
   Step LoadFiles();
+  // LoadFiles for `target`, then its own expected bytes.
+  Step LoadExpected(uint32_t target);
   Step CompareRows(bool withHeader);
   bool ReadRow(size_t rowIndex, RowRange& range);
   void DrainAndCheck();
@@ -50,6 +60,8 @@ class VerifyOperation {
   VerifySettings settings_;
   uint8_t fillByte_ = 0xFF;
   bool cancelled_ = false;
+  uint32_t currentTarget_ = 1;
+  std::vector<uint64_t> differencesByTarget_;
   uint64_t progressDone_ = 0;
   uint64_t progressTotal_ = 0;
   std::chrono::steady_clock::time_point lastDrain_{};

@@ -44,9 +44,8 @@ TEST(LibraryBinding, ALibraryLackingOneExportIsInvalid) {
     SCOPED_TRACE(absent);
     ScriptedPrompter prompter;
     CQuarnelApp app(prompter, QStringLiteral("1.00"));
-    ASSERT_TRUE(app.LoadLibrary(FakeLibrary(absent)));
     std::string missing;
-    EXPECT_FALSE(app.BindLibrary(&missing));
+    EXPECT_FALSE(app.LoadLibrary(FakeLibrary(absent), &missing));
     EXPECT_EQ(missing, absent);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].style, MessageStyle::Plain);
@@ -62,7 +61,6 @@ TEST(LibraryBinding, TheRealLibraryBindsByPlainName) {
   ScriptedPrompter prompter;
   CQuarnelApp app(prompter, QStringLiteral("1.00"));
   ASSERT_TRUE(app.LoadLibrary("libvestra.so"));
-  EXPECT_TRUE(app.BindLibrary());
   EXPECT_NE(app.Table().ReadHEX, nullptr);
   EXPECT_TRUE(prompter.shown.empty());
 }
@@ -82,7 +80,6 @@ TEST(RealLibrary, WindowPlugsTheSimulatedEmulatorsAfterChoosingTheirChip) {
   settings.values["TRGNAME"] = "KT3888";
   CQuarnelApp app(prompter, QStringLiteral("1.00"));
   ASSERT_TRUE(app.LoadLibrary("libvestra.so"));
-  ASSERT_TRUE(app.BindLibrary());
   const ApiTable windowTable = app.Table();
   GuardedApiTable api(windowTable);
   {

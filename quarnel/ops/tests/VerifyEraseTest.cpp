@@ -33,7 +33,10 @@ class VerifyTest : public OpsTest {
     api.memory[0][0x1180] = 0x00;
   }
   VerifySettings Settings(std::string fill) {
-    return {fill.empty() ? FillMode::FlashContent : FillMode::ArbitraryData, std::move(fill)};
+    VerifySettings settings;
+    settings.fillMode = fill.empty() ? FillMode::FlashContent : FillMode::ArbitraryData;
+    settings.arbitraryData = std::move(fill);
+    return settings;
   }
   std::string DifferenceLine(uint32_t address, uint8_t file, uint8_t flash) {
     char line[64];
@@ -98,6 +101,23 @@ TEST_F(VerifyTest, FurtherTargetsGetTheirOwnListing) {
   EXPECT_THAT(second, Contains("1 differences were detected. "));
   EXPECT_THAT(second, Contains("No differences were detected."));
   EXPECT_EQ(second[second.size() - 2], "Verification was completed. ");
+}
+
+TEST_F(VerifyTest, CountsEachTargetAndTakesEachTargetsOwnExpectedBytes) {
+  UseTwoTargets();
+  api.memory[1][0x9010] ^= 0xFF;
+  VerifySettings settings = Settings("FF");
+  ASSERT_EQ(verify.Run(settings), OperationOutcome::Completed);
+  const uint64_t base = verify.DifferencesByTarget().at(0);
+  EXPECT_EQ(verify.DifferencesByTarget(), (std::vector<uint64_t>{base, base + 1}));
+  std::vector<uint32_t> adjusted;
+  settings.adjustExpected = [&adjusted](uint32_t target, std::span<uint8_t> expected) {
+    adjusted.push_back(target);
+    if (target == 2) expected[0x9010] ^= 0xFF;
+  };
+  ASSERT_EQ(verify.Run(settings), OperationOutcome::Completed);
+  EXPECT_EQ(adjusted, (std::vector<uint32_t>{1, 2}));
+  EXPECT_EQ(verify.DifferencesByTarget(), (std::vector<uint64_t>{base, base}));
 }
 
 TEST_F(VerifyTest, CompareRangeStaysInsideTheFlashAndAnswersCancel) {

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+#include "app/ApiTable.h"
+
+namespace quarnel {
+
+// libvestra.so loaded by name and bound: the table of its exports. Unloaded
+// when this object ends.
+class VestraLibrary {
+ public:
+  enum class Outcome { Bound, NotFound, Invalid };
+
+  VestraLibrary() = default;
+  ~VestraLibrary();
+  VestraLibrary(const VestraLibrary&) = delete;
+  VestraLibrary& operator=(const VestraLibrary&) = delete;
+
+  // Loads `name` through the normal library search and, when that fails for
+  // a plain name, from the program's own directory (a sanitized build skips
+  // RUNPATH for plain names); then binds the exports in their fixed order.
+  // Invalid names the first missing export in `missing`.
+  Outcome Load(const std::string& name, std::string* missing = nullptr);
+
+  const ApiTable& Table() const { return table_; }
+
+ private:
+  void* handle_ = nullptr;
+  ApiTable table_;
+};
+
+}  // namespace quarnel

@@ -1,0 +1,125 @@
+#include "cli/ConsoleWindow.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+
+#include "base/StatusMessages.h"
+#include "base/StringTable.h"
+
+namespace quarnel::cli {
+namespace {
+
+// The questions whose answer is the command itself.
+constexpr int kStartWriting = 123;
+constexpr int kStartVerification = 158;
+
+std::atomic<bool> cancelRequested{false};
+
+void RequestCancel(int) { cancelRequested = true; }
+
+const char* FieldName(Field field) {
+  switch (field) {
+    case Field::ArbitraryData:
+      return "--fill";
+    case Field::FileName:
+      return "FILE";
+    case Field::StartAddress:
+      return "--start";
+    case Field::FlashOffset:
+      return "--offset";
+    case Field::ArbitraryAddress:
+      return "--end";
+  }
+  return "";
+}
+
+}  // namespace
+
+ConsoleWindow::ConsoleWindow(Settings settings, std::FILE* out, std::FILE* err)
+    : settings_(std::move(settings)), out_(out), err_(err), terminal_(isatty(fileno(err)) != 0) {
+  if (!settings_.logPath.empty()) log_.open(settings_.logPath, std::ios::binary | std::ios::trunc);
+}
+
+bool ConsoleWindow::LogOpen() const { return settings_.logPath.empty() || log_.is_open(); }
+
+bool ConsoleWindow::ShowMessage(MessageStyle style, int textId, const std::string& text) {
+  EndProgressLine();
+  bool question = style == MessageStyle::Question || style == MessageStyle::YesNoQuestion;
+  if (!question) {
+    lastMessage_ = text;
+    std::fprintf(err_, "quarnel-cli: %s\n", text.c_str());
+    return true;
+  }
+  if (textId == kStartWriting || textId == kStartVerification) return true;
+  if (settings_.yes) {
+    if (!settings_.quiet) std::fprintf(err_, "quarnel-cli: %s -> yes (--yes)\n", text.c_str());
+    return true;
+  }
+  declinedQuestion_ = textId;
+  lastMessage_ = text;
+  std::fprintf(err_, "quarnel-cli: %s\nquarnel-cli: answered no; give --yes to go on\n", text.c_str());
+  return false;
+}
+
+void ConsoleWindow::FocusField(Field field) { std::fprintf(err_, "quarnel-cli: check %s\n", FieldName(field)); }
+
+void ConsoleWindow::AddLogLine(int32_t kind, const std::string& text) {
+  std::string line = kind == kErrorLine ? "Error: " + text : text;
+  if (log_.is_open()) {
+    log_ << line << "\r\n";
+    log_.flush();
+  }
+  if (settings_.quiet) return;
+  EndProgressLine();
+  std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+bool ConsoleWindow::CancelRequested() const { return cancelRequested; }
+
+void ConsoleWindow::ClearCancelRequest() { cancelRequested = false; }
+
+void ConsoleWindow::ReportStatus(int status) {
+  reportedStatus_ = status;
+  ShowMessage(MessageStyle::Stop, StatusTextId(status), std::string(LoadText(StatusTextId(status))));
+}
+
+void ConsoleWindow::ShowProgress(const std::string& phase, uint64_t done, uint64_t total) {
+  if (settings_.quiet) return;
+  if (total == 0) {
+    EndProgressLine();
+    progressPhase_.clear();
+    return;
+  }
+  int percent = static_cast<int>(done * 100 / total);
+  if (terminal_) {
+    if (phase == progressPhase_ && percent == lastPercent_) return;
+    std::fprintf(err_, "\r%s: %3d%% (%llu/%llu)", phase.c_str(), percent, static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(total));
+    std::fflush(err_);
+    progressLineOpen_ = true;
+  } else if (phase != progressPhase_) {
+    std::fprintf(err_, "%s: %llu units\n", phase.c_str(), static_cast<unsigned long long>(total));
+  }
+  progressPhase_ = phase;
+  lastPercent_ = percent;
+}
+
+void ConsoleWindow::EndProgressLine() {
+  if (!progressLineOpen_) return;
+  std::fputc('\n', err_);
+  progressLineOpen_ = false;
+  lastPercent_ = -1;
+}
+
+void ConsoleWindow::InstallCancelOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = RequestCancel;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace quarnel::cli

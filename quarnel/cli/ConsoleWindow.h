@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "base/OperationWindow.h"
+
+namespace quarnel::cli {
+
+// The operations' window on a console: log lines on standard output (and in
+// the --log file), messages and progress on standard error. The questions
+// that confirm the command itself are answered yes; every other question is
+// answered yes only when the user gave --yes, and is remembered otherwise so
+// that the run can end as declined.
+class ConsoleWindow : public OperationWindow {
+ public:
+  struct Settings {
+    bool quiet = false;
+    bool yes = false;
+    std::string logPath;
+  };
+  ConsoleWindow(Settings settings, std::FILE* out, std::FILE* err);
+
+  // False when the --log file could not be created.
+  bool LogOpen() const;
+
+  bool ShowMessage(MessageStyle style, int textId, const std::string& text) override;
+  void FocusField(Field field) override;
+  void AddLogLine(int32_t kind, const std::string& text) override;
+  void TakeBusyLayout(int32_t) override {}
+  void TakeIdleLayout(int32_t) override {}
+  void SetBusyKind(int32_t) override {}
+  void DrainEvents() override {}
+  bool CancelRequested() const override;
+  void ClearCancelRequest() override;
+  void ReportStatus(int status) override;
+  void ShowProgress(const std::string& phase, uint64_t done, uint64_t total) override;
+
+  // The question that was answered no, if any.
+  std::optional<int> DeclinedQuestion() const { return declinedQuestion_; }
+  // The last status reported, 0 when none.
+  int ReportedStatus() const { return reportedStatus_; }
+  // The text of the last stop or warning box, for the run's report.
+  const std::string& LastMessage() const { return lastMessage_; }
+
+  // SIGINT and SIGTERM ask the running operation to stop, as Cancel does.
+  static void InstallCancelOnSignals();
+
+ private:
+  void EndProgressLine();
+
+  Settings settings_;
+  std::FILE* out_;
+  std::FILE* err_;
+  std::ofstream log_;
+  bool terminal_ = false;
+  std::string progressPhase_;
+  int lastPercent_ = -1;
+  bool progressLineOpen_ = false;
+  std::optional<int> declinedQuestion_;
+  int reportedStatus_ = 0;
+  std::string lastMessage_;
+};
+
+}  // namespace quarnel::cli

@@ -1,0 +1,103 @@
+#include "cli/RunReport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include "base/StatusMessages.h"
+#include "base/StringTable.h"
+
+namespace quarnel::cli {
+namespace {
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+QString Hex(const std::vector<uint8_t>& bytes) {
+  QString text;
+  for (uint8_t byte : bytes) text += QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+  return text;
+}
+
+QString EndText(const FileEntrySettings& file) {
+  switch (file.endMode) {
+    case EndAddressMode::EndOfMemory:
+      return QStringLiteral("memory");
+    case EndAddressMode::FileContent:
+      return QStringLiteral("file");
+    case EndAddressMode::Arbitrary:
+      break;
+  }
+  return Text(file.arbitraryEndText);
+}
+
+QJsonObject OptionsJson(const Options& o) {
+  QJsonArray files;
+  for (const FileArgument& file : o.files) {
+    files.append(QJsonObject{{"file", Text(file.settings.fileName)},
+                             {"start", Text(file.settings.startText)},
+                             {"offset", Text(file.settings.offsetText.empty() ? "0" : file.settings.offsetText)},
+                             {"end", EndText(file.settings)}});
+  }
+  QJsonObject json{
+      {"emulators", o.allEmulators ? QJsonValue(QStringLiteral("all")) : QJsonValue(static_cast<int>(o.emulators))},
+      {"fill", o.fillFromFlash ? QStringLiteral("flash") : Text(o.fillText)},
+      {"eraseBeforeWrite", o.eraseBeforeWrite},
+      {"notFill", o.notFill},
+      {"addTwoWords", o.addTwoWords},
+      {"securityId", o.securityId.has_value()},
+      {"initialize", o.initialize},
+      {"files", files},
+  };
+  if (o.serial) {
+    json["serial"] = QJsonObject{{"address", static_cast<qint64>(o.serial->address)},
+                                 {"first", static_cast<qint64>(o.serial->first)},
+                                 {"size", static_cast<int>(o.serial->size)}};
+  }
+  if (!o.blocks.empty()) json["blocks"] = Text(o.blocks);
+  return json;
+}
+
+QJsonObject TargetJson(const TargetReport& target) {
+  QJsonObject json{
+      {"number", static_cast<int>(target.number)},
+      {"devicePath", Text(target.devicePath)},
+      {"firmware", Text(target.firmware)},
+      {"status", target.status},
+      {"statusText", target.status == 0 ? QString() : Text(std::string(LoadText(StatusTextId(target.status))))},
+      {"result", target.passed ? QStringLiteral("pass") : QStringLiteral("fail")},
+  };
+  json["serialNumber"] = target.serialNumber ? QJsonValue(Hex(*target.serialNumber)) : QJsonValue();
+  json["differences"] = target.differences ? QJsonValue(static_cast<qint64>(*target.differences)) : QJsonValue();
+  return json;
+}
+
+}  // namespace
+
+std::string ReportJson(const Options& options, const RunReport& report) {
+  QJsonArray targets;
+  for (const TargetReport& target : report.targets) targets.append(TargetJson(target));
+  QJsonObject json{
+      {"operation", Text(report.operation)},
+      {"targetDescription", Text(options.target)},
+      {"options", OptionsJson(options)},
+      {"exitCode", report.exitCode},
+      {"result", report.exitCode == kPassed ? QStringLiteral("pass") : QStringLiteral("fail")},
+      {"message", Text(report.message)},
+      {"targets", targets},
+  };
+  return QJsonDocument(json).toJson(QJsonDocument::Indented).toStdString();
+}
+
+bool WriteReportFile(const std::string& path, const Options& options, const RunReport& report) {
+  QSaveFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  std::string json = ReportJson(options, report);
+  if (file.write(json.data(), static_cast<qint64>(json.size())) != static_cast<qint64>(json.size())) {
+    file.cancelWriting();
+    return false;
+  }
+  return file.commit();
+}
+
+}  // namespace quarnel::cli
