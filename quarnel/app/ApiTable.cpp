@@ -156,6 +156,16 @@ int GuardedApiTable::TargetStatus(uint32_t n) {
   return status;
 }
 
+int GuardedApiTable::SetTargetStatus(uint32_t n, int status) { return api_.ApiSetTargetStatus(n, status); }
+
+int GuardedApiTable::TargetIsProtected(uint32_t n, uint16_t* isProtected) {
+  return api_.ApiIsTargetProtected(n, isProtected);
+}
+
+int GuardedApiTable::TargetSendSecurityId(uint32_t n, uint8_t wordCount, uint16_t* words, uint16_t* isProtected) {
+  return api_.ApiSetSecIDEx(n, wordCount, words, isProtected);
+}
+
 std::string GuardedApiTable::DevicePath(uint32_t n) {
   return LibraryText([&](char* buffer, uint32_t size, uint32_t* needed) {
     return api_.ApiGetDevicePathStr(n, buffer, size, needed) != 0;

@@ -66,12 +66,18 @@ class GuardedApiTable : public ApiCalls {
   int ConnectAll() override;
   uint32_t TargetCount() override;
   int TargetStatus(uint32_t n) override;
+  int SetTargetStatus(uint32_t n, int status) override;
+  int TargetIsProtected(uint32_t n, uint16_t* isProtected) override;
+  int TargetSendSecurityId(uint32_t n, uint8_t wordCount, uint16_t* words, uint16_t* isProtected) override;
   std::string DevicePath(uint32_t n) override;
   std::string FirmwareVersion(uint32_t n) override;
   int ReadTarget(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer) override;
   int SetSerialNumber(uint32_t n, uint8_t* bytes, uint32_t length) override;
   int WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image,
                             uint32_t serialAddress) override;
+
+ protected:
+  const ApiTable& Table() const { return api_; }
 
  private:
   bool Target1Ok();

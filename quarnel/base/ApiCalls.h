@@ -50,6 +50,9 @@ class ApiCalls {
   virtual int ConnectAll() = 0;
   virtual uint32_t TargetCount() = 0;
   virtual int TargetStatus(uint32_t n) = 0;
+  virtual int SetTargetStatus(uint32_t n, int status) = 0;
+  virtual int TargetIsProtected(uint32_t n, uint16_t* isProtected) = 0;
+  virtual int TargetSendSecurityId(uint32_t n, uint8_t wordCount, uint16_t* words, uint16_t* isProtected) = 0;
   virtual std::string DevicePath(uint32_t n) = 0;
   virtual std::string FirmwareVersion(uint32_t n) = 0;
   virtual int ReadTarget(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer) = 0;

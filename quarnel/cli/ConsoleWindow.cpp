@@ -14,6 +14,8 @@ namespace {
 // The questions whose answer is the command itself.
 constexpr int kStartWriting = 123;
 constexpr int kStartVerification = 158;
+// The security ID dialog offers no initialize choice for this security type.
+constexpr uint16_t kUninitializableSecurityType = 1;
 
 std::atomic<bool> cancelRequested{false};
 
@@ -81,9 +83,30 @@ bool ConsoleWindow::CancelRequested() const { return cancelRequested; }
 
 void ConsoleWindow::ClearCancelRequest() { cancelRequested = false; }
 
-void ConsoleWindow::ReportStatus(int status) {
-  reportedStatus_ = status;
-  ShowMessage(MessageStyle::Stop, StatusTextId(status), std::string(LoadText(StatusTextId(status))));
+void ConsoleWindow::ShowStatus(int status, const std::string& text) {
+  if (IsFatalStatus(status) && fatalStatus_ == 0) fatalStatus_ = status;
+  ShowMessage(MessageStyle::Stop, StatusTextId(status), std::string(LoadText(StatusTextId(status))) + text);
+}
+
+// A fatal status is only remembered here: the run reads every target's
+// status before it unplugs.
+void ConsoleWindow::ReportStatus(int status) { ShowStatus(status, {}); }
+
+void ConsoleWindow::ReportStatusWithText(int status, const std::string& text) { ShowStatus(status, text); }
+
+std::optional<SecurityEntry> ConsoleWindow::AskSecurityId(uint16_t securityType) {
+  EndProgressLine();
+  if (!settings_.initialize) {
+    std::fprintf(err_, "quarnel-cli: the chip is read-protected; give --security-id WORDS or --initialize\n");
+    return std::nullopt;
+  }
+  if (securityType == kUninitializableSecurityType) {
+    std::fprintf(err_, "quarnel-cli: --initialize is refused: this chip's security type cannot be initialized\n");
+    return std::nullopt;
+  }
+  SecurityEntry entry;
+  entry.choice = SecurityEntry::kInitializeFlash;
+  return entry;
 }
 
 void ConsoleWindow::ShowProgress(const std::string& phase, uint64_t done, uint64_t total) {

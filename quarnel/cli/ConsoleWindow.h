@@ -6,20 +6,23 @@
 #include <optional>
 #include <string>
 
-#include "base/OperationWindow.h"
+#include "plug/Plugging.h"
 
 namespace quarnel::cli {
 
-// The operations' window on a console: log lines on standard output (and in
-// the --log file), messages and progress on standard error. The questions
-// that confirm the command itself are answered yes; every other question is
-// answered yes only when the user gave --yes, and is remembered otherwise so
-// that the run can end as declined.
-class ConsoleWindow : public OperationWindow {
+// The window of plugging and of the operations on a console: log lines on
+// standard output (and in the --log file), messages and progress on standard
+// error. The questions that confirm the command itself are answered yes;
+// every other question is answered yes only when the user gave --yes, and is
+// remembered otherwise so that the run can end as declined. The dialogs are
+// answered from the command line: no other target is chosen, and a chip that
+// the given security ID does not unlock is erased only with --initialize.
+class ConsoleWindow : public PlugWindow {
  public:
   struct Settings {
     bool quiet = false;
     bool yes = false;
+    bool initialize = false;
     std::string logPath;
   };
   ConsoleWindow(Settings settings, std::FILE* out, std::FILE* err);
@@ -39,10 +42,22 @@ class ConsoleWindow : public OperationWindow {
   void ReportStatus(int status) override;
   void ShowProgress(const std::string& phase, uint64_t done, uint64_t total) override;
 
+  void ReportStatusWithText(int status, const std::string& text) override;
+  std::optional<int32_t> ChooseTarget(const std::vector<std::string>&) override { return std::nullopt; }
+  std::optional<SecurityEntry> AskSecurityId(uint16_t securityType) override;
+  void ShowPlugButton(bool) override {}
+  void SelectTargetInList(int32_t) override {}
+  void EnableFileButtons() override {}
+  void AllocateWriteImageBuffers(uint64_t, uint64_t) override {}
+  void RecheckFileList() override {}
+  void FillEraseBlockList(const EraseBlockTable&) override {}
+  void ShowFields() override {}
+  void CloseWindow() override {}
+
   // The question that was answered no, if any.
   std::optional<int> DeclinedQuestion() const { return declinedQuestion_; }
-  // The last status reported, 0 when none.
-  int ReportedStatus() const { return reportedStatus_; }
+  // The first fatal status reported, 0 when none: the run then unplugs.
+  int FatalStatus() const { return fatalStatus_; }
   // The text of the last stop or warning box, for the run's report.
   const std::string& LastMessage() const { return lastMessage_; }
 
@@ -51,6 +66,7 @@ class ConsoleWindow : public OperationWindow {
 
  private:
   void EndProgressLine();
+  void ShowStatus(int status, const std::string& text);
 
   Settings settings_;
   std::FILE* out_;
@@ -61,7 +77,7 @@ class ConsoleWindow : public OperationWindow {
   int lastPercent_ = -1;
   bool progressLineOpen_ = false;
   std::optional<int> declinedQuestion_;
-  int reportedStatus_ = 0;
+  int fatalStatus_ = 0;
   std::string lastMessage_;
 };
 

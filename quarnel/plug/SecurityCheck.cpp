@@ -39,6 +39,13 @@ bool SecurityCheck::StatusAllowsGoingOn() {
 }
 
 SecurityCheckResult SecurityCheck::Run() {
+  unlockedWith_.reset();
+  const SecurityCheckResult result = CheckTarget1();
+  if (result == SecurityCheckResult::Passed) UnlockFurtherTargets();
+  return result;
+}
+
+SecurityCheckResult SecurityCheck::CheckTarget1() {
   uint16_t isProtected = 1;
   if (!api_.IsProtected(&isProtected)) return SecurityCheckResult::Failed;
   if (!StatusAllowsGoingOn()) return SecurityCheckResult::Failed;
@@ -47,16 +54,25 @@ SecurityCheckResult SecurityCheck::Run() {
   return AskUntilUnlocked(isProtected);
 }
 
-// A remembered ID that does not unlock is no error: the dialog follows.
-bool SecurityCheck::TryRememberedId(uint16_t& isProtected) {
+// Nothing when no ID is remembered.
+std::vector<uint16_t> SecurityCheck::RememberedWords() {
   const size_t length = RememberedIdBytes(settings_);
   const std::optional<std::string> text = settings_.ReadText(kSecureIdKey);
-  if (!text || text->empty()) return true;
+  if (!text || text->empty()) return {};
   SecurityIdBuffer bytes{};
   DecodeRememberedId(*text, length, bytes);
   std::fill(bytes.begin() + length, bytes.end(), 0);
   const auto words = WordsFromBytes(bytes);
-  return SendSecurityId(api_, std::span(words).first(length / 2), isProtected);
+  return {words.begin(), words.begin() + length / 2};
+}
+
+// A remembered ID that does not unlock is no error: the dialog follows.
+bool SecurityCheck::TryRememberedId(uint16_t& isProtected) {
+  if (!settings_.ReadText(kSecureIdKey).value_or("").size()) return true;
+  const std::vector<uint16_t> words = RememberedWords();
+  if (!SendSecurityId(api_, words, isProtected)) return false;
+  if (isProtected == 0) unlockedWith_ = words;
+  return true;
 }
 
 SecurityCheckResult SecurityCheck::AskUntilUnlocked(uint16_t& isProtected) {
@@ -69,10 +85,12 @@ SecurityCheckResult SecurityCheck::AskUntilUnlocked(uint16_t& isProtected) {
     if (entry->choice == SecurityEntry::kInitializeFlash) return InitializeFlash();
     const std::vector<uint16_t> words = WordsFromFieldTexts(entry->texts);
     if (!SendSecurityId(api_, words, isProtected)) return SecurityCheckResult::Failed;
-    if (isProtected != 0)
+    if (isProtected != 0) {
       prompt_.ReportStatus(kWrongSecurityId);
-    else
+    } else {
       RememberSecurityId(settings_, words);
+      unlockedWith_ = words;
+    }
   }
   return SecurityCheckResult::Passed;
 }
@@ -82,7 +100,25 @@ SecurityCheckResult SecurityCheck::InitializeFlash() {
   if (!api_.ChipErase()) return SecurityCheckResult::Failed;
   const std::vector<uint16_t> erased(kErasedIdWords, 0xFFFF);
   RememberSecurityId(settings_, erased);
+  unlockedWith_ = erased;
   return SecurityCheckResult::Passed;
+}
+
+void SecurityCheck::UnlockFurtherTargets() {
+  const uint32_t count = api_.TargetCount();
+  if (count < 2) return;
+  std::vector<uint16_t> words = unlockedWith_ ? *unlockedWith_ : RememberedWords();
+  for (uint32_t n = 2; n <= count; ++n) {
+    if (api_.TargetStatus(n) != 0) continue;
+    uint16_t isProtected = 1;
+    api_.TargetIsProtected(n, &isProtected);
+    if (api_.TargetStatus(n) == kStillProtected) api_.SetTargetStatus(n, 0);
+    if (isProtected != 0 && !words.empty()) {
+      api_.TargetSendSecurityId(n, static_cast<uint8_t>(words.size()), words.data(), &isProtected);
+      if (api_.TargetStatus(n) == kStillProtected) api_.SetTargetStatus(n, 0);
+    }
+    if (isProtected != 0 && api_.TargetStatus(n) == 0) api_.SetTargetStatus(n, kWrongSecurityId);
+  }
 }
 
 }  // namespace quarnel

@@ -58,13 +58,22 @@ class SecurityCheck {
   SecurityCheck(ApiCalls& api, SettingsStore& settings, SecurityPrompt& prompt)
       : api_(api), settings_(settings), prompt_(prompt) {}
 
+  // Target 1 decides the result. Once it has passed, every further plugged
+  // target is opened with the same ID; one that stays protected is given
+  // the wrong-ID status, so that the operations leave it out and report it.
   SecurityCheckResult Run();
 
  private:
+  SecurityCheckResult CheckTarget1();
   bool StatusAllowsGoingOn();
+  std::vector<uint16_t> RememberedWords();
   bool TryRememberedId(uint16_t& isProtected);
   SecurityCheckResult AskUntilUnlocked(uint16_t& isProtected);
   SecurityCheckResult InitializeFlash();
+  void UnlockFurtherTargets();
+
+  // The ID that opened target 1, if one was needed.
+  std::optional<std::vector<uint16_t>> unlockedWith_;
 
   ApiCalls& api_;
   SettingsStore& settings_;

@@ -69,6 +69,26 @@ TEST_F(QuarnelPlugTest, RememberedIdUnlocksAProtectedChipWithoutTheDialog) {
     EXPECT_EQ(status(1), 0);
 }
 
+// The second board opens with the ID of the first; a board that another ID
+// protects is left out with the wrong-ID status.
+TEST_F(QuarnelPlugTest, FurtherTargetsOpenWithTheIdThatOpenedTarget1) {
+    for (const char* secondId : {kSecurityId, "0009000900090009"}) {
+        SCOPED_TRACE(secondId);
+        startSim({"--trg", SimProcess::sampleTrg("KT51456"), "--emulators", "2", "--security-id", kSecurityId,
+                  "--emulator", std::string("1:security-id=") + secondId});
+        settings_.values = {{"TRGNAME", "KT51456"}, {"SECUREID", kSecurityId}, {"SECUREIDSIZE", "8"}};
+        connectAndRead();
+        ASSERT_FALSE(plugging_.RunStartUpPlugLoop());
+        EXPECT_EQ(plugging_.RunSecurityCheck(), SecurityCheckResult::Passed);
+        EXPECT_EQ(plugStatus(1), PlugSuccess);
+        const bool sameId = std::string(secondId) == kSecurityId;
+        EXPECT_EQ(plugStatus(2), sameId ? PlugSuccess : PlugProtected);
+        EXPECT_EQ(status(2), sameId ? 0 : 0x2001);
+        guarded_.ReleaseDescriptions(&set_);
+        disconnectAndStop();
+    }
+}
+
 TEST_F(QuarnelPlugTest, IdEnteredAfterAWrongOneUnlocksAndIsRemembered) {
     startSim({"--trg", SimProcess::sampleTrg("KT51456"), "--security-id", kSecurityId});
     settings_.values = {{"TRGNAME", "KT51456"}, {"SECUREID", "FFFF"}};

@@ -143,7 +143,7 @@ TEST_F(OperationsSystemTest, WriteAndCheckOfHexAndSRecordFilesGivesTheExpectedFl
 
   VerifyOperation verify(context);
   window.log.clear();
-  ASSERT_EQ(verify.Run({FillMode::FlashContent, ""}), OperationOutcome::Completed);
+  ASSERT_EQ(verify.Run({FillMode::FlashContent, "", {}}), OperationOutcome::Completed);
   EXPECT_THAT(window.log, Not(Contains(" Address   File      Flash")));
   EXPECT_EQ(std::count(window.log.begin(), window.log.end(), "No differences were detected."), 4);
   EXPECT_THAT(window.log, Contains(StartsWith("Verification of target 2 (")));
@@ -191,7 +191,7 @@ TEST_F(OperationsSystemTest, OtherContentOnTheSecondEmulatorIsListedForTarget2On
   ASSERT_NO_FATAL_FAILURE(Start({"--image", WriteImageFile("first.bin", first), "--emulator", "1:image=" + WriteImageFile("second.bin", second)}));
   List(WriteFile("app.hex", IntelHexText(0x2000, hexData)));
   VerifyOperation verify(context);
-  ASSERT_EQ(verify.Run({FillMode::FlashContent, ""}), OperationOutcome::Completed);
+  ASSERT_EQ(verify.Run({FillMode::FlashContent, "", {}}), OperationOutcome::Completed);
   auto target2 = std::find_if(window.log.begin(), window.log.end(),
                               [](const std::string& line) { return line.starts_with("Verification of target 2 ("); });
   ASSERT_NE(target2, window.log.end());

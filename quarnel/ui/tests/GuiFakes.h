@@ -98,6 +98,15 @@ class FakeApi : public ApiCalls {
   int ConnectAll() override { return connectResult; }
   uint32_t TargetCount() override { return connectResult ? 1 : 0; }
   int TargetStatus(uint32_t) override { return status; }
+  int SetTargetStatus(uint32_t, int) override { return 1; }
+  int TargetIsProtected(uint32_t, uint16_t* isProtected) override {
+    *isProtected = 0;
+    return 1;
+  }
+  int TargetSendSecurityId(uint32_t, uint8_t, uint16_t*, uint16_t* isProtected) override {
+    *isProtected = 0;
+    return 1;
+  }
   std::string DevicePath(uint32_t) override { return {}; }
   std::string FirmwareVersion(uint32_t) override { return {}; }
   int ReadTarget(uint32_t, uint32_t, uint32_t*, uint8_t*) override { return 1; }

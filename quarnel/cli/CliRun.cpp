@@ -1,0 +1,359 @@
+#include "cli/CliRun.h"
+
+#include <cstring>
+
+#include "app/VestraLibrary.h"
+#include "base/MemorySettingsStore.h"
+#include "base/StatusMessages.h"
+#include "base/StringTable.h"
+#include "cli/CliApiTable.h"
+#include "cli/ConsoleWindow.h"
+#include "cli/RunReport.h"
+#include "image/AddressSyntax.h"
+#include "ops/EraseOperation.h"
+#include "ops/VerifyOperation.h"
+#include "ops/WriteOperation.h"
+#include "plug/SecurityCheck.h"
+
+namespace quarnel::cli {
+namespace {
+
+constexpr int kLibraryName = 156;
+constexpr int kNotFound = 186;
+constexpr int kInvalid = 189;
+constexpr int kNoTrgFiles = 165;
+constexpr int kNoTrgRead = 2068;
+constexpr int kTrgSkipped = 2067;
+constexpr int kIllegalFillByte = 2002;
+constexpr int kWriteWithoutErase = 134;
+constexpr int kStartErasure = 151;
+constexpr uint8_t kWidestProductId = 93;
+// Emulators that connecting the way the window does reaches at most.
+constexpr uint32_t kWindowEmulators = 2;
+
+std::string NameOf(const CTargetInfo& description) {
+  return {description.targetName, strnlen(description.targetName, sizeof description.targetName)};
+}
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%05XH", static_cast<unsigned>(value));
+  return text;
+}
+
+const char* OperationName(Command command) {
+  switch (command) {
+    case Command::List:
+      return "list";
+    case Command::Write:
+      return "write";
+    case Command::Verify:
+      return "verify";
+    case Command::Erase:
+      return "erase";
+    default:
+      return "";
+  }
+}
+
+bool ConnectsEveryEmulator(const Options& options) {
+  return options.allEmulators || options.emulators > kWindowEmulators;
+}
+
+std::optional<uint32_t> SerialAddress(const Options& options) {
+  if (!options.serial) return std::nullopt;
+  return options.serial->address;
+}
+
+// One run of the program: what it was asked, what it holds, what it found.
+class Run {
+ public:
+  Run(const Options& options, std::FILE* out, std::FILE* err)
+      : options_(options),
+        out_(out),
+        err_(err),
+        console_({options.quiet, options.yes, options.initialize, options.logPath}, out, err),
+        api_(library_.Table(), ConnectsEveryEmulator(options), SerialAddress(options)) {
+    report_.operation = OperationName(options.command);
+  }
+  ~Run() {
+    if (set_) api_.ReleaseDescriptions(&set_);
+  }
+
+  int Execute() {
+    int code = Prepare();
+    if (code == kPassed) code = options_.command == Command::List ? List() : Operate();
+    report_.exitCode = code;
+    if (!options_.jsonPath.empty() && !WriteReportFile(options_.jsonPath, options_, report_)) {
+      std::fprintf(err_, "quarnel-cli: %s could not be written\n", options_.jsonPath.c_str());
+      if (code == kPassed) code = kTargetFailed;
+    }
+    return code;
+  }
+
+ private:
+  int Fail(int code, const std::string& message) {
+    std::fprintf(err_, "quarnel-cli: %s\n", message.c_str());
+    report_.message = message;
+    return code;
+  }
+
+  // Library, descriptions and every check of the input: nothing touches an
+  // emulator before all of it has passed.
+  int Prepare() {
+    if (!console_.LogOpen()) return Fail(kBadInput, "cannot create the log file " + options_.logPath);
+    const std::string library(LoadText(kLibraryName));
+    std::string missing;
+    switch (library_.Load(library, &missing)) {
+      case VestraLibrary::Outcome::Bound:
+        break;
+      case VestraLibrary::Outcome::NotFound:
+        return Fail(kNotPlugged, library + std::string(LoadText(kNotFound)));
+      case VestraLibrary::Outcome::Invalid:
+        return Fail(kNotPlugged, std::string(LoadText(kInvalid)) + library + " (" + missing + " is missing)");
+    }
+    if (int code = ReadDescriptions(); code != kPassed) return code;
+    if (options_.command == Command::List) return kPassed;
+    return CheckInput();
+  }
+
+  int ReadDescriptions() {
+    uint16_t found = 0;
+    set_ = api_.ReadTargetDescriptions(kWidestProductId, &found);
+    if (set_ == nullptr) {
+      const int textId = found == 0 ? kNoTrgFiles : kNoTrgRead;
+      return Fail(kBadInput, std::string(LoadText(textId)));
+    }
+    if (found != static_cast<uint32_t>(set_->count)) std::fprintf(err_, "quarnel-cli: %s\n", LoadText(kTrgSkipped).data());
+    return kPassed;
+  }
+
+  const CTargetInfo* FindDescription(const std::string& name) const {
+    for (int32_t k = 0; k < set_->count; ++k)
+      if (NameOf(set_->array[k]) == name) return &set_->array[k];
+    return nullptr;
+  }
+
+  int CheckInput() {
+    description_ = FindDescription(options_.target);
+    if (description_ == nullptr) {
+      std::string known;
+      for (int32_t k = 0; k < set_->count; ++k) known += " " + NameOf(set_->array[k]);
+      return Fail(kBadInput, "unknown target " + options_.target + "; the target descriptions are:" + known);
+    }
+    if (ApplyTarget(*description_, target_) == ApplyOutcome::NoFlashAreas)
+      return Fail(kBadInput, "the target description " + options_.target + " has no flash");
+    buffers_.Rebuild(scanner_);
+    if (!options_.fillFromFlash && !ParseFillByte(options_.fillText))
+      return Fail(kBadInput, std::string(LoadText(kIllegalFillByte)));
+    if (int code = AskBeforeConnecting(); code != kPassed) return code;
+    if (options_.serial) {
+      const SerialOption& serial = *options_.serial;
+      for (uint32_t k = 0; k < serial.size; ++k)
+        if (!target_.geometry.IsFlash(serial.address + k))
+          return Fail(kBadInput, "the serial number at " + Hex(serial.address) + " does not lie in flash");
+    }
+    for (const FileArgument& file : options_.files)
+      if (!files_.AddFileEntry(file.settings))
+        return Fail(kBadInput, file.settings.fileName + " was refused: " + console_.LastMessage());
+    if (options_.command == Command::Erase) return SelectBlocks();
+    return kPassed;
+  }
+
+  // The questions that depend on the options alone are asked before any
+  // emulator is touched.
+  int AskBeforeConnecting() {
+    int question = 0;
+    if (options_.command == Command::Write && !options_.eraseBeforeWrite) question = kWriteWithoutErase;
+    if (options_.command == Command::Erase) question = kStartErasure;
+    if (question == 0 || console_.ShowMessage(MessageStyle::Question, question, std::string(LoadText(question))))
+      return kPassed;
+    return Fail(kBadInput, "a question was answered no; nothing was touched");
+  }
+
+  int SelectBlocks() {
+    EraseBlockTable& blocks = target_.eraseBlocks;
+    auto indices = ParseBlockList(options_.blocks, static_cast<uint32_t>(blocks.size()));
+    if (!indices) return Fail(kBadInput, "bad BLOCKS " + options_.blocks + " (1 to " + std::to_string(blocks.size()) + ")");
+    for (uint32_t index : *indices) {
+      if (!blocks[index].available && options_.blocks != "all")
+        return Fail(kBadInput, "block " + std::to_string(index + 1) + " is Not Available");
+      blocks[index].selected = blocks[index].available;
+    }
+    return kPassed;
+  }
+
+  // Connects and takes the KORVO access lock; then expects the emulators
+  // the options name.
+  int Connect() {
+    if (!plugging_.Connect(Plugging::Variant::StartUp)) return Fail(kNotPlugged, "no emulator plugged");
+    const uint32_t count = api_.TargetCount();
+    const uint32_t expected = options_.allEmulators ? 1 : options_.emulators;
+    if (count < expected)
+      return Fail(kNotPlugged, "found " + std::to_string(count) + " emulators, expected " + std::to_string(expected));
+    return kPassed;
+  }
+
+  int List() {
+    if (int code = Connect(); code != kPassed) return code;
+    const uint32_t count = api_.TargetCount();
+    std::fprintf(out_, "Emulators:\n");
+    for (uint32_t n = 1; n <= count; ++n) {
+      TargetReport target = Describe(n);
+      target.firmware = api_.ProbeFirmware(n);
+      target.passed = true;
+      std::fprintf(out_, "  %u  %s  firmware %s  chip %s\n", n, target.devicePath.c_str(),
+                  target.firmware.empty() ? "?" : target.firmware.c_str(),
+                  ChipNameFromProductId(api_.ProbeProductId(n)).c_str());
+      report_.targets.push_back(target);
+    }
+    std::fprintf(out_, "Target descriptions:\n");
+    for (int32_t k = 0; k < set_->count; ++k) {
+      AppliedTarget applied;
+      ApplyTarget(set_->array[k], applied);
+      std::fprintf(out_, "  %-12s  flash %s - %s  block %XH\n", NameOf(set_->array[k]).c_str(),
+                  Hex(applied.geometry.flashLow).c_str(), Hex(applied.geometry.flashHigh).c_str(),
+                  static_cast<unsigned>(set_->array[k].blockSize));
+    }
+    std::fflush(out_);
+    plugging_.ReleaseKorvoLock();
+    api_.Disconnect();
+    return kPassed;
+  }
+
+  TargetReport Describe(uint32_t n) {
+    TargetReport target;
+    target.number = n;
+    target.devicePath = api_.DevicePath(n);
+    return target;
+  }
+
+  int Plug() {
+    if (int code = Connect(); code != kPassed) return code;
+    plugging_.SetDescriptions(set_);
+    settings_.WriteText(kTargetNameKey, options_.target);
+    if (options_.securityId) {
+      std::vector<uint16_t> words = *ParseSecurityWords(*options_.securityId);
+      RememberSecurityId(settings_, words);
+    }
+    if (options_.serial) {
+      for (uint32_t n = 1; n <= api_.TargetCount(); ++n) {
+        std::vector<uint8_t> bytes = options_.serial->BytesFor(n);
+        api_.SetSerialNumber(n, bytes.data(), static_cast<uint32_t>(bytes.size()));
+      }
+    }
+    if (plugging_.RunStartUpPlugLoop()) return Unplug(Fail(kNotPlugged, "the emulators could not be plugged"));
+    switch (plugging_.RunSecurityCheck()) {
+      case SecurityCheckResult::Passed:
+        return kPassed;
+      case SecurityCheckResult::Failed:
+        console_.ReportStatus(api_.Status());
+        return Unplug(Fail(kNotPlugged, "the security check failed"));
+      case SecurityCheckResult::ExitRequested:
+        break;
+    }
+    return Unplug(Fail(kNotPlugged, "the chip is still read-protected"));
+  }
+
+  int Operate() {
+    if (int code = Plug(); code != kPassed) return code;
+    OperationContext context{api_, console_, target_, buffers_, scanner_, files_};
+    ConsoleWindow::InstallCancelOnSignals();
+    std::vector<uint64_t> differences;
+    const OperationOutcome outcome = RunOperation(context, differences);
+    const int code = Judge(outcome, differences);
+    return Unplug(code);
+  }
+
+  OperationOutcome RunOperation(OperationContext& context, std::vector<uint64_t>& differences) {
+    const FillMode fill = options_.fillFromFlash ? FillMode::FlashContent : FillMode::ArbitraryData;
+    if (options_.command == Command::Write) {
+      WriteSettings settings;
+      settings.eraseBeforeWrite = options_.eraseBeforeWrite;
+      settings.notFill = options_.notFill;
+      settings.addTwoWords = options_.addTwoWords;
+      settings.fillMode = fill;
+      settings.arbitraryData = options_.fillText;
+      // The window plans the additional data by the end address mode its
+      // radio buttons show, normally that of the file listed last.
+      settings.endMode = options_.files.back().settings.endMode;
+      return WriteOperation(context).Run(settings);
+    }
+    if (options_.command == Command::Verify) {
+      VerifySettings settings;
+      settings.fillMode = fill;
+      settings.arbitraryData = options_.fillText;
+      if (options_.serial) settings.adjustExpected = [this](uint32_t n, std::span<uint8_t> image) { ExpectSerial(n, image); };
+      VerifyOperation verify(context);
+      const OperationOutcome outcome = verify.Run(settings);
+      differences = verify.DifferencesByTarget();
+      return outcome;
+    }
+    return EraseOperation(context).Run();
+  }
+
+  void ExpectSerial(uint32_t n, std::span<uint8_t> image) const {
+    const std::vector<uint8_t> bytes = options_.serial->BytesFor(n);
+    for (size_t k = 0; k < bytes.size(); ++k) {
+      const uint64_t address = uint64_t{options_.serial->address} + k;
+      if (address < image.size()) image[address] = bytes[k];
+    }
+  }
+
+  // Every target's own outcome, read before anything resets them.
+  int Judge(OperationOutcome outcome, const std::vector<uint64_t>& differences) {
+    if (outcome == OperationOutcome::NotStarted) {
+      if (console_.DeclinedQuestion()) return Fail(kBadInput, "a question was answered no; nothing was touched");
+      return Fail(kBadInput, "the operation did not start: " + console_.LastMessage());
+    }
+    bool allPassed = outcome == OperationOutcome::Completed;
+    for (uint32_t n = 1; n <= api_.TargetCount(); ++n) {
+      TargetReport target = Describe(n);
+      target.firmware = api_.FirmwareVersion(n);
+      target.status = api_.TargetStatus(n);
+      if (options_.serial && options_.command != Command::Erase) target.serialNumber = options_.serial->BytesFor(n);
+      if (options_.command == Command::Verify) target.differences = n <= differences.size() ? differences[n - 1] : 0;
+      target.passed = outcome == OperationOutcome::Completed && target.status == 0 && target.differences.value_or(0) == 0;
+      allPassed = allPassed && target.passed;
+      report_.targets.push_back(target);
+    }
+    if (outcome == OperationOutcome::Cancelled) report_.message = "interrupted";
+    return allPassed ? kPassed : kTargetFailed;
+  }
+
+  // Leaves the emulators as the window does when it closes.
+  int Unplug(int code) {
+    if (const int fatal = console_.FatalStatus(); fatal != 0) {
+      plugging_.GoUnplugged(!IsLinkStatus(fatal));
+    } else {
+      plugging_.ResetOnLeaving();
+      plugging_.ReleaseKorvoLock();
+    }
+    api_.Disconnect();
+    return code;
+  }
+
+  const Options& options_;
+  std::FILE* out_;
+  std::FILE* err_;
+  ConsoleWindow console_;
+  VestraLibrary library_;
+  CliApiTable api_;
+  MemorySettingsStore settings_;
+  TRGINFO* set_ = nullptr;
+  const CTargetInfo* description_ = nullptr;
+  AppliedTarget target_;
+  FlashBuffers buffers_{target_.geometry};
+  ObjectFileScanner scanner_{target_.geometry, console_};
+  FileList files_{target_.geometry, scanner_, console_};
+  Plugging plugging_{api_, settings_, console_};
+  RunReport report_;
+};
+
+}  // namespace
+
+int RunCommandLine(const Options& options, std::FILE* out, std::FILE* err) {
+  return Run(options, out, err).Execute();
+}
+
+}  // namespace quarnel::cli
