@@ -17,6 +17,9 @@ constexpr int kStartVerification = 158;
 // The security ID dialog offers no initialize choice for this security type.
 constexpr uint16_t kUninitializableSecurityType = 1;
 
+// The phase whose progress counts bytes; the others count blocks.
+constexpr std::string_view kVerifyPhase = "Verifying";
+
 std::atomic<bool> cancelRequested{false};
 
 void RequestCancel(int) { cancelRequested = true; }
@@ -116,15 +119,16 @@ void ConsoleWindow::ShowProgress(const std::string& phase, uint64_t done, uint64
     progressPhase_.clear();
     return;
   }
-  int percent = static_cast<int>(done * 100 / total);
+  const int percent = static_cast<int>(done * 100 / total);
+  const char* unit = phase == kVerifyPhase ? "bytes" : "blocks";
   if (terminal_) {
     if (phase == progressPhase_ && percent == lastPercent_) return;
-    std::fprintf(err_, "\r%s: %3d%% (%llu/%llu)", phase.c_str(), percent, static_cast<unsigned long long>(done),
-                 static_cast<unsigned long long>(total));
+    std::fprintf(err_, "\r%s: %3d%% (%llu of %llu %s)", phase.c_str(), percent,
+                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), unit);
     std::fflush(err_);
     progressLineOpen_ = true;
   } else if (phase != progressPhase_) {
-    std::fprintf(err_, "%s: %llu units\n", phase.c_str(), static_cast<unsigned long long>(total));
+    std::fprintf(err_, "%s: %llu %s\n", phase.c_str(), static_cast<unsigned long long>(total), unit);
   }
   progressPhase_ = phase;
   lastPercent_ = percent;
