@@ -2,7 +2,8 @@
 # Starts QUARNEL against two simulated KORVO emulators, for a person to try
 # the program without hardware. Installs what is missing and builds, as
 # scripts/run-tests.sh does, then runs korvo-sim on a sample TRG file and
-# stops it when QUARNEL exits.
+# stops it when QUARNEL exits. Without a display it shows the same work
+# through quarnel-cli instead: list, write and verify of a sample file.
 #
 #   scripts/run-quarnel.sh [--trg NAME] [--build-dir DIR]
 #
@@ -21,9 +22,10 @@ while [ $# -gt 0 ]; do
   shift
 done
 
+program=quarnel
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "run-quarnel.sh: no display (DISPLAY or WAYLAND_DISPLAY is not set)" >&2
-  exit 1
+  echo "run-quarnel.sh: no display (DISPLAY or WAYLAND_DISPLAY is not set); showing quarnel-cli instead" >&2
+  program=quarnel-cli
 fi
 
 # The packages of the test command, and the platform plugin that shows a
@@ -44,7 +46,7 @@ fi
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build "$build_dir" -j"$(nproc)" --target quarnel korvo-sim sample_trg
+cmake --build "$build_dir" -j"$(nproc)" --target "$program" korvo-sim sample_trg
 
 trg_file="$build_dir/TRG/$trg.TRG"
 [ -f "$trg_file" ] || { echo "run-quarnel.sh: no sample target $trg_file" >&2; exit 2; }
@@ -64,4 +66,18 @@ sim_dir=$(sed -n 's/^KORVO_SIM_DIR=//p' "$sim_out")
 [ -n "$sim_dir" ] || { echo "run-quarnel.sh: korvo-sim gave no socket directory" >&2; exit 1; }
 echo "korvo-sim: 2 emulators with $trg in $sim_dir"
 
-KORVO_SIM_DIR="$sim_dir" "$build_dir/bin/quarnel"
+export KORVO_SIM_DIR="$sim_dir"
+if [ "$program" = quarnel ]; then
+  "$build_dir/bin/quarnel"
+  exit
+fi
+
+demo="$top/sim/samples/demo.hex"
+run() {
+  echo
+  echo "\$ quarnel-cli $*"
+  "$build_dir/bin/quarnel-cli" "$@"
+}
+run list
+run --target "$trg" write "$demo" --end file
+run --target "$trg" verify "$demo" --end file
