@@ -1,12 +1,10 @@
-// One input as a TRG file's content: the profile reader over it, the TRG
-// reader on it as a file, and QUARNEL's geometry from applying the
+// One input as a TRG file's content: the TRG reader on it as a file (which
+// runs the profile reader over it), and QUARNEL's geometry from applying the
 // description that the reader accepts.
 #include <cstring>
-#include <string_view>
 
 #include "FuzzSupport.h"
 #include "plug/TargetSetup.h"
-#include "target/ProfileReader.h"
 #include "target/TrgReader.h"
 
 namespace {
@@ -17,15 +15,6 @@ constexpr uint8_t kMaxIdBits = 128;
 // so a description may rightly ask for gigabytes; the fuzzer applies only
 // those whose table stays within this many entries.
 constexpr uint64_t kMaxEraseBlocksApplied = 1u << 16;
-
-void CheckProfileLookups(std::string_view text) {
-    vestra::target::ProfileReader profile;
-    profile.parse(text);
-    for (const char* key : {"KORVODEBUG", "TARGETID00", "KORVO_VERSION", "NUMBER"}) {
-        FUZZ_CHECK(profile.getString("KORVO", key, "").size() <= vestra::target::ProfileReader::kMaxValueLength);
-        profile.getInt("KORVO", key, 7);
-    }
-}
 
 void CheckDescription(const CTargetInfo& info) {
     FUZZ_CHECK(std::memchr(info.targetName, '\0', sizeof info.targetName) != nullptr);
@@ -63,7 +52,6 @@ void CheckApplied(const CTargetInfo& info) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzz::MemoryFile file;
-    CheckProfileLookups(std::string_view(reinterpret_cast<const char*>(data), size));
     file.Replace(data, size);
     CTargetInfo info;
     if (!vestra::target::readTargetInfo(file.Path(), kMaxIdBits, info)) return 0;
