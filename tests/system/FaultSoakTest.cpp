@@ -154,9 +154,9 @@ struct Fault {
             case FaultKind::BadSignature: return "bad-signature:" + n;
             case FaultKind::Oversize: return "oversize:" + n;
             case FaultKind::Status: {
-                char code_text[8];
-                std::snprintf(code_text, sizeof code_text, "%04X", code);
-                return "status:" + n + ":" + code_text;
+                char codeText[8];
+                std::snprintf(codeText, sizeof codeText, "%04X", code);
+                return "status:" + n + ":" + codeText;
             }
             case FaultKind::DisconnectAfter: return "disconnect-after:" + n;
             case FaultKind::LateInTime: return "late:" + n + ":" + std::to_string(kLateInTimeMs);
