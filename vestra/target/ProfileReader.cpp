@@ -77,6 +77,14 @@ std::optional<std::string> ProfileReader::find(std::string_view section, std::st
     return keyIt->second;
 }
 
+std::vector<std::string> ProfileReader::keys(std::string_view section) const {
+    std::vector<std::string> names;
+    const auto sectionIt = sections_.find(lowered(section));
+    if (sectionIt == sections_.end()) return names;
+    for (const auto& entry : sectionIt->second) names.push_back(entry.first);
+    return names;
+}
+
 std::string ProfileReader::getString(std::string_view section, std::string_view key,
                                      std::string_view defaultValue) const {
     const auto value = find(section, key);

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vestra::target {
 
@@ -42,6 +43,9 @@ public:
     uint32_t getInt(std::string_view section, std::string_view key, uint32_t defaultValue) const;
     // The whole value, not cut, or nothing when the key is missing.
     std::optional<std::string> find(std::string_view section, std::string_view key) const;
+    // The section's key names, lower-cased, in ascending order; none when
+    // the section is missing.
+    std::vector<std::string> keys(std::string_view section) const;
 
 private:
     // Lower-cased "section" -> lower-cased "key" -> value.

@@ -49,11 +49,34 @@ std::string normalisedAddressText(const std::string& text) {
 
 bool isAddressCharacter(char c) { return hexDigitValue(c) >= 0 || c == ':' || c == 'H'; }
 
-// Reads entries 1..NUMBER of a map section and hands each one's kind to visit.
+// The entry numbers n in 1..number for which the section has a DEFAULTn key,
+// ascending.
+std::vector<uint32_t> presentEntries(const ProfileReader& profile, std::string_view section, uint32_t number) {
+    constexpr std::string_view kPrefix = "default";
+    std::vector<uint32_t> entries;
+    for (const std::string& key : profile.keys(section)) {
+        if (key.rfind(kPrefix, 0) != 0) continue;
+        const std::string digits = key.substr(kPrefix.size());
+        // Only the spelling std::to_string gives names entry n ("DEFAULT01" does not).
+        if (digits.empty() || digits.size() > 5 || digits.front() == '0' ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        const auto n = static_cast<uint32_t>(std::stoul(digits));
+        if (n <= number) entries.push_back(n);
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// Reads entries 1..NUMBER of a map section and hands each one's kind to visit,
+// in entry order. An entry without its DEFAULTn key is of kind "NONE", which
+// no reader takes, so only the entries the file has are visited: the work
+// follows the file's size, not the NUMBER it claims.
 template <typename Visit>
 void forEachEntry(const ProfileReader& profile, std::string_view section, Visit visit) {
     const uint32_t number = std::min(profile.getInt(section, "NUMBER", 0), kMaxEntryNumber);
-    for (uint32_t n = 1; n <= number; ++n) {
+    for (const uint32_t n : presentEntries(profile, section, number)) {
         if (!visit(n, profile.getString(section, "DEFAULT" + std::to_string(n), "NONE"))) return;
     }
 }
@@ -178,8 +201,9 @@ CTargetArea readRomWindow(const ProfileReader& profile) {
 
 std::vector<CTargetArea> readReadOnlyAreas(const ProfileReader& profile) {
     const uint32_t number = profile.getInt("KORVO_READONLY_AREA", "NUMBER", 0) & 0xFFFFu;
+    const uint32_t read = std::min<uint32_t>(number, kMaxReadOnlyAreasRead);
     std::vector<CTargetArea> areas;
-    for (uint32_t n = 1; n <= number; ++n) areas.push_back(readArea(profile, "KORVO_READONLY_AREA", n));
+    for (uint32_t n = 1; n <= read; ++n) areas.push_back(readArea(profile, "KORVO_READONLY_AREA", n));
     return areas;
 }
 

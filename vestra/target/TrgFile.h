@@ -55,7 +55,11 @@ std::vector<CTargetArea> readFlashAreas(const ProfileReader& profile, uint32_t* 
 // Ends of the first PMAP "ROMWIN" entry; {0, 0} when there is none.
 CTargetArea readRomWindow(const ProfileReader& profile);
 
-// The KORVO_READONLY_AREA entries in file order.
+// Read-only entries beyond this many are not read: a description with more
+// than VESTRA_MAX_AREAS of them is outside the format whatever they hold.
+constexpr uint32_t kMaxReadOnlyAreasRead = VESTRA_MAX_AREAS + 1;
+
+// The KORVO_READONLY_AREA entries in file order, at most kMaxReadOnlyAreasRead.
 std::vector<CTargetArea> readReadOnlyAreas(const ProfileReader& profile);
 
 // Addresses covered by some flash area and by no read-only area, as maximal

@@ -21,6 +21,13 @@ TEST(ProfileReader, NamesAreCaseInsensitiveAndValuesTrimmed) {
     EXPECT_EQ(profile.getString("korvo", "targetid00", "0H"), "1234H");
 }
 
+TEST(ProfileReader, KeysAreListedLowerCasedAndInOrderOnce) {
+    ProfileReader profile;
+    profile.parse("[Map]\nNumber=2\nDEFAULT2=SC\ndefault1=UC\n[other]\nx=1\n[MAP]\nnumber=3\n");
+    EXPECT_EQ(profile.keys("map"), (std::vector<std::string>{"default1", "default2", "number"}));
+    EXPECT_TRUE(profile.keys("missing").empty());
+}
+
 TEST(ProfileReader, MissingSectionOrKeyGivesDefault) {
     const ProfileReader profile = parsed("[A]\nX=1\n");
     EXPECT_EQ(profile.getString("B", "X", "dflt"), "dflt");

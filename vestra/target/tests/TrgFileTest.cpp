@@ -164,6 +164,26 @@ TEST(FlashAreas, NoMapsGiveNoAreasAndNoTestArea) {
     EXPECT_EQ(testStart, 0u);
 }
 
+TEST(MapEntries, AreTakenInEntryOrderUpToNumberWhereverTheFileHasThem) {
+    const ProfileReader profile = parsed(
+        "[MMAP]\nNUMBER=70000\n"
+        "DEFAULT65535=SC\nSTARTADRS65535=30000H\nENDADRS65535=3FFFFH\n"
+        "DEFAULT65536=SC\nSTARTADRS65536=50000H\nENDADRS65536=5FFFFH\n"
+        "DEFAULT02=SC\nSTARTADRS02=60000H\nENDADRS02=6FFFFH\n"
+        "DEFAULT2=RAM\nSTARTADRS2=70000H\nENDADRS2=7FFFFH\n"
+        "DEFAULT3=SC\nSTARTADRS3=1000H\nENDADRS3=1FFFH\n"
+        "[PMAP]\nNUMBER=9\n"
+        "DEFAULT9=ROMWIN\nSTARTADRS9=9H\nENDADRS9=99H\n"
+        "DEFAULT4=ROMWIN\nSTARTADRS4=4H\nENDADRS4=44H\n"
+        "DEFAULT10=ROMWIN\nSTARTADRS10=10H\nENDADRS10=1010H\n");
+    EXPECT_EQ(asPairs(readFlashAreas(profile, nullptr)), (Ranges{{0x1000, 0x1FFF}, {0x30000, 0x3FFFF}}));
+    EXPECT_EQ(asPairs({readRomWindow(profile)}), (Ranges{{0x4, 0x44}}));
+}
+
+TEST(ReadOnlyAreas, ReadingStopsOneEntryPastWhatTheFormatHolds) {
+    EXPECT_EQ(readReadOnlyAreas(parsed("[KORVO_READONLY_AREA]\nNUMBER=65535\n")).size(), kMaxReadOnlyAreasRead);
+}
+
 TEST(ReadOnlyAreas, NumberIsTakenModulo65536) {
     const ProfileReader profile = parsed(
         "[KORVO_READONLY_AREA]\nNUMBER=65538\n"
