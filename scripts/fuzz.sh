@@ -14,7 +14,7 @@ build_dir="$top/build-fuzz"
 work_dir="$build_dir/fuzz-work"
 artifacts="$build_dir/fuzz-artifacts"
 
-packages=(clang libclang-rt-14-dev)
+packages=(clang libclang-rt-14-dev ninja-build)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
