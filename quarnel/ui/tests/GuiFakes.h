@@ -155,6 +155,12 @@ class ScriptedPrompter : public Prompter {
     if (targets.empty() && names.contains(targetByName)) return static_cast<int>(names.indexOf(targetByName));
     return Next(targets, std::optional<int>());
   }
+  std::deque<std::optional<SecurityEntry>> securityEntries;
+  std::vector<uint16_t> securityTypesAsked;
+  std::optional<SecurityEntry> AskSecurityId(QWidget*, uint16_t securityType) override {
+    securityTypesAsked.push_back(securityType);
+    return Next(securityEntries, std::optional<SecurityEntry>());
+  }
 
  private:
   std::optional<QString> NextFile() {
