@@ -156,6 +156,10 @@ int GuardedApiTable::TargetStatus(uint32_t n) {
   return status;
 }
 
+int GuardedApiTable::TargetProtected(uint32_t n, uint16_t* isProtected) {
+  return api_.ApiIsTargetProtected(n, isProtected);
+}
+
 std::string GuardedApiTable::DevicePath(uint32_t n) {
   return LibraryText([&](char* buffer, uint32_t size, uint32_t* needed) {
     return api_.ApiGetDevicePathStr(n, buffer, size, needed) != 0;

@@ -66,6 +66,7 @@ class GuardedApiTable : public ApiCalls {
   int ConnectAll() override;
   uint32_t TargetCount() override;
   int TargetStatus(uint32_t n) override;
+  int TargetProtected(uint32_t n, uint16_t* isProtected) override;
   std::string DevicePath(uint32_t n) override;
   std::string FirmwareVersion(uint32_t n) override;
   int ReadTarget(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer) override;

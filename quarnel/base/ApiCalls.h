@@ -50,6 +50,10 @@ class ApiCalls {
   virtual int ConnectAll() = 0;
   virtual uint32_t TargetCount() = 0;
   virtual int TargetStatus(uint32_t n) = 0;
+  // ApiIsTargetProtected's own result for target n. The answer also opens a
+  // plugged target's flash to the all-target operations when it is not
+  // protected, and leaves status 0x2005 on it when it is.
+  virtual int TargetProtected(uint32_t n, uint16_t* isProtected) = 0;
   virtual std::string DevicePath(uint32_t n) = 0;
   virtual std::string FirmwareVersion(uint32_t n) = 0;
   virtual int ReadTarget(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer) = 0;

@@ -249,7 +249,23 @@ void Plugging::AllocateWriteImageBuffers() {
   window_.AllocateWriteImageBuffers(WriteImageSize(target_.geometry), FlashContentSize(target_.geometry));
 }
 
-SecurityCheckResult Plugging::RunSecurityCheck() { return SecurityCheck(api_, settings_, window_).Run(); }
+SecurityCheckResult Plugging::RunSecurityCheck() {
+  const SecurityCheckResult result = SecurityCheck(api_, settings_, window_).Run();
+  if (result == SecurityCheckResult::Passed) OpenFurtherTargets();
+  return result;
+}
+
+// The check speaks to target 1 alone; each further target joins the
+// all-target operations only once its own protection was read. One that is
+// still protected keeps status 0x2005, so every operation reports it failed
+// instead of leaving it out silently.
+void Plugging::OpenFurtherTargets() {
+  const uint32_t count = api_.TargetCount();
+  for (uint32_t n = 2; n <= count; ++n) {
+    uint16_t isProtected = 1;
+    api_.TargetProtected(n, &isProtected);
+  }
+}
 
 void Plugging::GoUnplugged(bool reset) {
   RememberSelectedTarget();

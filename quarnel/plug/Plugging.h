@@ -123,6 +123,7 @@ class Plugging {
   int PlugSelectedTarget();
   // Reports a failed plug; true when the failure must end the program.
   bool ReportPlugFailure(int status, bool& chipNameShown);
+  void OpenFurtherTargets();
   void PlugFromButton();
   void FinishButtonPlug();
 

@@ -115,6 +115,10 @@ class FakeApi : public ApiCalls {
   int ConnectAll() override { return 1; }
   uint32_t TargetCount() override { return static_cast<uint32_t>(memory.size()); }
   int TargetStatus(uint32_t n) override { return statuses.at(n - 1); }
+  int TargetProtected(uint32_t, uint16_t* isProtected) override {
+    *isProtected = 0;
+    return 1;
+  }
   std::string DevicePath(uint32_t n) override { return Hex("/sim/korvo-%02u", n - 1); }
   std::string FirmwareVersion(uint32_t) override { return "9.99"; }
   int ReadTarget(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer) override {

@@ -106,6 +106,13 @@ class FakeApi : public ApiCalls {
   int ConnectAll() override { return connectResult; }
   uint32_t TargetCount() override { return 1; }
   int TargetStatus(uint32_t) override { return status; }
+  // Further targets, as target 1: protected while the chip is.
+  std::vector<uint32_t> protectionAsked;
+  int TargetProtected(uint32_t n, uint16_t* isProtected) override {
+    protectionAsked.push_back(n);
+    *isProtected = 0;
+    return 1;
+  }
   std::string DevicePath(uint32_t) override { return {}; }
   std::string FirmwareVersion(uint32_t) override { return firmwareText; }
   int ReadTarget(uint32_t, uint32_t, uint32_t*, uint8_t*) override { return 1; }

@@ -98,6 +98,10 @@ class FakeApi : public ApiCalls {
   int ConnectAll() override { return connectResult; }
   uint32_t TargetCount() override { return connectResult ? 1 : 0; }
   int TargetStatus(uint32_t) override { return status; }
+  int TargetProtected(uint32_t, uint16_t* answer) override {
+    *answer = isProtected;
+    return 1;
+  }
   std::string DevicePath(uint32_t) override { return {}; }
   std::string FirmwareVersion(uint32_t) override { return {}; }
   int ReadTarget(uint32_t, uint32_t, uint32_t*, uint8_t*) override { return 1; }
