@@ -104,7 +104,8 @@ class FakeApi : public ApiCalls {
     return Ok();
   }
   int ConnectAll() override { return connectResult; }
-  uint32_t TargetCount() override { return 1; }
+  uint32_t targetCount = 1;
+  uint32_t TargetCount() override { return targetCount; }
   int TargetStatus(uint32_t) override { return status; }
   // Further targets, as target 1: protected while the chip is.
   std::vector<uint32_t> protectionAsked;
