@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -301,6 +302,12 @@ void CQuarnelDlg::ConfigureListColumns() {
     fileListView_->setColumnWidth(c, TitleWidth(font, titles[c], fileExtra[c]));
     fileWidth += fileListView_->columnWidth(c);
   }
+  // The end column also shows the end-of-memory text, which its title's
+  // width would cut off.
+  const int endColumn = static_cast<int>(kEndAddressColumn);
+  fileListView_->setColumnWidth(
+      endColumn, std::max(fileListView_->columnWidth(endColumn), TitleWidth(font, QString::fromLatin1(kToEndOfMemory.data(), kToEndOfMemory.size()), 12)));
+  fileWidth += fileListView_->columnWidth(endColumn) - TitleWidth(font, titles[endColumn], fileExtra[endColumn]);
   fileListView_->setMinimumWidth(fileWidth + 24);
   fileListView_->setFixedHeight(QFontMetrics(font).height() * 6 + fileListView_->header()->sizeHint().height());
 
@@ -315,11 +322,17 @@ void CQuarnelDlg::ConfigureListColumns() {
   eraseList_->setUniformRowHeights(true);
   eraseList_->setSelectionMode(QAbstractItemView::SingleSelection);
   for (int c = 0; c < 5; ++c) eraseList_->setColumnWidth(c, TitleWidth(font, titles[c], eraseExtra[c]));
-  eraseList_->setFixedHeight(QFontMetrics(font).height() * 6 + eraseList_->header()->sizeHint().height());
+  eraseList_->setFixedHeight(EraseRowHeight() * 6 + eraseList_->header()->sizeHint().height() + 2);
 
   logView_->setFont(font);
   logView_->setMinimumWidth(TitleWidth(font, QString(64, QLatin1Char(' ')), 80));
   logView_->setFixedHeight(QFontMetrics(font).height() * 8 + 6);
+}
+
+// A row of the list font is lower than a check box; the rows make room for it.
+int CQuarnelDlg::EraseRowHeight() const {
+  const int box = eraseList_->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, eraseList_);
+  return std::max(QFontMetrics(eraseList_->font()).height(), box) + 2;
 }
 
 void CQuarnelDlg::ConnectSignals() {
@@ -544,6 +557,7 @@ void CQuarnelDlg::FillEraseBlockList(const EraseBlockTable& blocks) {
     auto* item = new QTreeWidgetItem;
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(0, blocks[k].selected ? Qt::Checked : Qt::Unchecked);
+    item->setSizeHint(0, QSize(0, EraseRowHeight()));
     const std::vector<std::string> texts = EraseBlockRowTexts(k, blocks[k]);
     for (size_t c = 1; c < texts.size(); ++c) item->setText(static_cast<int>(c), QString::fromStdString(texts[c]));
     rows << item;

@@ -103,6 +103,7 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   QPushButton* NewButton(int id, const QString& caption);
   void SetEnabled(std::initializer_list<int> ids, bool enabled);
   void ConfigureListColumns();
+  int EraseRowHeight() const;
   void ConnectSignals();
 
   bool ReadTargetDescriptions();
