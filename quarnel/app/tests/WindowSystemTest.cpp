@@ -292,6 +292,9 @@ TEST_F(WindowSystemTest, StartUpReportsWhatKeepsTheEmulatorsFromPlugging) {
     if (c.runs) {
       EXPECT_EQ(w->Plugged(), c.plugged);
     }
+    if (c.plugged) {
+      EXPECT_EQ(settings.values["TRGNAME"], "KT51456");  // the chosen target is remembered
+    }
     w = nullptr;
   }
 }
