@@ -9,7 +9,6 @@
 namespace quarnel {
 namespace {
 
-constexpr std::string_view kToEndOfMemory = "to end of the memory";
 
 constexpr int kIllegalStart = 2000;
 constexpr int kIllegalOffset = 2001;

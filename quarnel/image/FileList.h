@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "objfile/FileStamp.h"
@@ -37,6 +38,9 @@ enum FileColumn : size_t {
   kFlashStartColumn,
   kFileColumnCount,
 };
+
+// The end address column of a row listed with "End Address on Memory".
+inline constexpr std::string_view kToEndOfMemory = "to end of the memory";
 
 struct FileRow {
   FileEntry entry;

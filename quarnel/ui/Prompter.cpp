@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "base/StringTable.h"
+#include "ui/SecurityDialog.h"
 #include "ui/TargetDialog.h"
 
 namespace quarnel {
@@ -53,6 +54,10 @@ std::optional<int> QtPrompter::ChooseTarget(QWidget* parent, const QStringList& 
   dialog.SetNames(names);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Chosen();
+}
+
+std::optional<SecurityEntry> QtPrompter::AskSecurityId(QWidget* parent, uint16_t securityType) {
+  return AskSecurityIdInDialog(securityType, parent);
 }
 
 QString QtFileFilter(const QString& pairs) {

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "base/UserNotifier.h"
+#include "plug/SecurityCheck.h"
 
 class QWidget;
 
@@ -25,6 +26,8 @@ class Prompter {
   virtual std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& filter) = 0;
   // The Select Target dialog over `names`: the chosen index, or nothing on Exit.
   virtual std::optional<int> ChooseTarget(QWidget* parent, const QStringList& names) = 0;
+  // The security ID dialog: the entry after OK, nothing after Exit.
+  virtual std::optional<SecurityEntry> AskSecurityId(QWidget* parent, uint16_t securityType) = 0;
 };
 
 // The prompter with real boxes and dialogs.
@@ -34,6 +37,7 @@ class QtPrompter : public Prompter {
   std::optional<QString> OpenFileName(QWidget* parent, const QString& title, const QString& filter) override;
   std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& filter) override;
   std::optional<int> ChooseTarget(QWidget* parent, const QStringList& names) override;
+  std::optional<SecurityEntry> AskSecurityId(QWidget* parent, uint16_t securityType) override;
 };
 
 // "Intel HEX file(*.hex)|*.hex|" becomes Qt's "Intel HEX file(*.hex) (*.hex)".

@@ -18,12 +18,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
+#include "ops/EraseOperation.h"
+#include "ops/VerifyOperation.h"
 #include "ui/AboutDlg.h"
 
 namespace quarnel {
@@ -32,20 +35,11 @@ namespace {
 using namespace ctl;
 
 constexpr uint8_t kWidestProductIdBits = 93;
-constexpr int kChipChangedStatus = 0x2000;
-constexpr int kSecurityCheckStatus = 0x2005;
-constexpr int kTargetMismatchStatus = 0x2002;
-constexpr int kFirmwareStatus = 0x2004;
-constexpr int kLinkNotConnectedStatus = 0x5005;
-constexpr int kProductIdMismatchStatus = 0x630C;
-// A failed reset that leaves status 1 on target 1 is not reported.
-constexpr int kQuietResetFailure = 1;
-constexpr uint32_t kFirmwareTextSize = 10;
 constexpr int kFileNameReadLimit = 260;
 constexpr int kListFontPixels = 12;
-const char* const kRememberedTarget = "TRGNAME";
-const char* const kAvailableStatus = "             ";  // 13 blanks
-const char* const kNotAvailableStatus = "Not Available";
+constexpr int kEndModeArbitrary = 2;
+constexpr int kFillModeArbitrary = 0;
+constexpr int kFillModeFlashContent = 1;
 
 QString Text(int textId) { return QString::fromUtf8(LoadText(textId)); }
 
@@ -59,11 +53,12 @@ CQuarnelDlg::CQuarnelDlg(ApiCalls& api, SettingsStore& settings, Prompter& promp
                          QWidget* parent)
     : QDialog(parent),
       api_(api),
-      settings_(settings),
       prompter_(prompter),
       versionText_(std::move(versionText)),
-      scanner_(applied_.geometry, *this),
-      fileList_(applied_.geometry, scanner_, *this),
+      plugging_(api, settings, *this),
+      scanner_(plugging_.Target().geometry, *this),
+      fileList_(plugging_.Target().geometry, scanner_, *this),
+      buffers_(plugging_.Target().geometry),
       log_(this) {
   setWindowTitle(Text(105));
   setWindowIcon(QIcon(QStringLiteral(":/quarnel/quarnel.png")));
@@ -76,13 +71,10 @@ CQuarnelDlg::CQuarnelDlg(ApiCalls& api, SettingsStore& settings, Prompter& promp
 }
 
 CQuarnelDlg::~CQuarnelDlg() {
-  if (plugged_) ResetOnLeaving();
-  if (descriptionSet_) api_.ReleaseDescriptions(&descriptionSet_);
-  descriptionSet_ = nullptr;
-  descriptions_ = nullptr;
-  descriptionCount_ = 0;
+  if (plugging_.Plugged()) plugging_.ResetOnLeaving();
+  ReleaseTargetDescriptions();
   api_.Disconnect();
-  korvoLock_.Release();
+  plugging_.ReleaseKorvoLock();
 }
 
 // ---------------------------------------------------------------- controls
@@ -310,6 +302,12 @@ void CQuarnelDlg::ConfigureListColumns() {
     fileListView_->setColumnWidth(c, TitleWidth(font, titles[c], fileExtra[c]));
     fileWidth += fileListView_->columnWidth(c);
   }
+  // The end column also shows the end-of-memory text, which its title's
+  // width would cut off.
+  const int endColumn = static_cast<int>(kEndAddressColumn);
+  fileListView_->setColumnWidth(
+      endColumn, std::max(fileListView_->columnWidth(endColumn), TitleWidth(font, QString::fromLatin1(kToEndOfMemory.data(), kToEndOfMemory.size()), 12)));
+  fileWidth += fileListView_->columnWidth(endColumn) - TitleWidth(font, titles[endColumn], fileExtra[endColumn]);
   fileListView_->setMinimumWidth(fileWidth + 24);
   fileListView_->setFixedHeight(QFontMetrics(font).height() * 6 + fileListView_->header()->sizeHint().height());
 
@@ -324,27 +322,33 @@ void CQuarnelDlg::ConfigureListColumns() {
   eraseList_->setUniformRowHeights(true);
   eraseList_->setSelectionMode(QAbstractItemView::SingleSelection);
   for (int c = 0; c < 5; ++c) eraseList_->setColumnWidth(c, TitleWidth(font, titles[c], eraseExtra[c]));
-  eraseList_->setFixedHeight(QFontMetrics(font).height() * 6 + eraseList_->header()->sizeHint().height());
+  eraseList_->setFixedHeight(EraseRowHeight() * 6 + eraseList_->header()->sizeHint().height() + 2);
 
   logView_->setFont(font);
   logView_->setMinimumWidth(TitleWidth(font, QString(64, QLatin1Char(' ')), 80));
   logView_->setFixedHeight(QFontMetrics(font).height() * 8 + 6);
 }
 
+// A row of the list font is lower than a check box; the rows make room for it.
+int CQuarnelDlg::EraseRowHeight() const {
+  const int box = eraseList_->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, eraseList_);
+  return std::max(QFontMetrics(eraseList_->font()).height(), box) + 2;
+}
+
 void CQuarnelDlg::ConnectSignals() {
   auto onClick = [this](int id, void (CQuarnelDlg::*handler)()) {
     connect(static_cast<QAbstractButton*>(Control(id)), &QAbstractButton::clicked, this, handler);
   };
-  onClick(kPlug, &CQuarnelDlg::PlugOrUnplug);
+  connect(plugButton_, &QAbstractButton::clicked, this, [this] { plugging_.PlugOrUnplug(); });
   onClick(kAbout, &CQuarnelDlg::ShowAbout);
   onClick(kBrowse, &CQuarnelDlg::Browse);
   onClick(kAddToList, &CQuarnelDlg::AddToList);
   onClick(kDeleteFromList, &CQuarnelDlg::DeleteFromList);
-  onClick(kWrite, &CQuarnelDlg::OnWriteAndCheck);
-  onClick(kVerify, &CQuarnelDlg::OnVerify);
+  onClick(kWrite, &CQuarnelDlg::WriteAndCheck);
+  onClick(kVerify, &CQuarnelDlg::Verify);
   onClick(kWriteCancel, &CQuarnelDlg::CancelWriteOrVerify);
   onClick(kSelectAll, &CQuarnelDlg::SelectAll);
-  onClick(kErase, &CQuarnelDlg::OnErase);
+  onClick(kErase, &CQuarnelDlg::Erase);
   onClick(kEraseCancel, &CQuarnelDlg::CancelErase);
   onClick(kSaveLog, &CQuarnelDlg::SaveLog);
   onClick(kClearLog, &CQuarnelDlg::ClearLog);
@@ -352,43 +356,46 @@ void CQuarnelDlg::ConnectSignals() {
     if (ConfirmExit()) done(Accepted);
   });
   connect(fileName_, &QLineEdit::textChanged, this, &CQuarnelDlg::FileNameEdited);
-  connect(endModes_, &QButtonGroup::idClicked, this, [this](int mode) { arbitraryAddress_->setEnabled(mode == 2); });
-  connect(fillModes_, &QButtonGroup::idClicked, this, [this](int mode) { arbitraryData_->setEnabled(mode == 0); });
+  connect(endModes_, &QButtonGroup::idClicked, this,
+          [this](int mode) { arbitraryAddress_->setEnabled(mode == kEndModeArbitrary); });
+  connect(fillModes_, &QButtonGroup::idClicked, this,
+          [this](int mode) { arbitraryData_->setEnabled(mode == kFillModeArbitrary); });
   connect(fileListView_, &QTreeWidget::itemClicked, this, [this] {
     if (fileListView_->topLevelItemCount() > 0) Control(kDeleteFromList)->setEnabled(true);
   });
   connect(eraseList_, &QTreeWidget::itemChanged, this, &CQuarnelDlg::EraseListChanged);
   // The window sets the selection itself with the list's signals blocked.
-  connect(targetList_, &QComboBox::currentIndexChanged, this, &CQuarnelDlg::ChangeTarget);
+  connect(targetList_, &QComboBox::currentIndexChanged, this, [this](int index) { plugging_.ChangeTarget(index); });
 }
 
 // ---------------------------------------------------------- initialisation
 
 bool CQuarnelDlg::Initialise() {
   initialising_ = true;
-  bool connected = ConnectEmulators(ConnectVariant::Startup);
+  bool connected = plugging_.Connect(Plugging::Variant::StartUp);
   if (!ReadTargetDescriptions()) {
-    Quit();
+    plugging_.Quit();
     initialising_ = false;
     return false;
   }
+  plugging_.SetDescriptions(descriptionSet_);
   bool abort = false;
   if (connected) {
-    RunStartupPlugLoop(abort);
-    SelectTargetInList();
+    abort = plugging_.RunStartUpPlugLoop();
+    SelectTargetInList(plugging_.SelectedTarget());
   }
-  ApplySelectedTarget();
+  plugging_.ApplySelectedTarget();
   if (connected && !abort) {
-    switch (RunSecurityCheck()) {
-      case SecurityOutcome::Failed:
+    switch (plugging_.RunSecurityCheck()) {
+      case SecurityCheckResult::Failed:
         ReportStatus(api_.Status());
         connected = false;
         break;
-      case SecurityOutcome::ExitChosen:
-        Quit();
+      case SecurityCheckResult::ExitRequested:
+        plugging_.Quit();
         abort = true;
         break;
-      case SecurityOutcome::Passed: break;
+      case SecurityCheckResult::Passed: break;
     }
   }
   arbitraryData_->setText(FillValueText(fillValue_));
@@ -398,15 +405,13 @@ bool CQuarnelDlg::Initialise() {
                false);
   busyKind_ = kIdle;
   cancelRequest_ = 0;
-  FillEraseBlockList();
+  FillEraseBlockList(plugging_.Target().eraseBlocks);
   if (!connected) {
-    GoUnplugged(!IsLinkStatus(api_.Status()));
+    plugging_.GoUnplugged(!IsLinkStatus(api_.Status()));
   } else if (!abort) {
-    AllocateWriteImage();
+    plugging_.AllocateWriteImageBuffers();
   } else if (!quitRequested_) {
-    if (plugged_) ResetOnLeaving();
-    korvoLock_.Release();
-    quitRequested_ = true;
+    plugging_.Quit();
   }
   initialising_ = false;
   return !quitRequested_;
@@ -420,13 +425,17 @@ bool CQuarnelDlg::ReadTargetDescriptions() {
     return false;
   }
   if (filesFound != descriptionSet_->count) ShowText(MessageStyle::Warning, 2067);
-  descriptions_ = descriptionSet_->array;
-  descriptionCount_ = descriptionSet_->count;
   const QSignalBlocker quiet(targetList_);
-  for (int32_t i = 0; i < descriptionCount_; ++i)
-    targetList_->addItem(QString::fromLatin1(descriptions_[i].targetName));
+  for (int32_t i = 0; i < descriptionSet_->count; ++i)
+    targetList_->addItem(QString::fromLatin1(descriptionSet_->array[i].targetName));
   targetList_->setCurrentIndex(-1);
   return true;
+}
+
+void CQuarnelDlg::ReleaseTargetDescriptions() {
+  plugging_.SetDescriptions(nullptr);
+  if (descriptionSet_) api_.ReleaseDescriptions(&descriptionSet_);
+  descriptionSet_ = nullptr;
 }
 
 QString CQuarnelDlg::FillValueText(uint16_t value) {
@@ -465,8 +474,8 @@ void CQuarnelDlg::TakeIdleLayout(int32_t mode) {
               kAddToList, kSelectAll, kClearLog, kSaveLog, kExit, kEraseBeforeWrite, kNotFill, kAddTwoWords, kPlug},
              true);
   SetEnabled({kWriteCancel, kEraseCancel}, false);
-  arbitraryAddress_->setEnabled(endModes_->checkedId() == 2);
-  arbitraryData_->setEnabled(fillModes_->checkedId() != 1);
+  arbitraryAddress_->setEnabled(endModes_->checkedId() == kEndModeArbitrary);
+  arbitraryData_->setEnabled(fillModes_->checkedId() != kFillModeFlashContent);
   Control(kErase)->setEnabled(AnyEraseBlockSelected());
   Control(kAddToList)->setEnabled(AddToListAllowed());
   const bool filesListed = fileListView_->topLevelItemCount() > 0;
@@ -477,7 +486,7 @@ bool CQuarnelDlg::AddToListAllowed() const { return !fileName_->text().left(kFil
 
 bool CQuarnelDlg::AnyEraseBlockSelected() const {
   const size_t rows = static_cast<size_t>(eraseList_->topLevelItemCount());
-  const auto& blocks = applied_.eraseBlocks;
+  const EraseBlockTable& blocks = plugging_.Target().eraseBlocks;
   for (size_t k = 0; k < rows && k < blocks.size(); ++k)
     if (blocks[k].selected) return true;
   return false;
@@ -499,249 +508,78 @@ void CQuarnelDlg::FocusField(Field field) {
   if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->selectAll();
 }
 
-void CQuarnelDlg::ReportStatus(int status) { ReportStatusWithText(status, QString()); }
+void CQuarnelDlg::ReportStatus(int status) { ReportStatusWithText(status, {}); }
 
-void CQuarnelDlg::ReportStatusWithText(int status, const QString& text) {
-  prompter_.ShowMessage(this, MessageStyle::Stop, Text(StatusTextId(status)) + text);
-  if (IsFatalStatus(status)) GoUnplugged(!IsLinkStatus(status));
-}
-
-void CQuarnelDlg::ResetOnLeaving() {
-  if (IsLinkStatus(api_.Status())) return;
-  if (api_.ResetAll()) return;
-  const int status = api_.Status();
-  if (status != kQuietResetFailure) ReportStatus(status);
+void CQuarnelDlg::ReportStatusWithText(int status, const std::string& text) {
+  prompter_.ShowMessage(this, MessageStyle::Stop, Text(StatusTextId(status)) + QString::fromStdString(text));
+  if (IsFatalStatus(status)) plugging_.GoUnplugged(!IsLinkStatus(status));
 }
 
 // ------------------------------------------------ plugging and the target
 
-bool CQuarnelDlg::ConnectEmulators(ConnectVariant variant) {
-  api_.Disconnect();
-  if (api_.Connect() == 0) {
-    ShowText(MessageStyle::Warning, 193);
-    return false;
-  }
-  if (korvoLock_.Acquire(kKorvoLockWait)) return true;
-  if (variant == ConnectVariant::Startup) {
-    ShowText(MessageStyle::Stop, 2039);
-    TakeBusyLayout(kUnpluggedMode);
-    SetPlugCaption(false);
-    plugged_ = false;
-    korvoLock_.Release();
-  } else {
-    ReportStatus(kLinkNotConnectedStatus);
-  }
-  return false;
+std::optional<SecurityEntry> CQuarnelDlg::AskSecurityId(uint16_t securityType) {
+  return prompter_.AskSecurityId(this, securityType);
 }
 
-const CTargetInfo* CQuarnelDlg::SelectedDescription() const {
-  if (selectedTarget_ < 0 || selectedTarget_ >= descriptionCount_) return nullptr;
-  return &descriptions_[selectedTarget_];
+std::optional<int32_t> CQuarnelDlg::ChooseTarget(const std::vector<std::string>& names) {
+  QStringList shown;
+  for (const std::string& name : names) shown << QString::fromStdString(name);
+  return prompter_.ChooseTarget(this, shown);
 }
 
-void CQuarnelDlg::FindRememberedTarget() {
-  const std::string remembered = settings_.ReadText(kRememberedTarget).value_or(std::string());
-  for (int32_t i = 0; i < descriptionCount_; ++i) {
-    if (remembered == descriptions_[i].targetName) {
-      selectedTarget_ = i;
-      return;
-    }
-  }
+void CQuarnelDlg::ShowPlugButton(bool plugged) {
+  plugButton_->setText(plugged ? QStringLiteral("Un&plug") : QStringLiteral("&Plug"));
 }
 
-void CQuarnelDlg::WriteRememberedTarget() {
-  if (const CTargetInfo* description = SelectedDescription())
-    settings_.WriteText(kRememberedTarget, description->targetName);
-}
-
-bool CQuarnelDlg::ChooseTargetAgain() {
-  QStringList names;
-  for (int32_t i = 0; i < descriptionCount_; ++i) names << QString::fromLatin1(descriptions_[i].targetName);
-  const std::optional<int> chosen = prompter_.ChooseTarget(this, names);
-  if (!chosen) return false;
-  selectedTarget_ = *chosen;
-  WriteRememberedTarget();
-  return true;
-}
-
-void CQuarnelDlg::RunStartupPlugLoop(bool& abort) {
-  if (settings_.ReadText(kRememberedTarget).value_or(std::string()).empty() && !ChooseTargetAgain()) {
-    abort = true;
-    return;
-  }
-  bool shown = false;
-  while (!abort) {
-    FindRememberedTarget();
-    api_.SetStatus(0);
-    api_.PlugAll(descriptionSet_, descriptions_[selectedTarget_].targetName);
-    const int status = api_.Status();
-    if (status == 0) return;
-    ReportPlugFailure(status, &shown);
-    if (status == kFirmwareStatus) abort = true;
-    if (!ChooseTargetAgain()) abort = true;
-  }
-}
-
-void CQuarnelDlg::RunButtonPlugLoop() {
-  bool shown = false;
-  for (;;) {
-    FindRememberedTarget();
-    api_.SetStatus(0);
-    api_.PlugAll(descriptionSet_, descriptions_[selectedTarget_].targetName);
-    const int status = api_.Status();
-    if (status == 0) break;
-    ReportPlugFailure(status, &shown);
-    if (!ChooseTargetAgain()) {
-      Quit();
-      return;
-    }
-  }
-  SelectTargetInList();
-  ApplySelectedTarget();
-  switch (RunSecurityCheck()) {
-    case SecurityOutcome::Failed:
-      ReportStatus(api_.Status());
-      korvoLock_.Release();
-      return;
-    case SecurityOutcome::ExitChosen: Quit(); return;
-    case SecurityOutcome::Passed: break;
-  }
-  TakeIdleLayout(kUnpluggedMode);
-  SetPlugCaption(true);
-  plugged_ = true;
-  Control(kAddToList)->setEnabled(AddToListAllowed());
-  const bool filesListed = !fileList_.Rows().empty();
-  SetEnabled({kWrite, kVerify, kDeleteFromList}, filesListed);
-  AllocateWriteImage();
-  fileList_.RecheckFileList();
-  FillEraseBlockList();
-}
-
-SecurityOutcome CQuarnelDlg::RunSecurityCheck() {
-  uint16_t isProtected = 1;
-  if (!api_.IsProtected(&isProtected)) return SecurityOutcome::Failed;
-  const int status = api_.Status();
-  if (status != 0 && status != kSecurityCheckStatus) return SecurityOutcome::Failed;
-  return isProtected ? SecurityOutcome::Failed : SecurityOutcome::Passed;
-}
-
-void CQuarnelDlg::ReportPlugFailure(int status, bool* shown) {
-  if (status == kTargetMismatchStatus && !(shown && *shown)) {
-    uint32_t productId[4] = {};
-    api_.ProductId(descriptions_[selectedTarget_].targetIdBitNum, productId);
-    ReportStatusWithText(kChipChangedStatus, QString::fromStdString(ChipNameFromProductId(productId[0])));
-    if (shown) *shown = true;
-  } else if (status == kTargetMismatchStatus || status == kProductIdMismatchStatus) {
-    ReportStatus(kTargetMismatchStatus);
-  } else if (status == kFirmwareStatus) {
-    char version[kFirmwareTextSize] = {};
-    uint32_t needed = 0;
-    api_.FirmwareVersionText(version, kFirmwareTextSize, &needed);
-    ReportStatusWithText(kFirmwareStatus, QString::fromLatin1(version));
-  } else {
-    ReportStatus(status);
-  }
-}
-
-void CQuarnelDlg::SelectTargetInList() {
+void CQuarnelDlg::SelectTargetInList(int32_t index) {
   const QSignalBlocker quiet(targetList_);
-  targetList_->setCurrentIndex(selectedTarget_);
+  targetList_->setCurrentIndex(index);
 }
 
-void CQuarnelDlg::ApplySelectedTarget() {
-  const CTargetInfo* description = SelectedDescription();
-  if (!description) return;
-  const ApplyOutcome outcome = ApplyTarget(*description, applied_);
-  if (outcome == ApplyOutcome::NoFlashAreas) return;
-  endAddressOnMemory_->setText(QString::fromStdString(applied_.endAddressText));
-  WriteRememberedTarget();
-  if (outcome == ApplyOutcome::UnsupportedBlockSize) ShowText(MessageStyle::Stop, 2069);
+void CQuarnelDlg::EnableFileButtons() {
+  Control(kAddToList)->setEnabled(AddToListAllowed());
+  SetEnabled({kWrite, kVerify, kDeleteFromList}, !fileList_.Rows().empty());
 }
 
-void CQuarnelDlg::FillEraseBlockList() {
+// FlashBuffers sizes itself from the applied geometry, which gives the same sizes.
+void CQuarnelDlg::AllocateWriteImageBuffers(uint64_t, uint64_t) { buffers_.Rebuild(scanner_); }
+
+void CQuarnelDlg::RecheckFileList() {
+  fileList_.RecheckFileList();
+  RefreshFileListView();
+}
+
+void CQuarnelDlg::FillEraseBlockList(const EraseBlockTable& blocks) {
   const QSignalBlocker quiet(eraseList_);
   eraseList_->clear();
   QList<QTreeWidgetItem*> rows;
-  const auto& blocks = applied_.eraseBlocks;
   for (size_t k = 0; k < blocks.size(); ++k) {
     auto* item = new QTreeWidgetItem;
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(0, blocks[k].selected ? Qt::Checked : Qt::Unchecked);
-    item->setText(1, QString::number(k + 1));
-    item->setText(2, QStringLiteral("%1H").arg(blocks[k].start, 5, 16, QLatin1Char('0')).toUpper());
-    item->setText(3, QStringLiteral("%1H").arg(blocks[k].end, 5, 16, QLatin1Char('0')).toUpper());
-    item->setText(4, QString::fromLatin1(blocks[k].available ? kAvailableStatus : kNotAvailableStatus));
+    item->setSizeHint(0, QSize(0, EraseRowHeight()));
+    const std::vector<std::string> texts = EraseBlockRowTexts(k, blocks[k]);
+    for (size_t c = 1; c < texts.size(); ++c) item->setText(static_cast<int>(c), QString::fromStdString(texts[c]));
     rows << item;
   }
   eraseList_->addTopLevelItems(rows);
 }
 
-void CQuarnelDlg::AllocateWriteImage() {
-  writeImage_.assign(WriteImageSize(applied_.geometry), 0);
-  readBackImage_.assign(WriteImageSize(applied_.geometry), 0);
-  flashContent_.assign(FlashContentSize(applied_.geometry), 0);
-  scanner_.SetWriteImage(writeImage_);
+void CQuarnelDlg::ShowFields() {
+  endAddressOnMemory_->setText(QString::fromStdString(plugging_.Target().endAddressText));
 }
 
-void CQuarnelDlg::SetPlugCaption(bool plugged) {
-  plugButton_->setText(plugged ? QStringLiteral("Un&plug") : QStringLiteral("&Plug"));
-}
-
-void CQuarnelDlg::GoUnplugged(bool reset) {
-  WriteRememberedTarget();
-  if (reset && !api_.ResetAll()) {
-    const int status = api_.Status();
-    if (status != kQuietResetFailure) ShowText(MessageStyle::Stop, StatusTextId(status));
-  }
-  TakeBusyLayout(kUnpluggedMode);
-  SetPlugCaption(false);
-  plugged_ = false;
-  korvoLock_.Release();
-}
-
-void CQuarnelDlg::Quit() {
-  if (plugged_) ResetOnLeaving();
-  korvoLock_.Release();
+void CQuarnelDlg::CloseWindow() {
   quitRequested_ = true;
   if (!initialising_) done(Accepted);
-}
-
-void CQuarnelDlg::ChangeTarget() {
-  selectedTarget_ = std::max(0, targetList_->currentIndex());
-  api_.CheckTargetName(descriptionSet_, descriptions_[selectedTarget_].targetName);
-  const int status = api_.Status();
-  if (status != 0) {
-    ReportPlugFailure(status, nullptr);
-    ApplySelectedTarget();
-    GoUnplugged(true);
-    FillEraseBlockList();
-    return;
-  }
-  ApplySelectedTarget();
-  AllocateWriteImage();
-  switch (RunSecurityCheck()) {
-    case SecurityOutcome::Failed: ReportStatus(api_.Status()); return;
-    case SecurityOutcome::ExitChosen: Quit(); return;
-    case SecurityOutcome::Passed: break;
-  }
-  fileList_.RecheckFileList();
-  FillEraseBlockList();
-}
-
-void CQuarnelDlg::PlugOrUnplug() {
-  if (plugged_) {
-    if (ShowText(MessageStyle::Question, 136)) GoUnplugged(true);
-    return;
-  }
-  if (ConnectEmulators(ConnectVariant::Button)) RunButtonPlugLoop();
 }
 
 // ------------------------------------------------------ exit, close, keys
 
 bool CQuarnelDlg::ConfirmExit() {
   if (!ShowText(MessageStyle::Question, 188)) return false;
-  if (plugged_) ResetOnLeaving();
-  korvoLock_.Release();
+  if (plugging_.Plugged()) plugging_.ResetOnLeaving();
+  plugging_.ReleaseKorvoLock();
   return true;
 }
 
@@ -819,58 +657,67 @@ void CQuarnelDlg::RefreshFileListView() {
 // ---------------------------------------------------------- erase list
 
 void CQuarnelDlg::EraseListChanged(QTreeWidgetItem*) {
-  auto& blocks = applied_.eraseBlocks;
-  const QSignalBlocker quiet(eraseList_);
-  for (int row = 0; row < eraseList_->topLevelItemCount() && static_cast<size_t>(row) < blocks.size(); ++row) {
-    QTreeWidgetItem* item = eraseList_->topLevelItem(row);
-    EraseBlock& block = blocks[static_cast<size_t>(row)];
-    const bool ticked = item->checkState(0) == Qt::Checked;
-    if (ticked && !block.available) item->setCheckState(0, Qt::Unchecked);
-    block.selected = ticked && block.available;
-  }
-  Control(kErase)->setEnabled(AnyEraseBlockSelected());
+  std::vector<bool> ticks;
+  for (int row = 0; row < eraseList_->topLevelItemCount(); ++row)
+    ticks.push_back(eraseList_->topLevelItem(row)->checkState(0) == Qt::Checked);
+  Control(kErase)->setEnabled(ApplyEraseTicks(plugging_.Target().eraseBlocks, ticks));
+  ShowEraseTicks(ticks);
 }
 
 void CQuarnelDlg::SelectAll() {
-  auto& blocks = applied_.eraseBlocks;
-  const bool anyOpen =
-      std::any_of(blocks.begin(), blocks.end(), [](const EraseBlock& b) { return b.available && !b.selected; });
-  for (EraseBlock& block : blocks)
-    if (block.available) block.selected = anyOpen ? 1 : 0;
-  SetEraseTicks();
-  Control(kErase)->setEnabled(anyOpen);
+  std::vector<bool> ticks;
+  Control(kErase)->setEnabled(SelectAllEraseBlocks(plugging_.Target().eraseBlocks, ticks));
+  ShowEraseTicks(ticks);
 }
 
-void CQuarnelDlg::SetEraseTicks() {
+void CQuarnelDlg::ShowEraseTicks(const std::vector<bool>& ticks) {
   const QSignalBlocker quiet(eraseList_);
-  const auto& blocks = applied_.eraseBlocks;
-  for (int row = 0; row < eraseList_->topLevelItemCount() && static_cast<size_t>(row) < blocks.size(); ++row)
-    eraseList_->topLevelItem(row)->setCheckState(
-        0, blocks[static_cast<size_t>(row)].selected ? Qt::Checked : Qt::Unchecked);
+  for (int row = 0; row < eraseList_->topLevelItemCount() && static_cast<size_t>(row) < ticks.size(); ++row)
+    eraseList_->topLevelItem(row)->setCheckState(0, ticks[static_cast<size_t>(row)] ? Qt::Checked : Qt::Unchecked);
 }
 
 // ------------------------------------------------------- operations
 
-void CQuarnelDlg::OnWriteAndCheck() {
-  if (operations_.writeAndCheck) operations_.writeAndCheck();
-}
-
-void CQuarnelDlg::OnVerify() {
-  if (operations_.verify) operations_.verify();
-}
-
-void CQuarnelDlg::OnErase() {
-  if (operations_.erase) operations_.erase();
+OperationContext CQuarnelDlg::Context() {
+  return {api_, *this, plugging_.Target(), buffers_, scanner_, fileList_};
 }
 
 WriteSettings CQuarnelDlg::TakeWriteSettings() const {
-  WriteSettings s;
-  s.fillMode = fillModes_->checkedId();
-  s.arbitraryDataText = arbitraryData_->text();
-  s.eraseBeforeWrite = eraseBeforeWrite_->isChecked();
-  s.notFill = notFill_->isChecked();
-  s.addTwoWords = addTwoWords_->isChecked();
-  return s;
+  WriteSettings settings;
+  settings.eraseBeforeWrite = eraseBeforeWrite_->isChecked();
+  settings.notFill = notFill_->isChecked();
+  settings.addTwoWords = addTwoWords_->isChecked();
+  settings.fillMode =
+      fillModes_->checkedId() == kFillModeFlashContent ? FillMode::FlashContent : FillMode::ArbitraryData;
+  settings.arbitraryData = arbitraryData_->text().toStdString();
+  settings.endMode = static_cast<EndAddressMode>(endModes_->checkedId());
+  return settings;
+}
+
+void CQuarnelDlg::WriteAndCheck() {
+  OperationContext context = Context();
+  WriteOperation(context).Run(TakeWriteSettings());
+  ShowOperationEnd();
+}
+
+void CQuarnelDlg::Verify() {
+  const WriteSettings write = TakeWriteSettings();
+  OperationContext context = Context();
+  VerifyOperation(context).Run({write.fillMode, write.arbitraryData});
+  ShowOperationEnd();
+}
+
+void CQuarnelDlg::Erase() {
+  OperationContext context = Context();
+  EraseOperation(context).Run();
+  ShowOperationEnd();
+}
+
+// A row re-read during the run may show new addresses; the bar reads idle
+// even when the operation ended before it started.
+void CQuarnelDlg::ShowOperationEnd() {
+  RefreshFileListView();
+  ShowProgress({}, 0, 0);
 }
 
 void CQuarnelDlg::CancelWriteOrVerify() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <map>
 #include <vector>
@@ -11,12 +10,13 @@
 #include <QStringList>
 
 #include "base/ApiCalls.h"
-#include "base/NamedLock.h"
-#include "base/OperationWindow.h"
 #include "base/SettingsStore.h"
 #include "image/FileList.h"
+#include "image/FlashBuffers.h"
 #include "objfile/ObjectFileScanner.h"
-#include "plug/TargetSetup.h"
+#include "ops/OperationContext.h"
+#include "ops/WriteOperation.h"
+#include "plug/Plugging.h"
 #include "ui/LogModel.h"
 #include "ui/Prompter.h"
 
@@ -32,30 +32,11 @@ class QTreeWidgetItem;
 
 namespace quarnel {
 
-// The write settings the window holds for the operations.
-struct WriteSettings {
-  int32_t fillMode = 0;  // 0 arbitrary data, 1 content of flash memory
-  QString arbitraryDataText;
-  bool eraseBeforeWrite = true;
-  bool notFill = false;
-  bool addTwoWords = true;
-};
-
-// What the security check concluded (the security ID dialog decides it).
-enum class SecurityOutcome { Passed, Failed, ExitChosen };
-
-// The operations that run from the window's buttons. Each is called with the
-// window idle and plugged; an unset one leaves its button without effect.
-struct OperationHandlers {
-  std::function<void()> writeAndCheck;
-  std::function<void()> verify;
-  std::function<void()> erase;
-};
-
 // QUARNEL's main window. Its controls carry their identifiers as object
 // names ("ctl1016"). Construct it, call Initialise(), and run it modally
-// unless Initialise() reports that the program is to end.
-class CQuarnelDlg : public QDialog, public OperationWindow {
+// unless Initialise() reports that the program is to end. Plugging and the
+// applied target live in its Plugging; the window shows them.
+class CQuarnelDlg : public QDialog, public PlugWindow {
  public:
   // All references must outlive the window; the destroy sequence still
   // calls the library through `api`.
@@ -67,39 +48,6 @@ class CQuarnelDlg : public QDialog, public OperationWindow {
   // target. False when the program is to end without running the window.
   bool Initialise();
 
-  void SetOperationHandlers(OperationHandlers handlers) { operations_ = std::move(handlers); }
-
-  // Operations of plugging and the selected target.
-  enum class ConnectVariant { Startup, Button };
-  bool ConnectEmulators(ConnectVariant variant);
-  void RunStartupPlugLoop(bool& abort);
-  void RunButtonPlugLoop();
-  // Until the security ID dialog is part of the window, a read-protected
-  // chip fails the check.
-  SecurityOutcome RunSecurityCheck();
-  void ApplySelectedTarget();
-  void FillEraseBlockList();
-  void AllocateWriteImage();
-  void GoUnplugged(bool reset);
-  // Resets the targets unless the link is lost, releases the KORVO lock and
-  // ends the window: the program ends.
-  void Quit();
-  // The plug failure's message: the chip name for 0x2002 while `shown` is
-  // false (then set), the firmware version for 0x2004, else the status.
-  void ReportPlugFailure(int status, bool* shown);
-  void ReportStatusWithText(int status, const QString& text);
-  // Resets the targets unless the link is lost; reports a failed reset.
-  void ResetOnLeaving();
-  // Shows "Select Target"; the chosen description becomes the selected
-  // target and "TRGNAME". False on Exit.
-  bool ChooseTargetAgain();
-  void FindRememberedTarget();
-
-  // Button handlers the operations are wired into.
-  void OnWriteAndCheck();
-  void OnVerify();
-  void OnErase();
-
   // OperationWindow.
   bool ShowMessage(MessageStyle style, int textId, const std::string& text) override;
   void FocusField(Field field) override;
@@ -110,20 +58,26 @@ class CQuarnelDlg : public QDialog, public OperationWindow {
   void DrainEvents() override;
   bool CancelRequested() const override { return cancelRequest_ != 0; }
   void ClearCancelRequest() override { cancelRequest_ = 0; }
-  void ReportStatus(int status) override;
   void ShowProgress(const std::string& phase, uint64_t done, uint64_t total) override;
 
-  // What the operations read.
-  const TargetGeometry& Geometry() const { return applied_.geometry; }
-  EraseBlockTable& EraseBlocks() { return applied_.eraseBlocks; }
-  FileList& Files() { return fileList_; }
-  ObjectFileScanner& Scanner() { return scanner_; }
-  std::vector<uint8_t>& WriteImage() { return writeImage_; }
-  std::vector<uint8_t>& ReadBackImage() { return readBackImage_; }
-  std::vector<uint8_t>& FlashContent() { return flashContent_; }
-  WriteSettings TakeWriteSettings() const;
-  const CTargetInfo* SelectedDescription() const;
-  bool Plugged() const { return plugged_; }
+  // PlugWindow.
+  void ReportStatus(int status) override;
+  void ReportStatusWithText(int status, const std::string& text) override;
+  std::optional<SecurityEntry> AskSecurityId(uint16_t securityType) override;
+  std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names) override;
+  void ShowPlugButton(bool plugged) override;
+  void SelectTargetInList(int32_t index) override;
+  void EnableFileButtons() override;
+  void AllocateWriteImageBuffers(uint64_t writeImageSize, uint64_t flashContentSize) override;
+  void RecheckFileList() override;
+  void FillEraseBlockList(const EraseBlockTable& blocks) override;
+  void ShowFields() override;
+  void CloseWindow() override;
+
+  const TargetGeometry& Geometry() const { return plugging_.Target().geometry; }
+  const EraseBlockTable& EraseBlocks() const { return plugging_.Target().eraseBlocks; }
+  FlashBuffers& Buffers() { return buffers_; }
+  bool Plugged() const { return plugging_.Plugged(); }
   int32_t BusyKind() const { return busyKind_; }
   const LogModel& Log() const { return log_; }
   QWidget* Control(int id) const;
@@ -149,12 +103,11 @@ class CQuarnelDlg : public QDialog, public OperationWindow {
   QPushButton* NewButton(int id, const QString& caption);
   void SetEnabled(std::initializer_list<int> ids, bool enabled);
   void ConfigureListColumns();
+  int EraseRowHeight() const;
   void ConnectSignals();
 
   bool ReadTargetDescriptions();
-  void SelectTargetInList();
-  void SetPlugCaption(bool plugged);
-  void WriteRememberedTarget();
+  void ReleaseTargetDescriptions();
   bool OperationRunning() const;
   bool ConfirmExit();
   bool ShowText(MessageStyle style, int textId);
@@ -166,30 +119,29 @@ class CQuarnelDlg : public QDialog, public OperationWindow {
   void RefreshFileListView();
   void EraseListChanged(QTreeWidgetItem* item);
   void SelectAll();
-  void SetEraseTicks();
+  void ShowEraseTicks(const std::vector<bool>& ticks);
   bool AnyEraseBlockSelected() const;
+  // The operations run over the window's state; each ends idle.
+  OperationContext Context();
+  WriteSettings TakeWriteSettings() const;
+  void WriteAndCheck();
+  void Verify();
+  void Erase();
+  void ShowOperationEnd();
   void CancelWriteOrVerify();
   void CancelErase();
   void ClearLog();
   void SaveLog();
   void ShowAbout();
-  void ChangeTarget();
-  void PlugOrUnplug();
   void SetLogButtons(bool enabled);
   void ScrollLogToEndSoon();
   bool AddToListAllowed() const;
 
   ApiCalls& api_;
-  SettingsStore& settings_;
   Prompter& prompter_;
   QString versionText_;
-  NamedLock korvoLock_{kKorvoLockName};
 
   TRGINFO* descriptionSet_ = nullptr;
-  CTargetInfo* descriptions_ = nullptr;
-  int32_t descriptionCount_ = 0;
-  int32_t selectedTarget_ = 0;
-  bool plugged_ = true;
   bool initialising_ = false;
   bool quitRequested_ = false;
   bool logScrollPending_ = false;
@@ -197,14 +149,11 @@ class CQuarnelDlg : public QDialog, public OperationWindow {
   int32_t cancelRequest_ = 0;
   uint16_t fillValue_ = 0xFF;
 
-  AppliedTarget applied_;
+  // Declared before what views the applied target's geometry.
+  Plugging plugging_;
   ObjectFileScanner scanner_;
   FileList fileList_;
-  std::vector<uint8_t> writeImage_;
-  std::vector<uint8_t> readBackImage_;
-  std::vector<uint8_t> flashContent_;
-
-  OperationHandlers operations_;
+  FlashBuffers buffers_;
   LogModel log_;
 
   std::map<int, QWidget*> controls_;

@@ -104,10 +104,14 @@ class FakeApi : public ApiCalls {
     return Ok();
   }
   int ConnectAll() override { return connectResult; }
-  uint32_t TargetCount() override { return 1; }
+  uint32_t targetCount = 1;
+  uint32_t TargetCount() override { return targetCount; }
   int TargetStatus(uint32_t) override { return status; }
   int SetTargetStatus(uint32_t, int) override { return 1; }
-  int TargetIsProtected(uint32_t, uint16_t* isProtected) override {
+  // Further targets, as target 1: unprotected.
+  std::vector<uint32_t> protectionAsked;
+  int TargetIsProtected(uint32_t n, uint16_t* isProtected) override {
+    protectionAsked.push_back(n);
     *isProtected = 0;
     return 1;
   }

@@ -169,6 +169,19 @@ TEST_F(PluggingTest, ExitInTheSecurityDialogQuits) {
   EXPECT_EQ(window_.events, (Events{"select 0", "security dialog", "close"}));
 }
 
+// Only a passed check lets the further targets' protection be read, which
+// opens their flash to the all-target operations.
+TEST_F(PluggingTest, APassedSecurityCheckReadsTheProtectionOfEveryFurtherTarget) {
+  api_.targetCount = 3;
+  EXPECT_EQ(plugging_.RunSecurityCheck(), SecurityCheckResult::Passed);
+  EXPECT_EQ(api_.protectionAsked, (std::vector<uint32_t>{2, 3}));
+  api_.protectionAsked.clear();
+  api_.isProtected = true;
+  api_.protectedStatus = 0x6300;
+  EXPECT_EQ(plugging_.RunSecurityCheck(), SecurityCheckResult::Failed);
+  EXPECT_TRUE(api_.protectionAsked.empty());
+}
+
 TEST_F(PluggingTest, ChangeOfTargetToAnotherChipAlwaysNamesTheChipAndUnplugs) {
   api_.checkTargetStatus = 0x2002;
   api_.productIdWord = 0x0A000120;

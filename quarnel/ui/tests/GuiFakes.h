@@ -99,12 +99,12 @@ class FakeApi : public ApiCalls {
   uint32_t TargetCount() override { return connectResult ? 1 : 0; }
   int TargetStatus(uint32_t) override { return status; }
   int SetTargetStatus(uint32_t, int) override { return 1; }
-  int TargetIsProtected(uint32_t, uint16_t* isProtected) override {
-    *isProtected = 0;
+  int TargetIsProtected(uint32_t, uint16_t* answer) override {
+    *answer = isProtected;
     return 1;
   }
-  int TargetSendSecurityId(uint32_t, uint8_t, uint16_t*, uint16_t* isProtected) override {
-    *isProtected = 0;
+  int TargetSendSecurityId(uint32_t, uint8_t, uint16_t*, uint16_t* answer) override {
+    *answer = 0;
     return 1;
   }
   std::string DevicePath(uint32_t) override { return {}; }
@@ -163,6 +163,12 @@ class ScriptedPrompter : public Prompter {
   std::optional<int> ChooseTarget(QWidget*, const QStringList& names) override {
     if (targets.empty() && names.contains(targetByName)) return static_cast<int>(names.indexOf(targetByName));
     return Next(targets, std::optional<int>());
+  }
+  std::deque<std::optional<SecurityEntry>> securityEntries;
+  std::vector<uint16_t> securityTypesAsked;
+  std::optional<SecurityEntry> AskSecurityId(QWidget*, uint16_t securityType) override {
+    securityTypesAsked.push_back(securityType);
+    return Next(securityEntries, std::optional<SecurityEntry>());
   }
 
  private:
