@@ -142,7 +142,6 @@ class WindowSystemTest : public ::testing::Test {
     ASSERT_TRUE(work.isValid());
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     ASSERT_TRUE(app.LoadLibrary("libvestra.so"));
-    ASSERT_TRUE(app.BindLibrary());
     table = app.Table();
   }
   void TearDown() override { qunsetenv("KORVO_SIM_DIR"); }
