@@ -28,7 +28,8 @@ if [ -z "$build_dir" ]; then
   [ "$sanitize" = ON ] && build_dir="$top/build-asan"
 fi
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev srecord)
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev srecord
+          dpkg-dev file)
 # QUARNEL's widgets and the fonts its window and offscreen GUI tests draw
 # with; their recommended packages are not needed.
 gui_packages=(qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
