@@ -93,8 +93,10 @@ bool CQuarnelApp::LoadLibrary(const std::string& name) {
 }
 
 bool CQuarnelApp::BindLibrary(std::string* missing) {
-  const bool bound = BindApiTable([this](const char* name) { return dlsym(library_, name); }, table_, missing);
+  const SymbolLookup lookup = [this](const char* name) { return dlsym(library_, name); };
+  const bool bound = BindApiTable(lookup, table_, missing);
   if (!bound) ShowPlain(Text(189) + Text(156));
+  if (bound) BindOptionalExports(lookup, table_);
   return bound;
 }
 
