@@ -11,16 +11,13 @@
 #include <libusb-1.0/libusb.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "target/ProfileReader.h"
 #include "usb/UsbBackend.h"
 #include "usb/UsbPipe.h"
 #include "usb/UserConfig.h"
@@ -34,55 +31,6 @@ constexpr uint32_t kDefaultPacketSize = 512;
 // How long a device that re-enumerates on a reset may take to come back.
 constexpr auto kReappearWait = std::chrono::milliseconds(2000);
 constexpr auto kReappearPoll = std::chrono::milliseconds(20);
-
-struct UsbId {
-    uint16_t vendor;
-    uint16_t product;
-    friend bool operator==(const UsbId&, const UsbId&) = default;
-};
-
-std::string_view trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
-bool parseHex16(std::string_view text, uint16_t& value) {
-    text = trim(text);
-    if (text.empty() || text.size() > 4) {
-        return false;
-    }
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-    return error == std::errc() && end == text.data() + text.size();
-}
-
-// Entries that are not VVVV:PPPP in hexadecimal are skipped.
-std::vector<UsbId> parseUsbIds(std::string_view list) {
-    std::vector<UsbId> ids;
-    while (!list.empty()) {
-        const auto comma = list.find(',');
-        const std::string_view entry = list.substr(0, comma);
-        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
-        const auto colon = entry.find(':');
-        UsbId id{};
-        if (colon != std::string_view::npos && parseHex16(entry.substr(0, colon), id.vendor) &&
-            parseHex16(entry.substr(colon + 1), id.product)) {
-            ids.push_back(id);
-        }
-    }
-    return ids;
-}
-
-std::vector<UsbId> configuredIds() {
-    target::ProfileReader profile;
-    if (!profile.load(morviConfigPath())) {
-        return {};
-    }
-    return parseUsbIds(profile.find("Morvi", "UsbIds").value_or(""));
-}
 
 std::string idText(const std::vector<UsbId>& ids) {
     std::string text;
@@ -221,7 +169,7 @@ private:
 libusb_device_handle* openClaimedHandle(libusb_context* context, const std::string& path, std::string* failure) {
     std::string reason = "The emulator at " + path + " is not attached.";
     libusb_device_handle* handle = nullptr;
-    const std::vector<UsbId> ids = configuredIds();
+    const std::vector<UsbId> ids = configuredUsbIds();
     if (ids.empty()) {
         reason = noIdsConfiguredReason();
     } else if (!path.empty()) {
@@ -395,7 +343,7 @@ private:
 class LibusbBackend final : public UsbBackend {
 public:
     bool enumerate(std::vector<DeviceEntry>& devices) override {
-        const std::vector<UsbId> ids = configuredIds();
+        const std::vector<UsbId> ids = configuredUsbIds();
         if (ids.empty()) {
             emptyListingReason_ = noIdsConfiguredReason();
             return true;
