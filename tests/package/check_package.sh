@@ -98,7 +98,7 @@ grep -q "^KORVO_SIM_DIR=$sim_dir\$" "$scratch/sim.out" || fail "korvo-sim did no
 # only the unpacked sample descriptions can be found.
 if [ -x "$app/bin/quarnel-cli" ]; then
   mkdir "$scratch/config"
-  listing=$(cd "$scratch" && env -u KORVO_SIM_DIR KORVO_SIM_DIR="$sim_dir" XDG_CONFIG_HOME="$scratch/config" \
+  listing=$(cd "$scratch" && env KORVO_SIM_DIR="$sim_dir" XDG_CONFIG_HOME="$scratch/config" \
     "$root/usr/bin/quarnel-cli" list) || fail "quarnel-cli list exited $?"
   for socket in korvo-00 korvo-01; do
     grep -q "$socket" <<<"$listing" || fail "quarnel-cli list does not show $socket:
