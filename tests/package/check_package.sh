@@ -75,8 +75,9 @@ for program in quarnel "${programs[@]:2}"; do
   [ -n "$found" ] || fail "RUNPATH of $program ($runpath) does not reach the unpacked libvestra.so"
 done
 for binary in "$app/lib/libvestra.so" "$app"/bin/*; do
-  if ldd "$binary" | grep -q 'not found'; then
-    ldd "$binary" >&2
+  libraries=$(ldd "$binary")
+  if grep -q 'not found' <<<"$libraries"; then
+    echo "$libraries" >&2
     fail "$(basename "$binary") misses a library"
   fi
 done
