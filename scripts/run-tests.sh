@@ -30,8 +30,9 @@ fi
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev srecord)
 # QUARNEL's widgets and the fonts its window and offscreen GUI tests draw
-# with; their recommended packages are not needed.
-gui_packages=(qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
+# with, and what cpack's Debian package needs (dpkg-shlibdeps, file); their
+# recommended packages are not needed.
+gui_packages=(qt6-base-dev qt6-qpa-plugins fonts-dejavu-core dpkg-dev file)
 missing_packages() {
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"

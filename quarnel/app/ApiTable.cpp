@@ -37,6 +37,11 @@ bool BindApiTable(const SymbolLookup& lookup, ApiTable& table, std::string* miss
   return true;
 }
 
+void BindOptionalExports(const SymbolLookup& lookup, ApiTable& table) {
+  table.ApiGetConnectFailureText =
+      reinterpret_cast<decltype(table.ApiGetConnectFailureText)>(lookup("ApiGetConnectFailureText"));
+}
+
 int GuardedApiTable::Connect() { return api_.ApiCreateConnectOne(); }
 
 int GuardedApiTable::Status() {
@@ -189,6 +194,13 @@ int GuardedApiTable::SetSerialNumber(uint32_t n, uint8_t* bytes, uint32_t length
 int GuardedApiTable::WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image,
                                            uint32_t serialAddress) {
   return api_.ApiFlashWriteAllWithSN(start, end, flashAddress, image, serialAddress);
+}
+
+std::string GuardedApiTable::NoEmulatorReason() {
+  if (api_.ApiGetConnectFailureText == nullptr) return {};
+  return LibraryText([&](char* buffer, uint32_t size, uint32_t* needed) {
+    return api_.ApiGetConnectFailureText(buffer, size, needed) != 0;
+  });
 }
 
 }  // namespace quarnel

@@ -21,12 +21,15 @@ namespace quarnel {
   X(ApiGetFirmVersionStr) X(ApiIsTargetProtected) X(ApiSetSecID) X(ApiSetSecIDEx) X(ApiSystemResetAll)    \
   X(ApiSystemResetAllSimple) X(ApiSystemReset) X(ReadHEX)
 
-// The bound entry points, one pointer per export in binding order. Plain
-// data: copying it copies every pointer.
+// The bound entry points, one pointer per export in binding order, then the
+// optional ones. Plain data: copying it copies every pointer.
 struct ApiTable {
 #define QUARNEL_TABLE_ENTRY(name) decltype(&::name) name = nullptr;
   QUARNEL_BOUND_EXPORTS(QUARNEL_TABLE_ENTRY)
 #undef QUARNEL_TABLE_ENTRY
+
+  // Optional: null when the library does not export it.
+  decltype(&::ApiGetConnectFailureText) ApiGetConnectFailureText = nullptr;
 };
 
 // Finds an exported name in the loaded library; null when it is missing.
@@ -35,6 +38,10 @@ using SymbolLookup = std::function<void*(const char* name)>;
 // Looks the names up in binding order and stops at the first one that is
 // missing: false, with that name in `missing`, and no further look-ups.
 bool BindApiTable(const SymbolLookup& lookup, ApiTable& table, std::string* missing = nullptr);
+
+// Looks up the optional entry points; a missing one stays null, and the
+// program does without it.
+void BindOptionalExports(const SymbolLookup& lookup, ApiTable& table);
 
 // The guarded call layer over a bound table (see ApiCalls). The table must
 // outlive this object.
@@ -75,6 +82,7 @@ class GuardedApiTable : public ApiCalls {
   int SetSerialNumber(uint32_t n, uint8_t* bytes, uint32_t length) override;
   int WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image,
                             uint32_t serialAddress) override;
+  std::string NoEmulatorReason() override;
 
  protected:
   const ApiTable& Table() const { return api_; }

@@ -26,9 +26,10 @@ VestraLibrary::Outcome VestraLibrary::Load(const std::string& name, std::string*
     handle_ = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
   }
   if (!handle_) return Outcome::NotFound;
-  return BindApiTable([this](const char* symbol) { return dlsym(handle_, symbol); }, table_, missing)
-             ? Outcome::Bound
-             : Outcome::Invalid;
+  const SymbolLookup lookup = [this](const char* symbol) { return dlsym(handle_, symbol); };
+  if (!BindApiTable(lookup, table_, missing)) return Outcome::Invalid;
+  BindOptionalExports(lookup, table_);
+  return Outcome::Bound;
 }
 
 }  // namespace quarnel

@@ -59,6 +59,11 @@ class ApiCalls {
   virtual int SetSerialNumber(uint32_t n, uint8_t* bytes, uint32_t length) = 0;
   virtual int WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image,
                                     uint32_t serialAddress) = 0;
+
+  // Why the last connect found no emulator or could not open one (one line
+  // each), as the library words it; empty when it opened every emulator,
+  // or when the library does not offer the text.
+  virtual std::string NoEmulatorReason() { return {}; }
 };
 
 }  // namespace quarnel

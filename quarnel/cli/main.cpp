@@ -7,6 +7,27 @@
 #include "cli/CliOptions.h"
 #include "cli/CliRun.h"
 #include "cli/RunReport.h"
+#include "base/UdevRule.h"
+
+namespace {
+
+// The rule goes to standard output, so that it can be saved as it is; how to
+// install it goes to standard error.
+int PrintUdevRule() {
+  const quarnel::UsbIdConfig config = quarnel::ReadUsbIdConfig();
+  if (config.ids.empty()) {
+    std::fprintf(stderr, "quarnel-cli: no UsbIds in section [Morvi] of %s; configure the emulators' USB IDs first\n",
+                 config.path.empty() ? "the configuration file" : config.path.c_str());
+    return quarnel::cli::kBadInput;
+  }
+  std::fputs(quarnel::UdevRuleText(config.ids).c_str(), stdout);
+  std::fprintf(stderr, "Save the rule above as %s, then install and load it:\n", quarnel::kUdevRuleFileName);
+  for (const std::string& command : quarnel::UdevInstallCommands(quarnel::kUdevRuleFileName))
+    std::fprintf(stderr, "  %s\n", command.c_str());
+  return quarnel::cli::kPassed;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace quarnel::cli;
@@ -20,5 +41,6 @@ int main(int argc, char** argv) {
     std::fputs(UsageText().c_str(), stdout);
     return kPassed;
   }
+  if (parsed.options->command == Command::UdevRule) return PrintUdevRule();
   return RunCommandLine(*parsed.options, stdout, stderr);
 }

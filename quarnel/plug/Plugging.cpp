@@ -67,10 +67,16 @@ std::vector<std::string> Plugging::TargetNames() const {
   return names;
 }
 
+std::string Plugging::NoEmulatorLines() {
+  const std::string reason = api_.NoEmulatorReason();
+  return reason.empty() ? reason : "\n" + reason;
+}
+
 bool Plugging::Connect(Variant variant) {
   api_.Disconnect();
   if (api_.Connect() == 0) {
-    window_.ShowMessage(MessageStyle::Warning, kTextNotConnected, std::string(LoadText(kTextNotConnected)));
+    window_.ShowMessage(MessageStyle::Warning, kTextNotConnected,
+                        std::string(LoadText(kTextNotConnected)) + NoEmulatorLines());
     return false;
   }
   if (korvoLock_.Acquire(kKorvoLockWait)) return true;
@@ -138,6 +144,11 @@ bool Plugging::ReportPlugFailure(int status, bool& chipNameShown) {
     version[kFirmwareTextSize - 1] = '\0';
     window_.ReportStatusWithText(kStatusOldFirmware, version);
     return true;
+  }
+  // An emulator that was listed but could not be opened: say why.
+  if (const std::string reason = NoEmulatorLines(); status == kStatusNotConnected && !reason.empty()) {
+    window_.ReportStatusWithText(status, reason);
+    return false;
   }
   window_.ReportStatus(status);
   return false;

@@ -124,6 +124,9 @@ class Plugging {
   // Reports a failed plug; true when the failure must end the program.
   bool ReportPlugFailure(int status, bool& chipNameShown);
   void PlugFromButton();
+  // "\n" and the library's reason why the last connect found no emulator or
+  // could not open one; empty without a reason.
+  std::string NoEmulatorLines();
   void FinishButtonPlug();
 
   ApiCalls& api_;

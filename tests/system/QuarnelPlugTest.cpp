@@ -1,8 +1,13 @@
 // QUARNEL's plug logic and security check over the guarded call layer,
 // bound to libvestra.so by name, against korvo-sim.
 #include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 
 #include "FakePlugApi.h"
 #include "FakePlugWindow.h"
@@ -25,7 +30,10 @@ protected:
     void SetUp() override {
         SystemTest::SetUp();
         ASSERT_FALSE(HasFatalFailure());
-        ASSERT_TRUE(quarnel::BindApiTable([this](const char* name) { return ::dlsym(api->handle, name); }, table_));
+        const quarnel::SymbolLookup lookup = [this](const char* name) { return ::dlsym(api->handle, name); };
+        ASSERT_TRUE(quarnel::BindApiTable(lookup, table_));
+        quarnel::BindOptionalExports(lookup, table_);
+        ASSERT_NE(table_.ApiGetConnectFailureText, nullptr);
         window_.plugging = &plugging_;
     }
     void TearDown() override {
@@ -126,6 +134,36 @@ TEST_F(QuarnelPlugTest, OldFirmwareIsNamedAndEndsTheStartUp) {
     window_.targetChoices = {indexOf("KT4351235")};
     EXPECT_TRUE(plugging_.RunStartUpPlugLoop());
     EXPECT_EQ(window_.events, (Events{"report 0x2004 1.00", "choose"}));
+}
+
+TEST_F(QuarnelPlugTest, EmptySocketDirectoryIsNamedUnderTheNotConnectedWarning) {
+    std::filesystem::create_directories(simDir());
+    for (const auto& entry : std::filesystem::directory_iterator(simDir())) std::filesystem::remove(entry.path());
+    EXPECT_FALSE(plugging_.Connect(Plugging::Variant::StartUp));
+    EXPECT_EQ(window_.events,
+              (Events{"warning 193\nNo emulator sockets (korvo-NN) in " + simDir() + " (KORVO_SIM_DIR)."}));
+}
+
+// Another host holds the only emulator: the connect lists it, the plug
+// cannot reach it, and the report says who has it.
+TEST_F(QuarnelPlugTest, EmulatorHeldByAnotherProgramIsNamedWhenThePlugFails) {
+    startSim({"--trg", SimProcess::sampleTrg("KT51456")});
+    const std::string socketPath = simDir() + "/korvo-00";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    const int holder = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    uint8_t greeting = 0;
+    ASSERT_EQ(::connect(holder, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::recv(holder, &greeting, 1, 0), 1);
+
+    settings_.values = {{"TRGNAME", "KT51456"}};
+    connectAndRead();
+    EXPECT_TRUE(plugging_.RunStartUpPlugLoop());
+    EXPECT_EQ(window_.events, (Events{"report 0x5005 \nThe emulator at " + socketPath +
+                                          " is in use by another program.",
+                                      "busy 2", "caption &Plug", "choose"}));
+    ::close(holder);
 }
 
 }  // namespace

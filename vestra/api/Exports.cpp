@@ -1,11 +1,14 @@
 // The exported functions: each works on ApiObj and its connection set. No
 // exception leaves the library: a failure inside one ends that call with its
 // "not carried out" result.
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "api/MWKorvoApi.h"
 #include "device/FlashApi.h"
 #include "device/TrgConnectCtrl.h"
+#include "usb/UsbBackend.h"
 
 CMWKorvoApi ApiObj;
 
@@ -27,12 +30,45 @@ int guarded(Body body) noexcept {
 
 enum class Enumeration { All, FirstTwo };
 
+// What ApiGetConnectFailureText hands out: set by every connect that
+// enumerated.
+std::string& connectFailureText() {
+    static std::string text;
+    return text;
+}
+
+std::string emptyListingReason() {
+    const std::string reason = vestra::usb::currentBackend().emptyListingReason();
+    return reason.empty() ? "No emulator is attached." : reason;
+}
+
+// One line for each listed emulator that could not be opened.
+std::string unopenedDevicesReason(const CTrgConnectCtrl& set) {
+    std::string text;
+    for (uint32_t n = 1; n <= set.GetSizeDevObj(); ++n) {
+        if (set.GetIndexDevObj(n)->getStatus() != FlashErrUnreachable) continue;
+        char path[256] = {};
+        uint32_t needed = 0;
+        set.GetDevicePathStr(n, path, sizeof path, &needed);
+        std::string reason = vestra::usb::currentBackend().openFailureReason(path);
+        if (reason.empty()) reason = std::string("The emulator at ") + path + " could not be opened.";
+        text += (text.empty() ? "" : "\n") + reason;
+    }
+    return text;
+}
+
 int createConnect(Enumeration enumeration) {
     if (ApiObj.GetTrgConnect() != nullptr) return 0;
     auto set = std::make_unique<CTrgConnectCtrl>();
     const int listed = enumeration == Enumeration::All ? set->GetUsbDevice() : set->GetUsbDeviceOne();
+    connectFailureText().clear();
+    if (listed == 0) connectFailureText() = emptyListingReason();
     if (listed != 1) return listed;
-    if (!set->CreateFlashApi()) return 0;
+    if (!set->CreateFlashApi()) {
+        connectFailureText() = emptyListingReason();
+        return 0;
+    }
+    connectFailureText() = unopenedDevicesReason(*set);
     ApiObj.SetTrgConnect(set.release());
     return 1;
 }
@@ -132,6 +168,16 @@ int ApiGetDevicePathStr(uint32_t n, char* buffer, uint32_t bufferSize, uint32_t*
         const CTrgConnectCtrl* set = ApiObj.GetTrgConnect();
         if (set == nullptr) return 0;
         return set->GetDevicePathStr(n, buffer, bufferSize, needed);
+    });
+}
+
+int ApiGetConnectFailureText(char* buffer, uint32_t bufferSize, uint32_t* needed) {
+    return guarded([=] {
+        const std::string& text = connectFailureText();
+        const auto required = static_cast<uint32_t>(text.size() + 1);
+        if (needed != nullptr) *needed = required;
+        if (buffer != nullptr && bufferSize >= required) std::memcpy(buffer, text.c_str(), required);
+        return 1;
     });
 }
 

@@ -112,6 +112,16 @@ VESTRA_API int ApiSetSerialNumber(uint32_t n, uint8_t* bytes, uint32_t length);
 VESTRA_API int ApiUpdateErrorTargetLED(uint32_t n);
 VESTRA_API int ApiErrorTargetLED(uint32_t n);
 
+// Why the last ApiCreateConnect or ApiCreateConnectOne found no emulator
+// (no USB IDs configured, and in which file; nothing attached; the socket
+// directory of korvo-sim empty), or, one line each, why emulators it listed
+// could not be opened (no permission on the device node, in use by another
+// program). Empty after a connect that opened every emulator it listed.
+// Stores length + 1 through `needed` and copies the text with its zero only
+// when `buffer` holds that many bytes; returns 1. Not one of the 39: clients
+// look it up by name and do without it when it is missing.
+VESTRA_API int ApiGetConnectFailureText(char* buffer, uint32_t bufferSize, uint32_t* needed);
+
 // Intel HEX reader.
 VESTRA_API int ReadHEX(const char* path, uint8_t* image, uint32_t maxAddress, uint32_t* lowestAddress,
                        uint32_t* highestAddress);

@@ -11,15 +11,13 @@
 #include <libusb-1.0/libusb.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "target/ProfileReader.h"
 #include "usb/UsbBackend.h"
 #include "usb/UsbPipe.h"
 #include "usb/UserConfig.h"
@@ -34,53 +32,44 @@ constexpr uint32_t kDefaultPacketSize = 512;
 constexpr auto kReappearWait = std::chrono::milliseconds(2000);
 constexpr auto kReappearPoll = std::chrono::milliseconds(20);
 
-struct UsbId {
-    uint16_t vendor;
-    uint16_t product;
-    friend bool operator==(const UsbId&, const UsbId&) = default;
-};
-
-std::string_view trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
+std::string idText(const std::vector<UsbId>& ids) {
+    std::string text;
+    for (const UsbId& id : ids) {
+        char entry[16];
+        std::snprintf(entry, sizeof entry, "%s%04x:%04x", text.empty() ? "" : ", ", id.vendor, id.product);
+        text += entry;
     }
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
+    return text;
 }
 
-bool parseHex16(std::string_view text, uint16_t& value) {
-    text = trim(text);
-    if (text.empty() || text.size() > 4) {
-        return false;
-    }
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-    return error == std::errc() && end == text.data() + text.size();
+std::string noIdsConfiguredReason() {
+    const std::string path = morviConfigPath();
+    return "No emulator USB IDs are configured: UsbIds=VVVV:PPPP is missing from section [Morvi] of " +
+           (path.empty() ? std::string("Morvi.conf (no home directory was found)") : path) + ".";
 }
 
-// Entries that are not VVVV:PPPP in hexadecimal are skipped.
-std::vector<UsbId> parseUsbIds(std::string_view list) {
-    std::vector<UsbId> ids;
-    while (!list.empty()) {
-        const auto comma = list.find(',');
-        const std::string_view entry = list.substr(0, comma);
-        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
-        const auto colon = entry.find(':');
-        UsbId id{};
-        if (colon != std::string_view::npos && parseHex16(entry.substr(0, colon), id.vendor) &&
-            parseHex16(entry.substr(colon + 1), id.product)) {
-            ids.push_back(id);
-        }
-    }
-    return ids;
+// The usbfs node that must be writable for the device to be opened.
+std::string nodePathOf(libusb_device* device) {
+    char node[32];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", libusb_get_bus_number(device),
+                  libusb_get_device_address(device));
+    return node;
 }
 
-std::vector<UsbId> configuredIds() {
-    target::ProfileReader profile;
-    if (!profile.load(morviConfigPath())) {
-        return {};
+std::string openErrorReason(const std::string& path, libusb_device* device, int error) {
+    const std::string where = "the emulator at " + path + " (" + nodePathOf(device) + ")";
+    if (error == LIBUSB_ERROR_ACCESS) {
+        return "No permission to open " + where +
+               ": a udev rule must give the user access to it (see quarnel-cli udev-rule).";
     }
-    return parseUsbIds(profile.find("Morvi", "UsbIds").value_or(""));
+    return "Could not open " + where + ": " + libusb_strerror(static_cast<libusb_error>(error)) + ".";
+}
+
+std::string claimErrorReason(const std::string& path, int error) {
+    if (error == LIBUSB_ERROR_BUSY) {
+        return "The emulator at " + path + " is in use by another program.";
+    }
+    return "Could not claim the emulator at " + path + ": " + libusb_strerror(static_cast<libusb_error>(error)) + ".";
 }
 
 // Where a device sits: its bus and the port numbers from the root on. No
@@ -176,28 +165,34 @@ private:
 };
 
 // Opens the configured device at `path` and claims its interface; null when
-// it is absent, not configured or busy.
-libusb_device_handle* openClaimedHandle(libusb_context* context, const std::string& path) {
-    const std::vector<UsbId> ids = configuredIds();
-    if (path.empty() || ids.empty()) {
-        return nullptr;
+// it is absent, not configured or busy, with the reason in `failure` when given.
+libusb_device_handle* openClaimedHandle(libusb_context* context, const std::string& path, std::string* failure) {
+    std::string reason = "The emulator at " + path + " is not attached.";
+    libusb_device_handle* handle = nullptr;
+    const std::vector<UsbId> ids = configuredUsbIds();
+    if (ids.empty()) {
+        reason = noIdsConfiguredReason();
+    } else if (!path.empty()) {
+        const MatchingDevices matching(context, ids);
+        for (const auto& [candidate, device] : matching.devices()) {
+            if (candidate != path) {
+                continue;
+            }
+            if (const int error = libusb_open(device, &handle); error != 0) {
+                reason = openErrorReason(path, device, error);
+                handle = nullptr;
+            } else if (const int claim = libusb_claim_interface(handle, kInterface); claim != 0) {
+                reason = claimErrorReason(path, claim);
+                libusb_close(handle);
+                handle = nullptr;
+            }
+            break;
+        }
     }
-    const MatchingDevices matching(context, ids);
-    for (const auto& [candidate, device] : matching.devices()) {
-        if (candidate != path) {
-            continue;
-        }
-        libusb_device_handle* handle = nullptr;
-        if (libusb_open(device, &handle) != 0) {
-            return nullptr;
-        }
-        if (libusb_claim_interface(handle, kInterface) != 0) {
-            libusb_close(handle);
-            return nullptr;
-        }
-        return handle;
+    if (handle == nullptr && failure != nullptr) {
+        *failure = std::move(reason);
     }
-    return nullptr;
+    return handle;
 }
 
 TransferStatus statusOf(int error) {
@@ -319,7 +314,7 @@ private:
         close();
         const auto deadline = std::chrono::steady_clock::now() + kReappearWait;
         for (;;) {
-            handle_ = openClaimedHandle(context_->get(), path_);
+            handle_ = openClaimedHandle(context_->get(), path_, nullptr);
             if (handle_ != nullptr) {
                 readPacketSize();
                 return true;
@@ -348,30 +343,46 @@ private:
 class LibusbBackend final : public UsbBackend {
 public:
     bool enumerate(std::vector<DeviceEntry>& devices) override {
-        const std::vector<UsbId> ids = configuredIds();
+        const std::vector<UsbId> ids = configuredUsbIds();
         if (ids.empty()) {
+            emptyListingReason_ = noIdsConfiguredReason();
             return true;
         }
         if (!initialise()) {
+            emptyListingReason_ = "USB devices cannot be listed: libusb could not be initialised.";
             return false;
         }
         const MatchingDevices matching(context_->get(), ids);
         for (const auto& [path, device] : matching.devices()) {
             devices.push_back({path, true});
         }
+        emptyListingReason_.clear();
+        if (!matching.listed()) {
+            emptyListingReason_ = "USB devices cannot be listed: libusb could not read the device list.";
+        } else if (matching.devices().empty()) {
+            emptyListingReason_ = "No emulator with a configured USB ID (" + idText(ids) + ") is attached.";
+        }
         return matching.listed();
     }
 
     std::unique_ptr<UsbDevice> open(const std::string& path) override {
         if (!initialise()) {
+            failures_.record(path, "The emulator at " + path + " cannot be opened: libusb could not be initialised.");
             return nullptr;
         }
-        libusb_device_handle* handle = openClaimedHandle(context_->get(), path);
+        std::string failure;
+        libusb_device_handle* handle = openClaimedHandle(context_->get(), path, &failure);
         if (handle == nullptr) {
+            failures_.record(path, std::move(failure));
             return nullptr;
         }
+        failures_.forget(path);
         return std::make_unique<LibusbDevice>(context_, handle, path);
     }
+
+    std::string emptyListingReason() const override { return emptyListingReason_; }
+
+    std::string openFailureReason(const std::string& path) const override { return failures_.reasonFor(path); }
 
 private:
     // Deferred to the first use, so that merely choosing this backend touches
@@ -384,6 +395,8 @@ private:
     }
 
     std::shared_ptr<Context> context_;
+    std::string emptyListingReason_;
+    OpenFailures failures_;
 };
 
 }  // namespace

@@ -50,6 +50,16 @@ bool isSimSocketName(const char* name) {
     return std::all_of(text.begin() + prefix.size(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+std::string connectErrorReason(const std::string& path, int error) {
+    if (error == EACCES || error == EPERM) {
+        return "No permission to connect to the emulator socket " + path + ".";
+    }
+    if (error == ECONNREFUSED || error == ENOENT) {
+        return "No simulator answers at " + path + ".";
+    }
+    return "Could not connect to the emulator socket " + path + ": " + std::strerror(error) + ".";
+}
+
 // Waits for `events` on `fd` for at most `timeoutMs`, restarting after
 // signals with the time that is left. Returns the revents, or 0 on time-out.
 short waitFor(int fd, short events, uint32_t timeoutMs) {
@@ -68,10 +78,12 @@ short waitFor(int fd, short events, uint32_t timeoutMs) {
 }
 
 // Connects to an emulator socket and waits for its greeting; -1 when the
-// socket is absent, the emulator busy or refusing.
-int connectToEmulator(const std::string& path) {
+// socket is absent, the emulator busy or refusing, with the reason in
+// `failure` when given.
+int connectToEmulator(const std::string& path, std::string* failure) {
     sockaddr_un address{};
     if (path.size() >= sizeof(address.sun_path)) {
+        if (failure != nullptr) *failure = "The emulator socket path " + path + " is too long.";
         return -1;
     }
     address.sun_family = AF_UNIX;
@@ -80,13 +92,19 @@ int connectToEmulator(const std::string& path) {
     // at once instead of holding the caller in connect().
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
+        if (failure != nullptr) *failure = std::string("No socket for the emulator: ") + std::strerror(errno) + ".";
+        return -1;
+    }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        if (failure != nullptr) *failure = connectErrorReason(path, errno);
+        ::close(fd);
         return -1;
     }
     uint8_t greeting = 0;
-    const bool accepted = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
-                          (waitFor(fd, POLLIN, kGreetingTimeoutMs) & POLLIN) != 0 &&
+    const bool accepted = (waitFor(fd, POLLIN, kGreetingTimeoutMs) & POLLIN) != 0 &&
                           ::recv(fd, &greeting, 1, MSG_DONTWAIT) == 1 && greeting == kSimGreeting;
     if (!accepted) {
+        if (failure != nullptr) *failure = "The emulator at " + path + " is in use by another program.";
         ::close(fd);
         return -1;
     }
@@ -117,7 +135,7 @@ public:
 
     bool resetDevice() override {
         disconnect();
-        fd_ = connectToEmulator(path_);
+        fd_ = connectToEmulator(path_, nullptr);
         return fd_ >= 0;
     }
 
@@ -227,6 +245,8 @@ public:
     bool enumerate(std::vector<DeviceEntry>& devices) override {
         DIR* dir = ::opendir(directory_.c_str());
         if (dir == nullptr) {
+            emptyListingReason_ = "The emulator socket directory " + directory_ +
+                                  " (KORVO_SIM_DIR) cannot be read: " + std::strerror(errno) + ".";
             return false;
         }
         std::vector<std::string> paths;
@@ -242,6 +262,8 @@ public:
         }
         ::closedir(dir);
         std::sort(paths.begin(), paths.end());
+        emptyListingReason_ =
+            paths.empty() ? "No emulator sockets (korvo-NN) in " + directory_ + " (KORVO_SIM_DIR)." : "";
         for (auto& path : paths) {
             devices.push_back({std::move(path), true});
         }
@@ -249,15 +271,24 @@ public:
     }
 
     std::unique_ptr<UsbDevice> open(const std::string& path) override {
-        const int fd = connectToEmulator(path);
+        std::string failure;
+        const int fd = connectToEmulator(path, &failure);
         if (fd < 0) {
+            failures_.record(path, std::move(failure));
             return nullptr;
         }
+        failures_.forget(path);
         return std::make_unique<SimSocketDevice>(path, fd);
     }
 
+    std::string emptyListingReason() const override { return emptyListingReason_; }
+
+    std::string openFailureReason(const std::string& path) const override { return failures_.reasonFor(path); }
+
 private:
     std::string directory_;
+    std::string emptyListingReason_;
+    OpenFailures failures_;
 };
 
 }  // namespace

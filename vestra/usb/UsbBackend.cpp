@@ -1,5 +1,6 @@
 #include "usb/UsbBackend.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace vestra::usb {
@@ -48,6 +49,21 @@ UsbBackend& currentBackend() {
 
 void setBackendForTesting(UsbBackend* backend) {
     g_testBackend = backend;
+}
+
+void OpenFailures::record(const std::string& path, std::string reason) {
+    forget(path);
+    reasons_.emplace_back(path, std::move(reason));
+}
+
+void OpenFailures::forget(const std::string& path) {
+    std::erase_if(reasons_, [&](const auto& entry) { return entry.first == path; });
+}
+
+std::string OpenFailures::reasonFor(const std::string& path) const {
+    const auto found =
+        std::find_if(reasons_.begin(), reasons_.end(), [&](const auto& entry) { return entry.first == path; });
+    return found != reasons_.end() ? found->second : std::string{};
 }
 
 }  // namespace vestra::usb

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vestra::usb {
@@ -79,6 +80,28 @@ public:
 
     // Opens `path` for exclusive use; nullptr when it is absent or busy.
     virtual std::unique_ptr<UsbDevice> open(const std::string& path) = 0;
+
+    // Why the last enumerate listed no emulator, as a sentence for the user
+    // (what was looked for, and where); empty when it listed one, or when the
+    // backend cannot tell.
+    virtual std::string emptyListingReason() const { return {}; }
+
+    // Why the last open of `path` failed (no permission, in use by another
+    // program, ...), as a sentence for the user naming the device; empty when
+    // it did not fail, or when the backend cannot tell.
+    virtual std::string openFailureReason(const std::string& /*path*/) const { return {}; }
+};
+
+// Remembers the reason of each path's last failed open, for
+// openFailureReason; a successful open forgets it.
+class OpenFailures {
+public:
+    void record(const std::string& path, std::string reason);
+    void forget(const std::string& path);
+    std::string reasonFor(const std::string& path) const;
+
+private:
+    std::vector<std::pair<std::string, std::string>> reasons_;
 };
 
 // The backend in use: korvo-sim's sockets when KORVO_SIM_DIR is set,

@@ -159,5 +159,32 @@ TEST(GuardedApiTable, PassesCountsAndTextsThrough) {
   EXPECT_EQ(api.DevicePath(2), std::string(100, 'p'));  // longer than the first buffer
 }
 
+// The connect failure text is looked up apart from the 39: binding succeeds
+// without it, and the reason is then empty.
+TEST(BindOptionalExports, TakesTheConnectFailureTextWhenPresent) {
+  for (const bool present : {true, false}) {
+    SCOPED_TRACE(present);
+    std::vector<std::string> asked;
+    ApiTable table = FakeTable();
+    BindOptionalExports(
+        [&](const char* name) -> void* {
+          asked.push_back(name);
+          return present ? reinterpret_cast<void*>(+[](char* buffer, uint32_t size, uint32_t* needed) {
+            static const std::string reason = "No emulator sockets (korvo-NN) in /tmp/s (KORVO_SIM_DIR).\n" +
+                                              std::string(80, 'r');
+            *needed = static_cast<uint32_t>(reason.size() + 1);
+            if (*needed <= size) reason.copy(buffer, reason.size()), buffer[reason.size()] = 0;
+            return 1;
+          })
+                         : nullptr;
+        },
+        table);
+    EXPECT_EQ(asked, std::vector<std::string>{"ApiGetConnectFailureText"});
+    GuardedApiTable api(table);
+    EXPECT_EQ(api.NoEmulatorReason(),
+              present ? "No emulator sockets (korvo-NN) in /tmp/s (KORVO_SIM_DIR).\n" + std::string(80, 'r') : "");
+  }
+}
+
 }  // namespace
 }  // namespace quarnel

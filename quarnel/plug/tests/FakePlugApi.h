@@ -27,6 +27,7 @@ class FakeApi : public ApiCalls {
   int resetStatus = 0;
   uint32_t productIdWord = 0;
   std::string firmwareText = "9.99";
+  std::string noEmulatorReason;
 
   // Record.
   int status = 0;
@@ -37,6 +38,7 @@ class FakeApi : public ApiCalls {
   uint32_t productIdBits = 0;
 
   int Connect() override { return connectResult; }
+  std::string NoEmulatorReason() override { return noEmulatorReason; }
   int Status() override { return status; }
   TRGINFO* ReadTargetDescriptions(uint8_t, uint16_t*) override { return nullptr; }
   bool Disconnect() override { return Ok(); }

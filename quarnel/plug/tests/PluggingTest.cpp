@@ -270,10 +270,50 @@ TEST_F(PluggingTest, QuitResetsOnlyWhilePluggedAndTheLinkHolds) {
   EXPECT_EQ(window_.events, (Events{"close", "close"}));
 }
 
-TEST_F(PluggingTest, NoEmulatorWarns) {
+// The library's reason, when it gives one, goes under the text of 193 in
+// the same box.
+TEST_F(PluggingTest, NoEmulatorWarnsWithTheLibrarysReasonBelow) {
+  struct Case {
+    std::string reason;
+    std::string event;
+  };
+  const Case cases[] = {
+      {"", "warning 193"},
+      {"No emulator with a configured USB ID (f055:4b56) is attached.",
+       "warning 193\nNo emulator with a configured USB ID (f055:4b56) is attached."},
+      {"No emulator sockets (korvo-NN) in /tmp/s (KORVO_SIM_DIR).",
+       "warning 193\nNo emulator sockets (korvo-NN) in /tmp/s (KORVO_SIM_DIR)."},
+  };
   api_.connectResult = 0;
-  EXPECT_FALSE(plugging_.Connect(Plugging::Variant::StartUp));
-  EXPECT_EQ(window_.events, (Events{"warning 193"}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    window_.events.clear();
+    api_.noEmulatorReason = c.reason;
+    for (const auto variant : {Plugging::Variant::StartUp, Plugging::Variant::Button})
+      EXPECT_FALSE(plugging_.Connect(variant));
+    EXPECT_EQ(window_.events, (Events{c.event, c.event}));
+  }
+}
+
+// Listed but not opened (no permission, in use): the plug ends with 0x5005,
+// whose box says why.
+TEST_F(PluggingTest, EmulatorThatCouldNotBeOpenedIsReportedWithTheReason) {
+  settings_.values["TRGNAME"] = "KT2321";
+  api_.plugStatuses = {0x5005, 0x5005};
+  window_.targetChoices = {2, std::nullopt};
+  api_.noEmulatorReason =
+      "No permission to open the emulator at usb:1-4.2 (/dev/bus/usb/001/003): a udev rule must give the user access "
+      "to it (see quarnel-cli udev-rule).\nThe emulator at usb:1-3 is in use by another program.";
+  EXPECT_TRUE(plugging_.RunStartUpPlugLoop());
+  const std::string report = "report 0x5005 \n" + api_.noEmulatorReason;
+  EXPECT_EQ(window_.events,
+            (Events{report, "busy 2", "caption &Plug", "choose", report, "busy 2", "caption &Plug", "choose"}));
+
+  window_.events.clear();
+  api_.noEmulatorReason.clear();
+  api_.plugStatuses = {0x5005};
+  EXPECT_TRUE(plugging_.RunStartUpPlugLoop());
+  EXPECT_EQ(window_.events.front(), "report 0x5005");
 }
 
 // A process that holds the KORVO access lock until it is killed.

@@ -7,8 +7,11 @@
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
+#include <linux/capability.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -373,11 +376,16 @@ protected:
     // umockdev routes an open of the node to the attached handler only when
     // the node exists in the testbed's /dev.
     void createNodeFile(const std::string& node) {
+        const std::filesystem::path file = nodeFile(node);
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream{file};
+    }
+
+    std::filesystem::path nodeFile(const std::string& node) const {
         gchar* root = umockdev_testbed_get_root_dir(testbed_);
         const std::filesystem::path file = std::filesystem::path(root) / node.substr(1);
         g_free(root);
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream{file};
+        return file;
     }
 
     std::vector<std::string> listed() {
@@ -518,6 +526,109 @@ TEST_F(LibusbBackendTest, ResetThatReEnumeratesReopensTheDeviceAtItsPort) {
     EXPECT_EQ(answer.count, 2u);
     device.reset();
     EXPECT_FALSE(reborn.claimed());
+}
+
+// The text of ApiGetConnectFailureText, asked for its size first.
+std::string connectFailureText() {
+    uint32_t needed = 0;
+    EXPECT_EQ(ApiGetConnectFailureText(nullptr, 0, &needed), 1);
+    std::vector<char> text(needed, 'x');
+    uint32_t again = 0;
+    EXPECT_EQ(ApiGetConnectFailureText(text.data(), needed, &again), 1);
+    EXPECT_EQ(again, needed);
+    return needed > 0 ? std::string(text.data(), needed - 1) : std::string("(no length)");
+}
+
+// While it lives, the calling thread is held to the file modes even as
+// root: the effective capabilities lose the two that override them.
+class FileModesApply {
+public:
+    FileModesApply() {
+        syscall(SYS_capget, &header_, saved_);
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        syscall(SYS_capset, &header_, reduced);
+    }
+    ~FileModesApply() { syscall(SYS_capset, &header_, saved_); }
+    FileModesApply(const FileModesApply&) = delete;
+    FileModesApply& operator=(const FileModesApply&) = delete;
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2] = {};
+};
+
+// Each way of finding no emulator names its cause: where the IDs were looked
+// for, which IDs were looked for.
+TEST_F(LibusbBackendTest, ConnectThatFindsNoEmulatorSaysWhy) {
+    setBackendForTesting(backend_.get());
+    const std::string configFile = (configDir_ / "Zentor" / "Morvi.conf").string();
+    struct Case {
+        const char* config;  // null: no configuration file
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"UsbIds=", {"No emulator USB IDs are configured", "UsbIds", "[Morvi]", configFile}},
+        {"TrgPath=/opt/trg", {"No emulator USB IDs are configured", configFile}},
+        {nullptr, {"No emulator USB IDs are configured", configFile}},
+        {"UsbIds=dead:beef, 0BAD:F00D", {"No emulator with a configured USB ID (dead:beef, 0bad:f00d) is attached."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.config ? c.config : "no file");
+        if (c.config != nullptr) {
+            configure(c.config);
+        } else {
+            std::filesystem::remove(configFile);
+        }
+        ASSERT_EQ(ApiCreateConnectOne(), 0);
+        const std::string text = connectFailureText();
+        for (const std::string& part : c.expected) EXPECT_NE(text.find(part), std::string::npos) << text;
+    }
+
+    configure("UsbIds=f055:4b56");
+    ASSERT_EQ(ApiCreateConnectOne(), 1);
+    EXPECT_EQ(connectFailureText(), "");
+    ApiDelConnect();
+}
+
+TEST_F(LibusbBackendTest, DeviceNodeWithoutPermissionIsNamed) {
+    configure("UsbIds=f055:4b56");
+    std::filesystem::permissions(nodeFile("/dev/bus/usb/001/003"), std::filesystem::perms::none);
+    setBackendForTesting(backend_.get());
+    {
+        const FileModesApply asUser;
+        ASSERT_EQ(ApiCreateConnectOne(), 1);  // the device is listed, its object unreachable
+    }
+    int status = 0;
+    ApiGetTargetStatus(1, &status);
+    EXPECT_EQ(status, 0x5005);
+    EXPECT_EQ(connectFailureText(),
+              "No permission to open the emulator at usb:1-4.2 (/dev/bus/usb/001/003): a udev rule must give the "
+              "user access to it (see quarnel-cli udev-rule).");
+    EXPECT_FALSE(emulator_.claimed());
+    ApiDelConnect();
+
+    // Texts follow the library's convention: copied only when they fit.
+    char small[8] = "unused";
+    uint32_t needed = 0;
+    EXPECT_EQ(ApiGetConnectFailureText(small, sizeof small, &needed), 1);
+    EXPECT_GT(needed, sizeof small);
+    EXPECT_STREQ(small, "unused");
+}
+
+TEST_F(LibusbBackendTest, DeviceInUseByAnotherProgramIsNamed) {
+    configure("UsbIds=f055:4b56, 1234:5678");
+    auto holder = backend_->open("usb:1-4.2");
+    ASSERT_NE(holder, nullptr);
+    setBackendForTesting(backend_.get());
+    ASSERT_EQ(ApiCreateConnectOne(), 1);
+    EXPECT_EQ(connectFailureText(), "The emulator at usb:1-4.2 is in use by another program.");
+    ApiDelConnect();
+
+    holder.reset();
+    ASSERT_EQ(ApiCreateConnectOne(), 1);
+    EXPECT_EQ(connectFailureText(), "");
+    ApiDelConnect();
 }
 
 // Connects to korvo-sim emulator socket `path` as its one host.
