@@ -68,7 +68,11 @@ bool inSomeRange(const CTargetInfo& info, uint32_t address) {
 class SampleTrgTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The shipped samples, and two that the reader must skip: one not
+        // enabled, one with a product ID wider than the writer's.
         files_ = listTrgFiles(VESTRA_SAMPLE_TRG_DIR "/");
+        const std::vector<std::string> skipped = listTrgFiles(VESTRA_SKIPPED_TRG_DIR "/");
+        files_.insert(files_.end(), skipped.begin(), skipped.end());
         set_ = readTargetInfoSet(files_, kWriterIdBits, &found_);
         ASSERT_NE(set_, nullptr);
     }
