@@ -232,6 +232,10 @@ TEST_F(CliSystemTest, NoEmulatorOrAHeldLockEndsWithThree) {
   CliResult none = Cli({"--target", "KT51456", "--json", JsonPath(), "write", hexPath_});
   EXPECT_EQ(none.exitCode, 3) << none.err;
   EXPECT_EQ(Json()["exitCode"].toInt(), 3);
+  // The library's reason follows the message.
+  EXPECT_NE(none.err.find("KORVO is not connected. Check the connection. (Error code: 1005)\nNo emulator sockets"),
+            std::string::npos)
+      << none.err;
 
   StartSim({"--emulators", "2"});
   setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
