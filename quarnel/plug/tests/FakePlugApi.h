@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/ApiCalls.h"
-#include "base/SettingsStore.h"
+#include "base/MemorySettingsStore.h"
 
 namespace quarnel::testing {
 
@@ -131,26 +131,15 @@ class FakeApi : public ApiCalls {
   bool Ok() const { return status == 0; }
 };
 
-class MemorySettings : public SettingsStore {
+// Counts what is stored, so tests can tell that nothing was.
+class MemorySettings : public MemorySettingsStore {
  public:
-  std::map<std::string, std::string> values;
   int writes = 0;
 
-  std::optional<std::string> ReadText(const std::string& key) override {
-    auto found = values.find(key);
-    if (found == values.end()) return std::nullopt;
-    return found->second;
-  }
-  int ReadInt(const std::string& key, int defaultValue) override {
-    auto found = values.find(key);
-    return found == values.end() ? defaultValue : std::stoi(found->second);
-  }
   bool WriteText(const std::string& key, const std::string& value) override {
     ++writes;
-    values[key] = value;
-    return true;
+    return MemorySettingsStore::WriteText(key, value);
   }
-  bool WriteInt(const std::string& key, int value) override { return WriteText(key, std::to_string(value)); }
 };
 
 }  // namespace quarnel::testing

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/ApiCalls.h"
-#include "base/SettingsStore.h"
+#include "base/MemorySettingsStore.h"
 #include "ui/Prompter.h"
 
 namespace quarnel::testing {
@@ -114,24 +114,7 @@ class FakeApi : public ApiCalls {
   int WriteWithSerialNumber(uint32_t, uint32_t, uint32_t, uint8_t*, uint32_t) override { return 1; }
 };
 
-class MemorySettings : public SettingsStore {
- public:
-  std::map<std::string, std::string> values;
-  std::optional<std::string> ReadText(const std::string& key) override {
-    auto found = values.find(key);
-    if (found == values.end()) return std::nullopt;
-    return found->second;
-  }
-  int ReadInt(const std::string& key, int defaultValue) override {
-    auto found = values.find(key);
-    return found == values.end() ? defaultValue : std::stoi(found->second);
-  }
-  bool WriteText(const std::string& key, const std::string& value) override {
-    values[key] = value;
-    return true;
-  }
-  bool WriteInt(const std::string& key, int value) override { return WriteText(key, std::to_string(value)); }
-};
+using MemorySettings = MemorySettingsStore;
 
 // Records every box and answers from queues; an empty queue answers OK for
 // boxes and Cancel for dialogs, and so does an empty path.
