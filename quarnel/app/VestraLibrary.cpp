@@ -21,9 +21,11 @@ VestraLibrary::~VestraLibrary() {
 
 VestraLibrary::Outcome VestraLibrary::Load(const std::string& name, std::string* missing) {
   handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_ && name.find('/') == std::string::npos) {
-    const std::string beside = OwnDirectory() + "/" + name;
-    handle_ = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The programs' RUNPATH names the same two places: beside them in a build
+  // tree, ../lib in an installed one.
+  if (name.find('/') == std::string::npos) {
+    for (const char* place : {"/", "/../lib/"})
+      if (!handle_) handle_ = dlopen((OwnDirectory() + place + name).c_str(), RTLD_NOW | RTLD_LOCAL);
   }
   if (!handle_) return Outcome::NotFound;
   const SymbolLookup lookup = [this](const char* symbol) { return dlsym(handle_, symbol); };

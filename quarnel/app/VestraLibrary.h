@@ -18,8 +18,9 @@ class VestraLibrary {
   VestraLibrary& operator=(const VestraLibrary&) = delete;
 
   // Loads `name` through the normal library search and, when that fails for
-  // a plain name, from the program's own directory (a sanitized build skips
-  // RUNPATH for plain names); then binds the exports in their fixed order.
+  // a plain name, from the program's own directory or its ../lib (a
+  // sanitized build skips RUNPATH for plain names); then binds the exports
+  // in their fixed order.
   // Invalid names the first missing export in `missing`.
   Outcome Load(const std::string& name, std::string* missing = nullptr);
 
