@@ -15,11 +15,11 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
+char loweredChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 std::string lowered(std::string_view text) {
     std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : result) c = loweredChar(c);
     return result;
 }
 
@@ -30,8 +30,18 @@ std::string_view unquoted(std::string_view value) {
     return value;
 }
 
-std::string cut(std::string_view value) {
-    return std::string(value.substr(0, ProfileReader::kMaxValueLength));
+std::string_view cut(std::string_view value) { return value.substr(0, ProfileReader::kMaxValueLength); }
+
+// The entry of a map keyed by lower-cased names for a name of any case.
+// Names are lowered on the stack when short, as lookups are many and the
+// names they use are short.
+template <typename Map>
+typename Map::const_iterator findLowered(const Map& map, std::string_view name) {
+    constexpr size_t kShortName = 64;
+    if (name.size() > kShortName) return map.find(lowered(name));
+    char buffer[kShortName];
+    for (size_t i = 0; i < name.size(); ++i) buffer[i] = loweredChar(name[i]);
+    return map.find(std::string_view(buffer, name.size()));
 }
 
 }  // namespace
@@ -50,7 +60,7 @@ bool ProfileReader::load(const std::string& path) {
 void ProfileReader::parse(std::string_view text) {
     sections_.clear();
     // Keys before the first section header belong to no section and are never found.
-    std::map<std::string, std::string>* current = nullptr;
+    Section* current = nullptr;
     while (!text.empty()) {
         const size_t end = text.find('\n');
         std::string_view line = trimmed(text.substr(0, end));
@@ -69,17 +79,22 @@ void ProfileReader::parse(std::string_view text) {
     }
 }
 
+const std::string* ProfileReader::lookup(std::string_view section, std::string_view key) const {
+    const auto sectionIt = findLowered(sections_, section);
+    if (sectionIt == sections_.end()) return nullptr;
+    const auto keyIt = findLowered(sectionIt->second, key);
+    return keyIt == sectionIt->second.end() ? nullptr : &keyIt->second;
+}
+
 std::optional<std::string> ProfileReader::find(std::string_view section, std::string_view key) const {
-    const auto sectionIt = sections_.find(lowered(section));
-    if (sectionIt == sections_.end()) return std::nullopt;
-    const auto keyIt = sectionIt->second.find(lowered(key));
-    if (keyIt == sectionIt->second.end()) return std::nullopt;
-    return keyIt->second;
+    const std::string* value = lookup(section, key);
+    if (value == nullptr) return std::nullopt;
+    return *value;
 }
 
 std::vector<std::string> ProfileReader::keys(std::string_view section) const {
     std::vector<std::string> names;
-    const auto sectionIt = sections_.find(lowered(section));
+    const auto sectionIt = findLowered(sections_, section);
     if (sectionIt == sections_.end()) return names;
     for (const auto& entry : sectionIt->second) names.push_back(entry.first);
     return names;
@@ -87,15 +102,15 @@ std::vector<std::string> ProfileReader::keys(std::string_view section) const {
 
 std::string ProfileReader::getString(std::string_view section, std::string_view key,
                                      std::string_view defaultValue) const {
-    const auto value = find(section, key);
-    return cut(value ? std::string_view(*value) : defaultValue);
+    const std::string* value = lookup(section, key);
+    return std::string(cut(value != nullptr ? std::string_view(*value) : defaultValue));
 }
 
 uint32_t ProfileReader::getInt(std::string_view section, std::string_view key, uint32_t defaultValue) const {
     // The default stands for a missing key; a present but empty value reads as 0.
-    const auto found = find(section, key);
-    if (!found) return defaultValue;
-    const std::string value = cut(*found);
+    const std::string* found = lookup(section, key);
+    if (found == nullptr) return defaultValue;
+    const std::string_view value = cut(*found);
     if (value.empty()) return 0;
     size_t pos = 0;
     const bool negative = value[0] == '-';

@@ -48,8 +48,13 @@ public:
     std::vector<std::string> keys(std::string_view section) const;
 
 private:
+    using Section = std::map<std::string, std::string, std::less<>>;
+
+    // The stored value, or null when the key is missing.
+    const std::string* lookup(std::string_view section, std::string_view key) const;
+
     // Lower-cased "section" -> lower-cased "key" -> value.
-    std::map<std::string, std::map<std::string, std::string>, std::less<>> sections_;
+    std::map<std::string, Section, std::less<>> sections_;
 };
 
 }  // namespace vestra::target

@@ -22,10 +22,12 @@ int hexDigitValue(char c) {
     return -1;
 }
 
+bool isHexSuffix(char c) { return c == 'H' || c == 'h'; }
+
 // One part of an address: cut at the first "H" when it ends in "H", then
 // hexadecimal throughout (empty reads as 0) and at most `limit`.
-bool parseAddressPart(std::string part, uint32_t limit, uint32_t& value) {
-    if (!part.empty() && part.back() == 'H') part.erase(part.find('H'));
+bool parseAddressPart(std::string_view part, uint32_t limit, uint32_t& value) {
+    if (!part.empty() && isHexSuffix(part.back())) part = part.substr(0, part.find_first_of("Hh"));
     uint64_t number = 0;
     for (char c : part) {
         const int digit = hexDigitValue(c);
@@ -37,32 +39,32 @@ bool parseAddressPart(std::string part, uint32_t limit, uint32_t& value) {
     return true;
 }
 
-std::string normalisedAddressText(const std::string& text) {
-    std::string upper;
-    for (char c : text) upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    const size_t first = upper.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    upper = upper.substr(first, upper.find_last_not_of(" \t") - first + 1);
-    if (upper.rfind("0X", 0) == 0) upper.erase(0, 2);
-    return upper;
+// The text without surrounding blanks and without a leading "0x".
+std::string_view normalisedAddressText(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+    return text;
 }
 
-bool isAddressCharacter(char c) { return hexDigitValue(c) >= 0 || c == ':' || c == 'H'; }
+bool isAddressCharacter(char c) { return hexDigitValue(c) >= 0 || c == ':' || isHexSuffix(c); }
 
-// The entry numbers n in 1..number for which the section has a DEFAULTn key,
-// ascending.
-std::vector<uint32_t> presentEntries(const ProfileReader& profile, std::string_view section, uint32_t number) {
-    constexpr std::string_view kPrefix = "default";
+// The entry numbers n in 1..number for which the section has a key named
+// prefix + n (prefix lower-case), ascending.
+std::vector<uint32_t> presentEntries(const ProfileReader& profile, std::string_view section,
+                                     std::string_view prefix, uint32_t number) {
     std::vector<uint32_t> entries;
     for (const std::string& key : profile.keys(section)) {
-        if (key.rfind(kPrefix, 0) != 0) continue;
-        const std::string digits = key.substr(kPrefix.size());
+        if (key.rfind(prefix, 0) != 0) continue;
+        const std::string_view digits = std::string_view(key).substr(prefix.size());
         // Only the spelling std::to_string gives names entry n ("DEFAULT01" does not).
         if (digits.empty() || digits.size() > 5 || digits.front() == '0' ||
             !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             continue;
         }
-        const auto n = static_cast<uint32_t>(std::stoul(digits));
+        uint32_t n = 0;
+        for (char c : digits) n = n * 10 + static_cast<uint32_t>(c - '0');
         if (n <= number) entries.push_back(n);
     }
     std::sort(entries.begin(), entries.end());
@@ -76,7 +78,7 @@ std::vector<uint32_t> presentEntries(const ProfileReader& profile, std::string_v
 template <typename Visit>
 void forEachEntry(const ProfileReader& profile, std::string_view section, Visit visit) {
     const uint32_t number = std::min(profile.getInt(section, "NUMBER", 0), kMaxEntryNumber);
-    for (const uint32_t n : presentEntries(profile, section, number)) {
+    for (const uint32_t n : presentEntries(profile, section, "default", number)) {
         if (!visit(n, profile.getString(section, "DEFAULT" + std::to_string(n), "NONE"))) return;
     }
 }
@@ -152,15 +154,15 @@ uint32_t readHexValue(const std::string& text) {
     return value;
 }
 
-bool AdrsToNumText(const std::string& text, uint32_t& value) {
+bool AdrsToNumText(std::string_view text, uint32_t& value) {
     value = 0;
     if (text.empty()) return false;
-    const std::string address = normalisedAddressText(text);
+    const std::string_view address = normalisedAddressText(text);
     if (!std::all_of(address.begin(), address.end(), isAddressCharacter)) return false;
     uint32_t segment = 0;
-    std::string offsetText = address;
+    std::string_view offsetText = address;
     const size_t colon = address.find(':');
-    if (colon != std::string::npos) {
+    if (colon != std::string_view::npos) {
         if (!parseAddressPart(address.substr(0, colon), kMaxSegment, segment)) return false;
         value = segment << 16;
         offsetText = address.substr(colon + 1);
@@ -200,10 +202,18 @@ CTargetArea readRomWindow(const ProfileReader& profile) {
 }
 
 std::vector<CTargetArea> readReadOnlyAreas(const ProfileReader& profile) {
-    const uint32_t number = profile.getInt("KORVO_READONLY_AREA", "NUMBER", 0) & 0xFFFFu;
+    constexpr std::string_view kSection = "KORVO_READONLY_AREA";
+    const uint32_t number = profile.getInt(kSection, "NUMBER", 0) & 0xFFFFu;
     const uint32_t read = std::min<uint32_t>(number, kMaxReadOnlyAreasRead);
-    std::vector<CTargetArea> areas;
-    for (uint32_t n = 1; n <= read; ++n) areas.push_back(readArea(profile, "KORVO_READONLY_AREA", n));
+    // A missing address reads as 0H, so only the addresses the file has are
+    // looked up: the work follows the file's size, not the NUMBER it claims.
+    std::vector<CTargetArea> areas(read, CTargetArea{0, 0});
+    for (const uint32_t n : presentEntries(profile, kSection, "startadrs", read)) {
+        areas[n - 1].startAdrs = readAddress(profile, kSection, "STARTADRS" + std::to_string(n));
+    }
+    for (const uint32_t n : presentEntries(profile, kSection, "endadrs", read)) {
+        areas[n - 1].endAdrs = readAddress(profile, kSection, "ENDADRS" + std::to_string(n));
+    }
     return areas;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "target/ProfileReader.h"
@@ -33,7 +34,7 @@ uint32_t readHexValue(const std::string& text);
 // trailing "H", optional segment prefix "ss:" counting 64 KiB. value is set
 // to 0 first; for an invalid text it keeps what was taken before the fault
 // (0, or the segment part alone when only the offset is bad).
-bool AdrsToNumText(const std::string& text, uint32_t& value);
+bool AdrsToNumText(std::string_view text, uint32_t& value);
 
 // value scaled by 2^e, e being the low `bits` bits of code read as a two's
 // complement number; bits other than 2, 3 and 4 give 0.

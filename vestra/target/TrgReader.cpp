@@ -38,9 +38,10 @@ void copyText(char (&field)[N], const std::string& text) {
     field[length] = '\0';
 }
 
-bool readIdentity(const ProfileReader& profile, const std::string& path, uint8_t maxIdBits, CTargetInfo& info) {
+bool readIdentity(const ProfileReader& profile, const std::string& targetName, uint8_t maxIdBits,
+                  CTargetInfo& info) {
     if (profile.getString("KORVO", "KORVODEBUG", "DISABLE") != "ENABLE") return false;
-    copyText(info.targetName, baseName(path));
+    copyText(info.targetName, targetName);
     info.targetId00 = readHexValue(profile.getString("KORVO", "TARGETID00", "0H"));
     info.targetId32 = readHexValue(profile.getString("KORVO", "TARGETID32", "0H"));
     info.targetId64 = readHexValue(profile.getString("KORVO", "TARGETID64", "0H"));
@@ -74,10 +75,15 @@ bool readFlashRanges(const ProfileReader& profile, CTargetInfo& info) {
 }  // namespace
 
 bool readTargetInfo(const std::string& path, uint8_t maxIdBits, CTargetInfo& info) {
-    info = CTargetInfo{};
     ProfileReader profile;
     profile.load(path);  // an unreadable file reads as all defaults and is skipped as not enabled
-    if (!readIdentity(profile, path, maxIdBits, info) || !readVersion(profile, info)) return false;
+    return readTargetInfo(profile, baseName(path), maxIdBits, info);
+}
+
+bool readTargetInfo(const ProfileReader& profile, const std::string& targetName, uint8_t maxIdBits,
+                    CTargetInfo& info) {
+    info = CTargetInfo{};
+    if (!readIdentity(profile, targetName, maxIdBits, info) || !readVersion(profile, info)) return false;
     if (info.targetId00 == 0 && info.targetId32 == 0) return false;
     const TrgGeometry geometry = decodeGeometry(info.targetId00, info.targetId32, info.targetId64);
     info.blockSize = geometry.blockSize;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "target/ProfileReader.h"
 #include "vestra.h"
 
 namespace vestra::target {
@@ -22,6 +23,10 @@ uint32_t versionNumber(const std::string& version);
 // or outside the format (more than 256 flash areas, read-only areas or
 // resulting ranges, or a version of 10 or more characters).
 bool readTargetInfo(const std::string& path, uint8_t maxIdBits, CTargetInfo& info);
+// Same, from a description already read; targetName stands for the file's
+// base name.
+bool readTargetInfo(const ProfileReader& profile, const std::string& targetName, uint8_t maxIdBits,
+                    CTargetInfo& info);
 
 // Reads the given files in order; accepted ones are packed at the front of an
 // array allocated for all of them. filesFound (if not null) receives the

@@ -19,6 +19,10 @@ TEST(ProfileReader, NamesAreCaseInsensitiveAndValuesTrimmed) {
     const ProfileReader profile = parsed("[Korvo]\r\n  KorvoDebug  =   ENABLE  \r\nTargetId00=1234H\r\n");
     EXPECT_EQ(profile.getString("KORVO", "KORVODEBUG", "DISABLE"), "ENABLE");
     EXPECT_EQ(profile.getString("korvo", "targetid00", "0H"), "1234H");
+    // Long names are looked up the same way as the short ones.
+    const std::string longName(100, 'N');
+    const ProfileReader longNames = parsed("[" + longName + "]\n" + longName + "=long\n");
+    EXPECT_EQ(longNames.getString(std::string(100, 'n'), std::string(100, 'n'), ""), "long");
 }
 
 TEST(ProfileReader, KeysAreListedLowerCasedAndInOrderOnce) {
