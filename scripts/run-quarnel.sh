@@ -30,18 +30,9 @@ fi
 
 # The packages of the test command, and the platform plugin that shows a
 # window on a display.
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev
-          qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+. "$top/scripts/packages.sh"
+ensure_packages --no-install-recommends cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev \
+  umockdev libumockdev-dev qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
 
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo

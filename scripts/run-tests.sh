@@ -28,25 +28,12 @@ if [ -z "$build_dir" ]; then
   [ "$sanitize" = ON ] && build_dir="$top/build-asan"
 fi
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev srecord)
+. "$top/scripts/packages.sh"
+ensure_packages cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev srecord
 # QUARNEL's widgets and the fonts its window and offscreen GUI tests draw
 # with, and what cpack's Debian package needs (dpkg-shlibdeps, file); their
 # recommended packages are not needed.
-gui_packages=(qt6-base-dev qt6-qpa-plugins fonts-dejavu-core dpkg-dev file)
-missing_packages() {
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
-  done
-}
-missing=($(missing_packages "${packages[@]}"))
-missing_gui=($(missing_packages "${gui_packages[@]}"))
-if [ $((${#missing[@]} + ${#missing_gui[@]})) -gt 0 ]; then
-  echo "Installing: ${missing[*]} ${missing_gui[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq "${missing[@]}"
-  [ ${#missing_gui[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing_gui[@]}"
-fi
+ensure_packages --no-install-recommends qt6-base-dev qt6-qpa-plugins fonts-dejavu-core dpkg-dev file
 
 cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVESTRA_WERROR="$werror" -DVESTRA_SANITIZE="$sanitize"

@@ -270,9 +270,14 @@ QWidget* CQuarnelDlg::BuildLogArea() {
   return area;
 }
 
+QString CQuarnelDlg::ListFontFace(const QString& languageName) {
+  constexpr int kLanguageNameLength = 20;
+  const bool japanese = languageName.left(kLanguageNameLength).contains(QStringLiteral("日本語"));
+  return japanese ? QStringLiteral("ＭＳ ゴシック") : QStringLiteral("Courier New");
+}
+
 QFont CQuarnelDlg::ListFont() {
-  const bool japanese = QLocale::system().nativeLanguageName().contains(QStringLiteral("日本語"));
-  const QString face = japanese ? QStringLiteral("ＭＳ ゴシック") : QStringLiteral("Courier New");
+  const QString face = ListFontFace(QLocale::system().nativeLanguageName());
   QFont font;
   if (QFontDatabase::hasFamily(face)) {
     font = QFont(face);

@@ -85,6 +85,9 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   // "00FFH" for 0xFF, "0ABCDH" for 0xABCD: four digits, and a "0" in front
   // of a leading letter so that the text reads as a number.
   static QString FillValueText(uint16_t value);
+  // The face of the lists' font for a user whose language is named
+  // languageName (as the system names it in that language).
+  static QString ListFontFace(const QString& languageName);
   static QFont ListFont();
 
  protected:

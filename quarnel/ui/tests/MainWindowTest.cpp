@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
+#include <QLocale>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -349,6 +350,17 @@ TEST(FillValueText, PutsAZeroBeforeALeadingLetter) {
   EXPECT_EQ(CQuarnelDlg::FillValueText(0x1234), QStringLiteral("1234H"));
   EXPECT_EQ(CQuarnelDlg::FillValueText(0xF000), QStringLiteral("0F000H"));
   EXPECT_EQ(CQuarnelDlg::FillValueText(0), QStringLiteral("0000H"));
+}
+
+TEST(ListFontFace, JapaneseUsersGetTheGothicFaceOthersCourier) {
+  EXPECT_EQ(CQuarnelDlg::ListFontFace(QLocale(QLocale::Japanese, QLocale::Japan).nativeLanguageName()),
+            QStringLiteral("ＭＳ ゴシック"));
+  for (const QLocale::Language language : {QLocale::English, QLocale::German, QLocale::Chinese}) {
+    EXPECT_EQ(CQuarnelDlg::ListFontFace(QLocale(language).nativeLanguageName()), QStringLiteral("Courier New"));
+  }
+  // Only the first 20 characters of the name are read.
+  EXPECT_EQ(CQuarnelDlg::ListFontFace(QString(17, u'x') + QStringLiteral("日本語")), QStringLiteral("ＭＳ ゴシック"));
+  EXPECT_EQ(CQuarnelDlg::ListFontFace(QString(18, u'x') + QStringLiteral("日本語")), QStringLiteral("Courier New"));
 }
 
 TEST_F(MainWindowTest, EnterAndEscNeitherCloseNorStartAnything) {
