@@ -14,17 +14,8 @@ build_dir="$top/build-fuzz"
 work_dir="$build_dir/fuzz-work"
 artifacts="$build_dir/fuzz-artifacts"
 
-packages=(clang libclang-rt-14-dev ninja-build)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+. "$top/scripts/packages.sh"
+ensure_packages --no-install-recommends clang libclang-rt-14-dev ninja-build
 
 CC=clang CXX=clang++ cmake -S "$top" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVESTRA_FUZZ=ON -DVESTRA_BUILD_BENCH=OFF >/dev/null
