@@ -78,8 +78,9 @@ std::vector<uint32_t> presentEntries(const ProfileReader& profile, std::string_v
 template <typename Visit>
 void forEachEntry(const ProfileReader& profile, std::string_view section, Visit visit) {
     const uint32_t number = std::min(profile.getInt(section, "NUMBER", 0), kMaxEntryNumber);
-    for (const uint32_t n : presentEntries(profile, section, "default", number)) {
-        if (!visit(n, profile.getString(section, "DEFAULT" + std::to_string(n), "NONE"))) return;
+    constexpr std::string_view kKind = "default";
+    for (const uint32_t n : presentEntries(profile, section, kKind, number)) {
+        if (!visit(n, profile.getString(section, std::string(kKind) + std::to_string(n), "NONE"))) return;
     }
 }
 
@@ -208,12 +209,13 @@ std::vector<CTargetArea> readReadOnlyAreas(const ProfileReader& profile) {
     // A missing address reads as 0H, so only the addresses the file has are
     // looked up: the work follows the file's size, not the NUMBER it claims.
     std::vector<CTargetArea> areas(read, CTargetArea{0, 0});
-    for (const uint32_t n : presentEntries(profile, kSection, "startadrs", read)) {
-        areas[n - 1].startAdrs = readAddress(profile, kSection, "STARTADRS" + std::to_string(n));
-    }
-    for (const uint32_t n : presentEntries(profile, kSection, "endadrs", read)) {
-        areas[n - 1].endAdrs = readAddress(profile, kSection, "ENDADRS" + std::to_string(n));
-    }
+    const auto readPresent = [&](std::string_view name, uint32_t CTargetArea::*address) {
+        for (const uint32_t n : presentEntries(profile, kSection, name, read)) {
+            areas[n - 1].*address = readAddress(profile, kSection, std::string(name) + std::to_string(n));
+        }
+    };
+    readPresent("startadrs", &CTargetArea::startAdrs);
+    readPresent("endadrs", &CTargetArea::endAdrs);
     return areas;
 }
 
