@@ -196,6 +196,11 @@ int GuardedApiTable::WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_
   return api_.ApiFlashWriteAllWithSN(start, end, flashAddress, image, serialAddress);
 }
 
+int GuardedApiTable::TargetCheckDescription(uint32_t n, TRGINFO* set, const char* targetName) {
+  if (api_.ApiCheckTargetName(n, set, targetName) == 0) return 0;
+  return api_.ApiCheckFirm(n);
+}
+
 std::string GuardedApiTable::NoEmulatorReason() {
   if (api_.ApiGetConnectFailureText == nullptr) return {};
   return LibraryText([&](char* buffer, uint32_t size, uint32_t* needed) {

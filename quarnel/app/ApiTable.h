@@ -83,6 +83,7 @@ class GuardedApiTable : public ApiCalls {
   int WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image,
                             uint32_t serialAddress) override;
   std::string NoEmulatorReason() override;
+  int TargetCheckDescription(uint32_t n, TRGINFO* set, const char* targetName) override;
 
  protected:
   const ApiTable& Table() const { return api_; }

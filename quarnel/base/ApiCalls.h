@@ -64,6 +64,14 @@ class ApiCalls {
   // each), as the library words it; empty when it opened every emulator,
   // or when the library does not offer the text.
   virtual std::string NoEmulatorReason() { return {}; }
+
+  // Target n checked against the named description as plugging checks it:
+  // ApiCheckTargetName (a chip that matches takes the description, one that
+  // does not gets its own status), then ApiCheckFirm (firmware older than
+  // the description asks for gets its own status). The library passes over
+  // a target whose status is not 0. The default reaches no target and
+  // returns 0, as the exports do for a target they do not have.
+  virtual int TargetCheckDescription(uint32_t, TRGINFO*, const char*) { return 0; }
 };
 
 }  // namespace quarnel

@@ -95,25 +95,11 @@ bool FileList::AddFileEntry(const FileEntrySettings& settings) {
   uint32_t highest = 0;
   if (!scanner_.LoadObjectFile(*file, 0, 0xFFFFFFFF, false, lowest, highest)) return RefuseShown(Field::FileName);
 
-  uint32_t start = lowest;
-  if (!settings.startText.empty()) {
-    auto parsed = ParseAddress(settings.startText);
-    if (!parsed) return Refuse(kIllegalStart, Field::StartAddress);
-    start = *parsed;
-  }
-  if (highest < start) return Refuse(kNothingAtOrAboveStart, Field::StartAddress);
-
-  uint32_t end = highest;
-  if (settings.endMode == EndAddressMode::EndOfMemory) {
-    end = geometry_.flashHigh;
-  } else if (settings.endMode == EndAddressMode::Arbitrary) {
-    if (settings.arbitraryEndText.empty()) return Refuse(kNoArbitraryEnd, Field::ArbitraryAddress);
-    auto parsed = ParseAddress(settings.arbitraryEndText);
-    if (!parsed) return Refuse(kIllegalArbitraryEnd, Field::ArbitraryAddress);
-    end = *parsed;
-  }
-  if (end < lowest) return Refuse(kNothingInWindow, Field::ArbitraryAddress);
-  if (end < start) return Refuse(kStartAboveEnd, Field::ArbitraryAddress);
+  uint32_t start = 0;
+  uint32_t end = 0;
+  Field windowField = Field::StartAddress;
+  if (int refusal = ResolveWindow(settings, lowest, highest, start, end, windowField); refusal != 0)
+    return Refuse(refusal, windowField);
 
   // The presence scan and the duplicate check show their own messages.
   Field offsetOrStart = offset == 0 ? Field::StartAddress : Field::FlashOffset;
@@ -125,22 +111,52 @@ bool FileList::AddFileEntry(const FileEntrySettings& settings) {
   if (!geometry_.AnyAreaIntersects(start + shift, end + shift)) return Refuse(kNothingInWindow, Field::ArbitraryAddress);
   if (outsideFlash || inTail) ShowOutsideFlashNotice();
 
-  std::string endText =
-      settings.endMode == EndAddressMode::EndOfMemory ? std::string(kToEndOfMemory) : FormatAddress(end);
-  AppendRow(FileEntry{settings.fileName, start, end, offset, settings.endMode, std::move(file), stamp},
-            std::move(endText));
+  AppendRow(FileEntry{settings.fileName, start, end, offset, settings.endMode, std::move(file), stamp}, settings);
   return true;
 }
 
-void FileList::AppendRow(FileEntry entry, std::string endText) {
+int FileList::ResolveWindow(const FileEntrySettings& settings, uint32_t lowest, uint32_t highest, uint32_t& start,
+                            uint32_t& end, Field& field) const {
+  field = Field::StartAddress;
+  start = lowest;
+  if (!settings.startText.empty()) {
+    auto parsed = ParseAddress(settings.startText);
+    if (!parsed) return kIllegalStart;
+    start = *parsed;
+  }
+  if (highest < start) return kNothingAtOrAboveStart;
+
+  field = Field::ArbitraryAddress;
+  end = highest;
+  if (settings.endMode == EndAddressMode::EndOfMemory) {
+    end = geometry_.flashHigh;
+  } else if (settings.endMode == EndAddressMode::Arbitrary) {
+    if (settings.arbitraryEndText.empty()) return kNoArbitraryEnd;
+    auto parsed = ParseAddress(settings.arbitraryEndText);
+    if (!parsed) return kIllegalArbitraryEnd;
+    end = *parsed;
+  }
+  if (end < lowest) return kNothingInWindow;
+  if (end < start) return kStartAboveEnd;
+  return 0;
+}
+
+void FileList::AppendRow(FileEntry entry, FileEntrySettings settings) {
   FileRow row;
+  row.entry = std::move(entry);
+  row.listedWith = std::move(settings);
+  FillColumns(row);
+  rows_.push_back(std::move(row));
+}
+
+void FileList::FillColumns(FileRow& row) {
+  const FileEntry& entry = row.entry;
   row.columns[kFileNameColumn] = entry.fileName;
   row.columns[kStartAddressColumn] = FormatAddress(entry.start);
-  row.columns[kEndAddressColumn] = std::move(endText);
+  row.columns[kEndAddressColumn] =
+      entry.endMode == EndAddressMode::EndOfMemory ? std::string(kToEndOfMemory) : FormatAddress(entry.end);
   row.columns[kOffsetColumn] = FormatOffset(entry.offset);
   row.columns[kFlashStartColumn] = FormatAddress(entry.start + static_cast<uint32_t>(entry.offset));
-  row.entry = std::move(entry);
-  rows_.push_back(std::move(row));
 }
 
 bool FileList::DeleteFileEntries(std::vector<size_t> selectedRows) {
@@ -179,10 +195,11 @@ bool FileList::ContentOutdated(size_t rowIndex) const {
   return !(ReadFileStamp(entry.fileName) == entry.stamp);
 }
 
-bool FileList::CheckRowsWithContent(const std::string& fileName, const ObjectFileData& content) {
+bool FileList::CheckRowsWithContent(const std::vector<FileRow>& rows, const std::string& fileName,
+                                    const ObjectFileData& content) {
   std::vector<uint8_t> occupied(size_t{geometry_.OccupancyTop()} + 1, 0);
   bool anyOutsideFlash = false;
-  for (const FileRow& row : rows_) {
+  for (const FileRow& row : rows) {
     RowRange range;
     if (ReadRowRange(row, geometry_.flashHigh, range) != 0 || !ClampRowEnd(range, geometry_.flashHigh)) continue;
     const bool replaced = row.entry.fileName == fileName;
@@ -216,12 +233,22 @@ bool FileList::ReloadFile(size_t rowIndex) {
   uint32_t lowest = 0;
   uint32_t highest = 0;
   if (!scanner_.LoadObjectFile(*file, 0, 0xFFFFFFFF, false, lowest, highest)) return false;
-  if (!CheckRowsWithContent(fileName, *file)) return false;
-  for (FileRow& row : rows_) {
+  // The rows take the new content only when all of them pass with it.
+  std::vector<FileRow> rows = rows_;
+  for (FileRow& row : rows) {
     if (row.entry.fileName != fileName) continue;
+    Field field = Field::StartAddress;
+    if (int refusal = ResolveWindow(row.listedWith, lowest, highest, row.entry.start, row.entry.end, field);
+        refusal != 0) {
+      ShowStop(refusal);
+      return false;
+    }
     row.entry.file = file;
     row.entry.stamp = stamp;
+    FillColumns(row);
   }
+  if (!CheckRowsWithContent(rows, fileName, *file)) return false;
+  rows_ = std::move(rows);
   return true;
 }
 

@@ -42,11 +42,6 @@ enum FileColumn : size_t {
 // The end address column of a row listed with "End Address on Memory".
 inline constexpr std::string_view kToEndOfMemory = "to end of the memory";
 
-struct FileRow {
-  FileEntry entry;
-  std::array<std::string, kFileColumnCount> columns;
-};
-
 // The entry fields that Add to List reads, as the window holds them.
 struct FileEntrySettings {
   std::string fileName;
@@ -54,6 +49,14 @@ struct FileEntrySettings {
   std::string offsetText;
   EndAddressMode endMode = EndAddressMode::EndOfMemory;
   std::string arbitraryEndText;
+};
+
+struct FileRow {
+  FileEntry entry;
+  std::array<std::string, kFileColumnCount> columns;
+  // The fields the row was listed with; a reload of its file takes its
+  // window from them again.
+  FileEntrySettings listedWith;
 };
 
 // A row's file window and offset as read back from its column texts.
@@ -94,20 +97,31 @@ class FileList {
   // from the content the row holds.
   bool ContentOutdated(size_t rowIndex) const;
   // Reads the row's file again and checks it as listing it would (format,
-  // flash presence, duplicates against every row); on success every row that
-  // names the file takes the new content. False with the message shown.
+  // window, flash presence, duplicates against every row); on success every
+  // row that names the file takes the new content and the window its fields
+  // give for it: an empty start the file's first address, the file-content
+  // end its last. False with the message shown.
   bool ReloadFile(size_t rowIndex);
 
   const std::vector<FileRow>& Rows() const { return rows_; }
 
  private:
   const FileEntry* ListedEntry(const std::string& fileName) const;
-  bool CheckRowsWithContent(const std::string& fileName, const ObjectFileData& content);
+  // The file window that the fields give for a file whose data runs from
+  // `lowest` to `highest`: the start field, or `lowest` when it is empty;
+  // the end by the end mode (the flash top, `highest`, or the arbitrary
+  // address). 0, or the text that refuses the window with the field to correct.
+  int ResolveWindow(const FileEntrySettings& settings, uint32_t lowest, uint32_t highest, uint32_t& start,
+                    uint32_t& end, Field& field) const;
+  bool CheckRowsWithContent(const std::vector<FileRow>& rows, const std::string& fileName,
+                            const ObjectFileData& content);
   void ShowStop(int textId);
   bool Refuse(int textId, Field field);
   bool RefuseShown(Field field);
   void ShowOutsideFlashNotice();
-  void AppendRow(FileEntry entry, std::string endText);
+  void AppendRow(FileEntry entry, FileEntrySettings settings);
+  // The row's texts from its entry.
+  static void FillColumns(FileRow& row);
 
   const TargetGeometry& geometry_;
   ObjectFileScanner& scanner_;

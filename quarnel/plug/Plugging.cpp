@@ -118,9 +118,20 @@ bool Plugging::OfferTargetChoice() {
   return true;
 }
 
+void Plugging::ClearTargetStatuses() {
+  api_.SetStatus(0);
+  const uint32_t count = api_.TargetCount();
+  for (uint32_t n = 2; n <= count; ++n) api_.SetTargetStatus(n, 0);
+}
+
+void Plugging::CheckFurtherTargets(const char* targetName) {
+  const uint32_t count = api_.TargetCount();
+  for (uint32_t n = 2; n <= count; ++n) api_.TargetCheckDescription(n, set_, targetName);
+}
+
 int Plugging::PlugSelectedTarget() {
   const std::string name(NameOf(*SelectedDescription()));
-  api_.SetStatus(0);
+  ClearTargetStatuses();
   api_.PlugAll(set_, name.c_str());
   return api_.Status();
 }
@@ -220,7 +231,9 @@ void Plugging::ChangeTarget(int32_t listIndex) {
   selected_ = listIndex >= 0 && static_cast<size_t>(listIndex) < count ? listIndex : 0;
   const CTargetInfo* description = SelectedDescription();
   const std::string name(NameOf(*description));
+  ClearTargetStatuses();
   api_.CheckTargetName(set_, name.c_str());
+  CheckFurtherTargets(name.c_str());
   const int status = api_.Status();
   if (status != 0) {
     bool chipNameShown = false;

@@ -86,7 +86,9 @@ class Plugging {
   // Button 1038: asks before unplugging; when unplugged, connects and plugs.
   void PlugOrUnplug();
   // The target list's selection changed to `listIndex` (negative: none,
-  // which selects the first description).
+  // which selects the first description). Every connected target is checked
+  // against the new description; target 1 decides whether the window stays
+  // plugged.
   void ChangeTarget(int32_t listIndex);
 
   // Applies the selected description: flash range, erase block table, end
@@ -119,6 +121,15 @@ class Plugging {
   void RememberSelectedTarget();
   // Select Target; true when the user chose one.
   bool OfferTargetChoice();
+  // A status is sticky: a target that keeps one is passed over by every
+  // later plug, check and operation. Each plug attempt and each change of
+  // target starts every connected target from 0.
+  void ClearTargetStatuses();
+  // Checks every target after the first against the named description, as
+  // plugging all does: a chip that matches takes the description, and its
+  // firmware is checked against it. A target that fails either keeps its own
+  // status, so that the operations leave it out and list it as failed.
+  void CheckFurtherTargets(const char* targetName);
   // Plugs the selected description; the status of target 1 afterwards.
   int PlugSelectedTarget();
   // Reports a failed plug; true when the failure must end the program.

@@ -306,6 +306,42 @@ TEST_F(WindowSystemTest, StartUpReportsWhatKeepsTheEmulatorsFromPlugging) {
   }
 }
 
+// The remembered target is another chip: the first plug fails on both
+// emulators, the user picks the attached chip in Select Target, and the
+// plug that follows must take both boards, so that a write reaches both.
+TEST_F(WindowSystemTest, AfterPickingTheAttachedChipAtStartUpAWriteReachesBothBoards) {
+  StartSim({"--emulators", "2", "--dump"});
+  settings.values["TRGNAME"] = "KT4351235";
+  prompter.targetByName = QStringLiteral("KT51456");
+  const std::vector<Chunk> chunks = {{0x0100, Pattern(0x300, 4)}};
+  ASSERT_TRUE(WriteBytes(WorkFile("app.hex"), HexFile(chunks)));
+
+  auto w = Open();
+  ASSERT_TRUE(initialised && w->Plugged());
+  EXPECT_EQ(Boxes(), QStringList{QStringLiteral("The target LSI has changed to KT51456.")});
+  ListFile(*w, WorkFile("app.hex"));
+  Edit(*w, kArbitraryData)->setText(QStringLiteral("5AH"));
+  Button(*w, kAddTwoWords)->click();  // off: nothing beyond the file's bytes
+  prompter.shown.clear();
+  Button(*w, kWrite)->click();
+  const QStringList log = LogLines(*w);
+  const std::string all = log.join(QStringLiteral("\n")).toStdString();
+  EXPECT_TRUE(log.contains(Text(172))) << all;
+  EXPECT_TRUE(log.filter(QStringLiteral("Error: ")).isEmpty()) << all;
+  EXPECT_EQ(prompter.shown.size(), 1u) << Boxes().join(QStringLiteral(" | ")).toStdString();  // the start question
+
+  w = nullptr;
+  sim->stop();
+  Image expected(kFlashSize, 0xFF);
+  std::fill(expected.begin(), expected.begin() + kBlockSize, 0x5A);
+  Place(expected, chunks);
+  for (unsigned emulator : {0u, 1u}) {
+    SCOPED_TRACE(emulator);
+    const Image dump = Dump(emulator);
+    EXPECT_TRUE(dump == expected) << FirstDifference(expected, dump);
+  }
+}
+
 TEST_F(WindowSystemTest, AProtectedChipOpensWithTheDialogsIdThenWithTheRememberedOne) {
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run == 0 ? "entered in the dialog" : "remembered");

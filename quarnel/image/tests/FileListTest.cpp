@@ -160,6 +160,28 @@ TEST_F(FileListTest, ListedFileKeepsTheContentThatWasChecked) {
   EXPECT_EQ(image[0x10F], 0x4F);
 }
 
+// A file that grew after it was listed: each row that names it takes the
+// window its fields give for the new content, in the texts the operations
+// read and the window shows.
+TEST_F(FileListTest, ReloadGivesTheRowsTheWindowOfTheNewContent) {
+  ASSERT_TRUE(list.AddFileEntry(Entry(app)));
+  ASSERT_TRUE(list.AddFileEntry(Entry(app, EndAddressMode::Arbitrary, "", "+1000", "10F")));
+  WriteFile("app.hex", {IntelRecord(0, 0x0080, Bytes(16, 0x20)), IntelRecord(0, 0x0100, Bytes(16, 0x40)),
+                        IntelRecord(0, 0x0300, Bytes(16, 0x60)), kEnd});
+  ASSERT_TRUE(list.ContentOutdated(0));
+  ASSERT_TRUE(list.ReloadFile(0));
+  EXPECT_THAT(user.messages, IsEmpty());
+  EXPECT_FALSE(list.ContentOutdated(1));
+  using Columns = std::array<std::string, kFileColumnCount>;
+  EXPECT_EQ(list.Rows()[0].columns, (Columns{app, "00080H", "0030FH", " 00000H", "00080H"}));
+  EXPECT_EQ(list.Rows()[1].columns, (Columns{app, "00080H", "0010FH", "+01000H", "01080H"}));
+  ASSERT_TRUE(list.RecheckFileList());
+  EXPECT_EQ(image[0x080], 0x20);
+  EXPECT_EQ(image[0x30F], 0x6F);
+  EXPECT_EQ(image[0x1080], 0x20);
+  EXPECT_EQ(image[0x1300], 0xEE);
+}
+
 TEST_F(FileListTest, DeletingReleasesAFileWithItsLastRow) {
   std::string other = WriteFile("other.hex", {IntelRecord(0, 0x0200, {1}), kEnd});
   ASSERT_TRUE(list.AddFileEntry(Entry(app, EndAddressMode::Arbitrary, "100", "", "107")));

@@ -218,9 +218,9 @@ TEST_F(WriteTest, AFileChangedOnDiskIsUsedOnlyAfterTheUserAgrees) {
 
   window.answers[3000] = true;
   ASSERT_EQ(write.Run(Settings(true, true)), OperationOutcome::Completed);
-  EXPECT_THAT(Changes(), ElementsAre("Erase 01000", "Write 01000-010FF"));
+  EXPECT_THAT(Changes(), ElementsAre("Erase 01000", "Write 01000-0107F"));
   EXPECT_EQ(api.memory[0][0x1000], Pattern(1, 9)[0]);
-  EXPECT_EQ(api.memory[0][0x1080], 0x5A);  // the row still ends at 10FF
+  EXPECT_EQ(api.memory[0][0x1080], 0xFF);  // the row now ends where the file does
   EXPECT_FALSE(files.ContentOutdated(0));
 }
 

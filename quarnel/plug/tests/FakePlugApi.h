@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -108,8 +109,31 @@ class FakeApi : public ApiCalls {
   int ConnectAll() override { return connectResult; }
   uint32_t targetCount = 1;
   uint32_t TargetCount() override { return targetCount; }
-  int TargetStatus(uint32_t) override { return status; }
-  int SetTargetStatus(uint32_t, int) override { return 1; }
+  // Targets after the first: their statuses, the targets whose chip
+  // matches no description or whose firmware is too old for any, and the
+  // description each took by a check.
+  std::map<uint32_t, int> furtherStatuses;
+  std::set<uint32_t> otherChips;
+  std::set<uint32_t> oldFirmware;
+  std::map<uint32_t, std::string> described;
+  int TargetStatus(uint32_t n) override { return n == 1 ? status : furtherStatuses[n]; }
+  int SetTargetStatus(uint32_t n, int value) override {
+    (n == 1 ? status : furtherStatuses[n]) = value;
+    return 1;
+  }
+  // Like the library: a target that has a status is passed over.
+  int TargetCheckDescription(uint32_t n, TRGINFO*, const char* targetName) override {
+    if (n < 2 || n > targetCount) return 0;
+    int& further = furtherStatuses[n];
+    if (further != 0) return 1;
+    if (otherChips.count(n) != 0) {
+      further = 0x2002;
+      return 1;
+    }
+    described[n] = targetName;
+    if (oldFirmware.count(n) != 0) further = 0x2004;
+    return 1;
+  }
   // Further targets, as target 1: unprotected.
   std::vector<uint32_t> protectionAsked;
   int TargetIsProtected(uint32_t n, uint16_t* isProtected) override {

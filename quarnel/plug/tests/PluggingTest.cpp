@@ -206,6 +206,26 @@ TEST_F(PluggingTest, ChangeOfTargetToTheRightChipRunsTheSecurityCheck) {
   EXPECT_EQ(settings_.values["TRGNAME"], "KT4351235");
 }
 
+// Every further target is checked and described afresh, whatever status an
+// earlier plug left it with; one with another chip or too old a firmware
+// fails on its own.
+TEST_F(PluggingTest, ChangeOfTargetDescribesEveryTargetAndFailsOnlyTheOnesThatDoNotFit) {
+  api_.targetCount = 4;
+  api_.furtherStatuses = {{2, 0x2002}, {3, 0x2002}, {4, 0x2004}};
+  api_.otherChips = {3};
+  api_.oldFirmware = {4};
+  plugging_.ChangeTarget(1);
+  EXPECT_TRUE(plugging_.Plugged());
+  EXPECT_EQ(window_.events, (Events{"buffers", "recheck", "erase list"}));
+  EXPECT_EQ(api_.pluggedNames, (std::vector<std::string>{"KT4351235"}));
+  EXPECT_EQ(api_.described, (std::map<uint32_t, std::string>{{2, "KT4351235"}, {4, "KT4351235"}}));
+  EXPECT_EQ(api_.TargetStatus(2), 0);
+  EXPECT_EQ(api_.TargetStatus(3), 0x2002);
+  EXPECT_EQ(api_.TargetStatus(4), 0x2004);
+  // The failed target stays out of the security check.
+  EXPECT_EQ(api_.protectionAsked, (std::vector<uint32_t>{2}));
+}
+
 TEST_F(PluggingTest, WithoutDescriptionsNothingIsPluggedOrApplied) {
   plugging_.ChangeTarget(7);  // not in the list: the first description
   EXPECT_EQ(plugging_.SelectedTarget(), 0);
