@@ -1,7 +1,9 @@
 // The operations over the connection set: which devices take part, the order
 // in which commands go out, and how the per-device states change.
 #include <algorithm>
+#include <vector>
 
+#include "api/AnswerCollectors.h"
 #include "api/MWKorvoApi.h"
 #include "device/FlashApi.h"
 #include "device/TrgConnectCtrl.h"
@@ -46,17 +48,39 @@ void forEachDevice(const CTrgConnectCtrl& set, Visit visit) {
     }
 }
 
-// One lock-step step: `send` to every device that `eligible` accepts, then
-// `collect` from every device it still accepts (a failed send has set the
-// status, which takes the device out).
+template <typename Accept>
+std::vector<CFlashApi*> devicesWhere(const CTrgConnectCtrl& set, Accept accept) {
+    std::vector<CFlashApi*> devices;
+    forEachDevice(set, [&](CFlashApi& device) {
+        if (accept(device)) devices.push_back(&device);
+    });
+    return devices;
+}
+
+// One pool for every operation; its threads end when the library is unloaded.
+AnswerCollectors& collectors() {
+    static AnswerCollectors pool;
+    return pool;
+}
+
+// Collects the answers of all `devices` at once, so that k emulators that
+// answer late cost one link time-out and not k. A collect touches only its
+// own device and link.
+template <typename Collect>
+void collectTogether(const std::vector<CFlashApi*>& devices, Collect collect) {
+    collectors().run(devices.size(), [&](size_t i) { collect(*devices[i]); });
+}
+
+// One lock-step step: `send` to every device that `eligible` accepts, in
+// connection-set order, then `collect` from every device it still accepts
+// (a failed send has set the status, which takes the device out), all at
+// once.
 template <typename Eligible, typename Send, typename Collect>
 void lockStep(const CTrgConnectCtrl& set, Eligible eligible, Send send, Collect collect) {
     forEachDevice(set, [&](CFlashApi& device) {
         if (eligible(device)) send(device);
     });
-    forEachDevice(set, [&](CFlashApi& device) {
-        if (eligible(device)) collect(device);
-    });
+    collectTogether(devicesWhere(set, eligible), collect);
 }
 
 // Protection word 0 opens the flash; anything else leaves it protected.
@@ -123,17 +147,15 @@ int CMWKorvoApi::FlashWriteAllWithSN(uint32_t start, uint32_t end, uint32_t flas
 
 int CMWKorvoApi::ChipEraseAll() {
     if (trgConnect_ == nullptr) return 0;
-    // Decided before sending: a device reaches plug status 3 only by
-    // collecting its answer, and must not be collected twice.
     forEachDevice(*trgConnect_, [](CFlashApi& device) {
         if (takesChipErase(device)) device.FlashEraseChip_trans();
     });
-    forEachDevice(*trgConnect_, [](CFlashApi& device) {
-        if (isReady(device)) {
-            device.FlashEraseChip_receive();
-        } else if (isErasableWhileProtected(device)) {
-            if (device.FlashEraseChip_receive() && device.getStatus() == 0) device.setPlugStatus(PlugSuccess);
-        }
+    // Each device is collected once, as ready or as protected, decided
+    // before its answer: a protected device reaches plug status 3 only by
+    // collecting it.
+    collectTogether(devicesWhere(*trgConnect_, takesChipErase), [](CFlashApi& device) {
+        const bool opening = isErasableWhileProtected(device);
+        if (device.FlashEraseChip_receive() && opening && device.getStatus() == 0) device.setPlugStatus(PlugSuccess);
     });
     return 1;
 }
@@ -224,11 +246,11 @@ int CMWKorvoApi::SysResetAll() {
     forEachDevice(*trgConnect_, [&sent](CFlashApi& device) {
         if (device.TargetSystemReset_trans(kResetModePlug)) sent.push_back(&device);
     });
-    for (CFlashApi* device : sent) {
+    collectTogether(sent, [](CFlashApi& device) {
         uint8_t result = 0;
-        device->TargetSystemReset_receive(&result);
-        if (device->getStatus() == kStatusPowerOn) device->setStatus(FlashStatusOk);
-    }
+        device.TargetSystemReset_receive(&result);
+        if (device.getStatus() == kStatusPowerOn) device.setStatus(FlashStatusOk);
+    });
     return 1;
 }
 

@@ -76,8 +76,8 @@ constexpr uint8_t kReadOperation = 0x10;
 
 }  // namespace
 
-std::mutex& CommandLock() {
-    static std::mutex lock;
+std::shared_mutex& CommandLock() {
+    static std::shared_mutex lock;
     return lock;
 }
 
@@ -226,19 +226,25 @@ int CEmuLink::takeAnswer(const AnswerShape& shape, Bytes& answer) {
 
 int CEmuLink::exchange(const Command& command, const AnswerReader& read) {
     std::lock_guard lock(CommandLock());
+    std::lock_guard pipe(pipeLock_);
     if (!sendRequest(command.request)) {
         return 0;
     }
     return receiveAnswer(command.answer, read);
 }
 
+// Sends go out one at a time and in the caller's order: a lock-step step
+// relies on every request being out before any answer is awaited.
 int CEmuLink::sendOnly(const Command& command) {
     std::lock_guard lock(CommandLock());
+    std::lock_guard pipe(pipeLock_);
     return sendRequest(command.request) ? 1 : 0;
 }
 
+// Shared: receives on different links wait for their answers side by side.
 int CEmuLink::receiveOnly(const AnswerShape& shape, const AnswerReader& read) {
-    std::lock_guard lock(CommandLock());
+    std::shared_lock lock(CommandLock());
+    std::lock_guard pipe(pipeLock_);
     return receiveAnswer(shape, read);
 }
 

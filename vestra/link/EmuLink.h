@@ -1,6 +1,7 @@
 // CEmuLink: the framed command protocol spoken with one KORVO emulator.
 // Each command is one "CHRM" request frame written to pipe 0 and one "CHPM"
-// answer frame read from pipe 1, under the process-wide CommandLock.
+// answer frame read from pipe 1, under the process-wide CommandLock and the
+// link's own pipe lock.
 //
 // Every command returns 1 on success and 0 on failure; the reason is then in
 // getLastError(): a link error (LinkError) or the emulator's own non-zero
@@ -14,14 +15,18 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "usb/UsbPipe.h"
 
-// Serialises every exchange with every emulator in the process: the pipe
-// layer allows one transfer in flight at a time. Not held between a send-only
-// half and its receive-only half.
-std::mutex& CommandLock();
+// Orders the traffic with all emulators of the process. Whole exchanges and
+// send-only halves hold it exclusively, so they run one at a time and never
+// between other transfers; receive-only halves hold it shared, together with
+// their link's pipe lock, so that the answers of several emulators are
+// awaited at once while no exchange or send interleaves with them. Not held
+// between a send-only half and its receive-only half.
+std::shared_mutex& CommandLock();
 
 // The unpacked form of one frame. For a request, `payload` holds the command
 // bytes and `length` their count; for an answer, `payload` is the caller's
@@ -124,6 +129,7 @@ private:
     int takeAnswer(const AnswerShape& shape, std::vector<uint8_t>& answer);
     int fail(uint32_t error);
 
+    std::mutex pipeLock_;  // one transfer at a time on this link's pipe, after CommandLock
     CUsbPipe pipe_;
     uint8_t sequence_ = 0;
     int unreachable_ = 0;

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -386,14 +387,13 @@ public:
 
 private:
     // Deferred to the first use, so that merely choosing this backend touches
-    // no USB state.
+    // no USB state. Safe when links reopen their devices on several threads.
     bool initialise() {
-        if (!context_) {
-            context_ = std::make_shared<Context>();
-        }
+        std::call_once(initialised_, [this] { context_ = std::make_shared<Context>(); });
         return context_->ok();
     }
 
+    std::once_flag initialised_;
     std::shared_ptr<Context> context_;
     std::string emptyListingReason_;
     OpenFailures failures_;

@@ -29,6 +29,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 
 namespace vestra::usb {
 namespace {
@@ -50,6 +51,12 @@ bool isSimSocketName(const char* name) {
     return std::all_of(text.begin() + prefix.size(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// The system's text for `error`; unlike strerror safe on several threads,
+// as opens may run at once.
+std::string errorText(int error) {
+    return std::generic_category().message(error);
+}
+
 std::string connectErrorReason(const std::string& path, int error) {
     if (error == EACCES || error == EPERM) {
         return "No permission to connect to the emulator socket " + path + ".";
@@ -57,7 +64,7 @@ std::string connectErrorReason(const std::string& path, int error) {
     if (error == ECONNREFUSED || error == ENOENT) {
         return "No simulator answers at " + path + ".";
     }
-    return "Could not connect to the emulator socket " + path + ": " + std::strerror(error) + ".";
+    return "Could not connect to the emulator socket " + path + ": " + errorText(error) + ".";
 }
 
 // Waits for `events` on `fd` for at most `timeoutMs`, restarting after
@@ -92,7 +99,7 @@ int connectToEmulator(const std::string& path, std::string* failure) {
     // at once instead of holding the caller in connect().
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
-        if (failure != nullptr) *failure = std::string("No socket for the emulator: ") + std::strerror(errno) + ".";
+        if (failure != nullptr) *failure = std::string("No socket for the emulator: ") + errorText(errno) + ".";
         return -1;
     }
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
@@ -246,7 +253,7 @@ public:
         DIR* dir = ::opendir(directory_.c_str());
         if (dir == nullptr) {
             emptyListingReason_ = "The emulator socket directory " + directory_ +
-                                  " (KORVO_SIM_DIR) cannot be read: " + std::strerror(errno) + ".";
+                                  " (KORVO_SIM_DIR) cannot be read: " + errorText(errno) + ".";
             return false;
         }
         std::vector<std::string> paths;

@@ -52,15 +52,18 @@ void setBackendForTesting(UsbBackend* backend) {
 }
 
 void OpenFailures::record(const std::string& path, std::string reason) {
-    forget(path);
+    std::lock_guard lock(mutex_);
+    std::erase_if(reasons_, [&](const auto& entry) { return entry.first == path; });
     reasons_.emplace_back(path, std::move(reason));
 }
 
 void OpenFailures::forget(const std::string& path) {
+    std::lock_guard lock(mutex_);
     std::erase_if(reasons_, [&](const auto& entry) { return entry.first == path; });
 }
 
 std::string OpenFailures::reasonFor(const std::string& path) const {
+    std::lock_guard lock(mutex_);
     const auto found =
         std::find_if(reasons_.begin(), reasons_.end(), [&](const auto& entry) { return entry.first == path; });
     return found != reasons_.end() ? found->second : std::string{};

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,6 +80,8 @@ public:
     virtual bool enumerate(std::vector<DeviceEntry>& devices) = 0;
 
     // Opens `path` for exclusive use; nullptr when it is absent or busy.
+    // Called from several threads at once when links reopen their devices
+    // while they wait for answers side by side.
     virtual std::unique_ptr<UsbDevice> open(const std::string& path) = 0;
 
     // Why the last enumerate listed no emulator, as a sentence for the user
@@ -93,7 +96,9 @@ public:
 };
 
 // Remembers the reason of each path's last failed open, for
-// openFailureReason; a successful open forgets it.
+// openFailureReason; a successful open forgets it. Safe to use from several
+// threads: links that wait for their answers at once may reopen their
+// devices at once.
 class OpenFailures {
 public:
     void record(const std::string& path, std::string reason);
@@ -101,6 +106,7 @@ public:
     std::string reasonFor(const std::string& path) const;
 
 private:
+    mutable std::mutex mutex_;
     std::vector<std::pair<std::string, std::string>> reasons_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <vector>
 
 #include "target/ProfileReader.h"
 
@@ -16,8 +17,16 @@ std::string homeDirectory() {
     if (home != nullptr && *home != '\0') {
         return home;
     }
-    const passwd* entry = getpwuid(getuid());
-    return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+    // The reentrant form: a device may be reopened on several threads at once.
+    const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
+    passwd record{};
+    passwd* entry = nullptr;
+    if (getpwuid_r(getuid(), &record, buffer.data(), buffer.size(), &entry) != 0 || entry == nullptr ||
+        entry->pw_dir == nullptr) {
+        return "";
+    }
+    return entry->pw_dir;
 }
 
 std::string configDirectory() {

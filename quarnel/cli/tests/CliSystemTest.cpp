@@ -204,6 +204,24 @@ TEST_F(CliSystemTest, ABoardThatFallsSilentFailsAloneAndTheOthersAreWritten) {
   for (unsigned k : {0u, 2u, 3u}) EXPECT_EQ(StopAndDump(k), ExpectedFlash(std::nullopt)) << "emulator " << k;
 }
 
+// Seven of eight boards stop answering in the middle of the write. Their
+// answers are awaited together: the run costs one read time-out (10 s), not
+// seven, and the reset on leaving does not wait for them again.
+TEST_F(CliSystemTest, SevenBoardsFallingSilentCostOneTimeOutTogether) {
+  std::vector<std::string> sim = {"--emulators", "8"};
+  for (unsigned k = 1; k < 8; ++k) sim.insert(sim.end(), {"--emulator", std::to_string(k) + ":fault=silent-after:30"});
+  StartSim(sim);
+  const auto begin = std::chrono::steady_clock::now();
+  CliResult write = Cli({"--target", "KT51456", "--emulators", "all", "--json", JsonPath(), "--quiet", "write", hexPath_});
+  const auto took = std::chrono::steady_clock::now() - begin;
+  EXPECT_EQ(write.exitCode, 1) << write.err;
+  std::map<int, std::string> expected{{1, "pass"}};
+  for (int n = 2; n <= 8; ++n) expected[n] = "fail";
+  EXPECT_EQ(Results(), expected);
+  EXPECT_LT(took, std::chrono::seconds(10 + 8));
+  EXPECT_EQ(StopAndDump(0), ExpectedFlash(std::nullopt));
+}
+
 TEST_F(CliSystemTest, BadInputAndDeclinedQuestionsTouchNothing) {
   StartSim({"--emulators", "2"});
   const std::string broken = (dir_ / "broken.hex").string();

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <future>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 
@@ -426,6 +428,31 @@ TEST(EmuLinkLock, ExchangesWaitForTheCommandLock) {
     worker.join();
     EXPECT_EQ(result, 1);
     EXPECT_EQ(emulator.writtenFrames().size(), 1u);
+}
+
+// Held shared, as a receive on another emulator holds it: a receive goes on
+// beside it, a whole exchange waits until it is released.
+TEST(EmuLinkLock, ReceivesShareTheCommandLockAndExchangesWaitForThem) {
+    FakeUsbBackend backend;
+    for (const char* path : {"usb:2-1", "usb:2-2"}) {
+        backend.addDevice(path).setResponder(
+            [](const Bytes& frame) { return std::vector<Bytes>{answerFrame(frame[5], {0, 0})}; });
+    }
+    CEmuLink receiving("usb:2-1");
+    CEmuLink exchanging("usb:2-2");
+    ASSERT_EQ(receiving.EraseChip_trans(), 1);
+    std::future<int> received;
+    std::future<int> exchanged;
+    {
+        std::shared_lock held(CommandLock());
+        received = std::async(std::launch::async, [&] { return receiving.EraseChip_receive(); });
+        EXPECT_EQ(received.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        exchanged = std::async(std::launch::async, [&] { return exchanging.ChipReset(); });
+        EXPECT_EQ(exchanged.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        EXPECT_TRUE(backend.device("usb:2-2").writtenFrames().empty());
+    }
+    EXPECT_EQ(received.get(), 1);
+    EXPECT_EQ(exchanged.get(), 1);
 }
 
 }  // namespace
