@@ -91,18 +91,6 @@ bool GuardedApiTable::Write(uint32_t start, uint32_t end, uint32_t flashAddress,
   return Target1Ok();
 }
 
-bool GuardedApiTable::Read(uint32_t size, uint32_t* got, uint8_t* buffer) {
-  uint32_t count = 0;
-  api_.ApiFlashRead(kTarget1, size, &count, buffer);
-  *got = count;
-  return Target1Ok();
-}
-
-bool GuardedApiTable::ReadBlock(uint32_t address, uint32_t* got, uint8_t* buffer) {
-  api_.ApiFlashReadBlock(kTarget1, address, got, buffer);
-  return Target1Ok();
-}
-
 bool GuardedApiTable::ResetAll() {
   api_.ApiSystemResetAll();
   return Target1Ok();
@@ -183,9 +171,21 @@ std::string GuardedApiTable::FirmwareVersion(uint32_t n) {
   });
 }
 
-int GuardedApiTable::ReadTarget(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer) {
-  return api_.ApiFlashRead(n, size, got, buffer);
+int GuardedApiTable::ReadTargetBlock(uint32_t n, uint32_t address, uint32_t* got, uint8_t* buffer) {
+  return api_.ApiFlashReadBlock(n, address, got, buffer);
 }
+
+bool GuardedApiTable::TargetPlugged(uint32_t n) {
+  int success = 0;
+  return api_.ApiIsTargetPlugSuccess(n, &success) == 1 && success == 1;
+}
+
+bool GuardedApiTable::TargetEnabled(uint32_t n) {
+  int flag = 0;
+  return api_.ApiGetEnableFlg(n, &flag) == 1 && flag == 1;
+}
+
+int GuardedApiTable::SetTargetEnabled(uint32_t n, bool enabled) { return api_.ApiSetEnableFlg(n, enabled ? 1 : 0); }
 
 int GuardedApiTable::SetSerialNumber(uint32_t n, uint8_t* bytes, uint32_t length) {
   return api_.ApiSetSerialNumber(n, bytes, length);

@@ -58,8 +58,6 @@ class GuardedApiTable : public ApiCalls {
   bool ChipErase() override;
   bool EraseBlock(uint32_t address) override;
   bool Write(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image) override;
-  bool Read(uint32_t size, uint32_t* got, uint8_t* buffer) override;
-  bool ReadBlock(uint32_t address, uint32_t* got, uint8_t* buffer) override;
   bool ResetAll() override;
   bool GetStatus(int* status) override;
   bool SetStatus(int status) override;
@@ -78,7 +76,10 @@ class GuardedApiTable : public ApiCalls {
   int TargetSendSecurityId(uint32_t n, uint8_t wordCount, uint16_t* words, uint16_t* isProtected) override;
   std::string DevicePath(uint32_t n) override;
   std::string FirmwareVersion(uint32_t n) override;
-  int ReadTarget(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer) override;
+  int ReadTargetBlock(uint32_t n, uint32_t address, uint32_t* got, uint8_t* buffer) override;
+  bool TargetPlugged(uint32_t n) override;
+  bool TargetEnabled(uint32_t n) override;
+  int SetTargetEnabled(uint32_t n, bool enabled) override;
   int SetSerialNumber(uint32_t n, uint8_t* bytes, uint32_t length) override;
   int WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image,
                             uint32_t serialAddress) override;

@@ -32,8 +32,6 @@ class ApiCalls {
   virtual bool ChipErase() = 0;
   virtual bool EraseBlock(uint32_t address) = 0;
   virtual bool Write(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image) = 0;
-  virtual bool Read(uint32_t size, uint32_t* got, uint8_t* buffer) = 0;
-  virtual bool ReadBlock(uint32_t address, uint32_t* got, uint8_t* buffer) = 0;
   virtual bool ResetAll() = 0;
   virtual bool GetStatus(int* status) = 0;
   virtual bool SetStatus(int status) = 0;
@@ -55,7 +53,14 @@ class ApiCalls {
   virtual int TargetSendSecurityId(uint32_t n, uint8_t wordCount, uint16_t* words, uint16_t* isProtected) = 0;
   virtual std::string DevicePath(uint32_t n) = 0;
   virtual std::string FirmwareVersion(uint32_t n) = 0;
-  virtual int ReadTarget(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer) = 0;
+  // ApiFlashReadBlock of target n: the bytes of the erase block holding
+  // `address` that lie in flash (the last block with its reserved tail).
+  virtual int ReadTargetBlock(uint32_t n, uint32_t address, uint32_t* got, uint8_t* buffer) = 0;
+  // Plugged with its flash accessible (plug status 3).
+  virtual bool TargetPlugged(uint32_t n) = 0;
+  virtual bool TargetEnabled(uint32_t n) = 0;
+  // A target that is not enabled takes no part in the lock-step calls.
+  virtual int SetTargetEnabled(uint32_t n, bool enabled) = 0;
   virtual int SetSerialNumber(uint32_t n, uint8_t* bytes, uint32_t length) = 0;
   virtual int WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image,
                                     uint32_t serialAddress) = 0;

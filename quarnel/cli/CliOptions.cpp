@@ -173,6 +173,12 @@ bool CheckComplete(Parser& p, bool commandSeen) {
 
 }  // namespace
 
+bool SerialOption::Fits(uint32_t targets) const {
+  const uint64_t last = first + (targets == 0 ? 0 : targets - 1);
+  if (last < first) return false;
+  return size >= 8 || last >> (8 * size) == 0;
+}
+
 std::vector<uint8_t> SerialOption::BytesFor(uint32_t targetNumber) const {
   uint64_t number = first + targetNumber - 1;
   std::vector<uint8_t> bytes(size);

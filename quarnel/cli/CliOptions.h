@@ -26,6 +26,8 @@ struct SerialOption {
 
   // The bytes of target n's number.
   std::vector<uint8_t> BytesFor(uint32_t targetNumber) const;
+  // Whether the numbers of targets 1 to `targets` all fit in SIZE bytes.
+  bool Fits(uint32_t targets) const;
 };
 
 struct Options {

@@ -248,6 +248,10 @@ class Run {
         return kPassed;
       case SecurityCheckResult::Failed:
         console_.ReportStatus(api_.Status());
+      if (!options_.serial->Fits(api_.TargetCount()))
+        return Unplug(Fail(kBadInput, "the serial numbers from " + std::to_string(options_.serial->first) + " for " +
+                                          std::to_string(api_.TargetCount()) + " targets do not fit in " +
+                                          std::to_string(options_.serial->size) + " bytes; nothing was written"));
         return Unplug(Fail(kNotPlugged, "the security check failed"));
       case SecurityCheckResult::ExitRequested:
         break;
@@ -277,7 +281,14 @@ class Run {
       // The window plans the additional data by the end address mode its
       // radio buttons show, normally that of the file listed last.
       settings.endMode = options_.files.back().settings.endMode;
-      return WriteOperation(context).Run(settings);
+      settings.mustWrite = SerialRange();
+      WriteOperation write(context);
+      const OperationOutcome outcome = write.Run(settings);
+      if (write.RequiredRangeMissed())
+        refusal_ = "the serial number at " + Hex(options_.serial->address) +
+                   " lies outside the flash this run writes on every target (see --end, --not-fill, --no-erase); "
+                   "nothing was written";
+      return outcome;
     }
     if (options_.command == Command::Verify) {
       VerifySettings settings;
@@ -295,6 +306,7 @@ class Run {
   void ExpectSerial(uint32_t n, std::span<uint8_t> image) const {
     const std::vector<uint8_t> bytes = options_.serial->BytesFor(n);
     for (size_t k = 0; k < bytes.size(); ++k) {
+      settings.alsoCompared = SerialRange();
       const uint64_t address = uint64_t{options_.serial->address} + k;
       if (address < image.size()) image[address] = bytes[k];
     }
@@ -303,6 +315,11 @@ class Run {
   // Every target's own outcome, read before anything resets them.
   int Judge(OperationOutcome outcome, const std::vector<uint64_t>& differences) {
     if (outcome == OperationOutcome::NotStarted) {
+  std::optional<AddressRange> SerialRange() const {
+    if (!options_.serial) return std::nullopt;
+    return AddressRange{options_.serial->address, options_.serial->address + options_.serial->size - 1};
+  }
+
       if (console_.DeclinedQuestion()) return Fail(kBadInput, "a question was answered no; nothing was touched");
       return Fail(kBadInput, "the operation did not start: " + console_.LastMessage());
     }
@@ -314,6 +331,7 @@ class Run {
       if (options_.serial && options_.command != Command::Erase) target.serialNumber = options_.serial->BytesFor(n);
       if (options_.command == Command::Verify) target.differences = n <= differences.size() ? differences[n - 1] : 0;
       target.passed = outcome == OperationOutcome::Completed && target.status == 0 && target.differences.value_or(0) == 0;
+      if (!refusal_.empty()) return Fail(kBadInput, refusal_);
       allPassed = allPassed && target.passed;
       report_.targets.push_back(target);
     }
@@ -357,3 +375,4 @@ int RunCommandLine(const Options& options, std::FILE* out, std::FILE* err) {
 }
 
 }  // namespace quarnel::cli
+  std::string refusal_;

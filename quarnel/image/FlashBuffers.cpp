@@ -50,21 +50,6 @@ size_t FlashSpreader::SpreadIntoBlock(uint64_t blockIndex, std::span<const uint8
   return used;
 }
 
-void FlashSpreader::SpreadContent(std::span<const uint8_t> content, std::span<uint8_t> image) const {
-  if (geometry_.eraseBlockSize == 0) return;
-  const uint64_t blockCount = (uint64_t{0xFFFFFFFF} + 1) / geometry_.eraseBlockSize;
-  size_t used = 0;
-  for (uint64_t block = 0; block < blockCount && used < content.size(); ++block) {
-    if (!geometry_.AnyAreaIntersects(static_cast<uint32_t>(block * geometry_.eraseBlockSize),
-                                     static_cast<uint32_t>((block + 1) * geometry_.eraseBlockSize - 1))) {
-      // Blocks past the highest area deliver nothing; skip the empty ones quickly.
-      if (block * geometry_.eraseBlockSize > geometry_.flashHigh) break;
-      continue;
-    }
-    used += SpreadIntoBlock(block, content.subspan(used), image);
-  }
-}
-
 void FlashSpreader::SpreadBlock(uint32_t address, std::span<const uint8_t> bytes, std::span<uint8_t> image) const {
   if (geometry_.eraseBlockSize == 0) return;
   SpreadIntoBlock(address / geometry_.eraseBlockSize, bytes, image);

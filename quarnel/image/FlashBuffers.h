@@ -23,8 +23,6 @@ class FlashSpreader {
  public:
   explicit FlashSpreader(const TargetGeometry& geometry) : geometry_(geometry) {}
 
-  // The bytes of a whole-flash read, block after block, until they are used up.
-  void SpreadContent(std::span<const uint8_t> content, std::span<uint8_t> image) const;
   // The bytes that reading the erase block holding `address` delivers.
   void SpreadBlock(uint32_t address, std::span<const uint8_t> bytes, std::span<uint8_t> image) const;
 

@@ -34,8 +34,9 @@ class LoadScan {
   // The message of the checks at the end, 0 when they pass.
   int FinalCheck() const;
 
-  void StoreInto(std::span<uint8_t> image, uint32_t flashLow, uint32_t flashHigh) {
+  void StoreInto(std::span<uint8_t> image, std::span<uint8_t> stored, uint32_t flashLow, uint32_t flashHigh) {
     image_ = image;
+    stored_ = stored.size() >= image.size() ? stored : std::span<uint8_t>();
     storeLow_ = flashLow;
     storeHigh_ = flashHigh;
   }
@@ -53,6 +54,8 @@ class LoadScan {
   uint32_t windowStart_;
   uint32_t windowEnd_;
   uint32_t offset_;
+  // Marks with 1 every image byte a record stored; empty when not asked for.
+  std::span<uint8_t> stored_;
   std::span<uint8_t> image_;
   uint32_t storeLow_ = 0;
   uint32_t storeHigh_ = 0;
@@ -131,6 +134,8 @@ void LoadScan::TakeData(const Record& record) {
   for (int64_t i = first; i <= final; ++i) {
     image_[flashFirst + static_cast<uint32_t>(i)] = record.DataByte(static_cast<uint32_t>(i));
   }
+  if (!stored_.empty() && first <= final)
+    std::fill(stored_.begin() + flashFirst + first, stored_.begin() + flashFirst + final + 1, 1);
 }
 
 void LoadScan::TakeWrappingData(const Record& record) {
@@ -140,6 +145,7 @@ void LoadScan::TakeWrappingData(const Record& record) {
     if (!image_.empty() && flashAddress >= storeLow_ && flashAddress <= storeHigh_ &&
         flashAddress < image_.size() && InWindow(fileAddress, windowStart_, windowEnd_)) {
       image_[flashAddress] = record.DataByte(i);
+      if (!stored_.empty()) stored_[flashAddress] = 1;
     }
     highestFlashAddress_ = std::max(highestFlashAddress_, flashAddress);
   }
@@ -192,7 +198,7 @@ void ObjectFileScanner::ShowError(int textId) {
 bool ObjectFileScanner::LoadObjectFile(const ObjectFileData& file, uint32_t windowStart, uint32_t windowEnd,
                                        bool store, uint32_t& lowestFileAddress, uint32_t& highestFlashAddress) {
   LoadScan scan(windowStart, windowEnd, static_cast<uint32_t>(currentOffset_));
-  if (store) scan.StoreInto(writeImage_, geometry_.flashLow, geometry_.flashHigh);
+  if (store) scan.StoreInto(writeImage_, storedMask_, geometry_.flashLow, geometry_.flashHigh);
   int error = 0;
   ForEachRecord(file, [&](const Record& record) {
     error = scan.Take(record);

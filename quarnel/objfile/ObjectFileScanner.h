@@ -24,6 +24,9 @@ class ObjectFileScanner {
   const std::string& CurrentFileName() const { return currentFileName_; }
   // The image that the load scan stores into, indexed by flash address.
   void SetWriteImage(std::span<uint8_t> image) { writeImage_ = image; }
+  // Where load scans mark each byte they store with 1 (indexed as the write
+  // image, at least as large); an empty span marks nothing.
+  void SetStoredMask(std::span<uint8_t> mask) { storedMask_ = mask; }
 
   // Checks the whole file and reports every format error. Outputs the lowest
   // file address of any data record (0xFFFFFFFF without one) and the highest
@@ -52,6 +55,7 @@ class ObjectFileScanner {
   std::string currentFileName_;
   int32_t currentOffset_ = 0;
   std::span<uint8_t> writeImage_;
+  std::span<uint8_t> storedMask_;
 };
 
 }  // namespace quarnel

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ops/OperationSteps.h"
+#include "ops/TargetContents.h"
 
 namespace quarnel {
 namespace {
@@ -57,6 +58,7 @@ OperationOutcome EraseOperation::Run() {
     ++planned;
   }
   window.AddLogLine(OperationWindow::kNormalLine, line);
+  ClearLeftoverStatuses(context_.api);
   window.SetBusyKind(OperationWindow::kErasing);
   window.TakeBusyLayout(OperationWindow::kEraseMode);
   window.AddLogLine(OperationWindow::kNormalLine, Text(kErasingHeader) + LocalTimeStamp());
@@ -73,7 +75,13 @@ OperationOutcome EraseOperation::Run() {
       break;
     }
     if (!table[i].selected) continue;
-    if (!EraseOne(i)) return OperationOutcome::Failed;
+    const ReadOutcome erased = EraseOne(i);
+    if (erased == ReadOutcome::Failed) return OperationOutcome::Failed;
+    if (erased == ReadOutcome::Cancelled) {
+      window.ClearCancelRequest();
+      cancelled = true;
+      break;
+    }
     window.ShowProgress(kEraseProgress, ++done, planned);
   }
   const bool othersFine = JudgeOtherTargets(context_.api, window);
@@ -90,43 +98,31 @@ OperationOutcome EraseOperation::Run() {
   return cancelled ? OperationOutcome::Cancelled : OperationOutcome::Completed;
 }
 
-bool EraseOperation::EraseOne(size_t blockIndex) {
+// Erasing the last code block gives each target its own preserved area and
+// reserved tail back, as read just before the erase.
+ReadOutcome EraseOperation::EraseOne(size_t blockIndex) {
   const TargetGeometry& geometry = context_.buffers.Geometry();
   const EraseBlock& block = context_.target.eraseBlocks[blockIndex];
   const bool lastCode = blockIndex + 1 == geometry.codeBlockCount;
-  const uint32_t flashAddress = FirstFlashAddressInBlock(geometry, block.start, block.end);
-  std::span<uint8_t> image = context_.buffers.WriteImage();
-  if (lastCode) {
-    std::vector<uint8_t> bytes(geometry.eraseBlockSize, 0xFF);
-    uint32_t got = 0;
-    if (!context_.api.ReadBlock(flashAddress, &got, bytes.data())) {
-      FailRun(kReadingFailed);
-      return false;
-    }
-    context_.buffers.Spreader().SpreadBlock(flashAddress, std::span(bytes).first(std::min<size_t>(got, bytes.size())),
-                                            image);
+  const AddressRange kept = lastCode ? KeptTopOfCode(geometry) : AddressRange{};
+  TargetContents contents(context_);
+  if (!kept.Empty()) {
+    // No progress of its own: the erase's progress counts blocks.
+    const ReadOutcome outcome = contents.ReadKept(kept, {});
+    if (outcome == ReadOutcome::Failed) FailRun(kReadingFailed);
+    if (outcome != ReadOutcome::Read) return outcome;
   }
-  if (!context_.api.EraseBlock(flashAddress)) {
+  if (!context_.api.EraseBlock(FirstFlashAddressInBlock(geometry, block.start, block.end))) {
     FailRun(kErasingFailed);
-    return false;
+    return ReadOutcome::Failed;
   }
-  const AddressRange preserved = PreservedArea(geometry);
-  if (lastCode && !preserved.Empty() && preserved.last < image.size() &&
-      !context_.api.Write(preserved.first, preserved.last, preserved.first, image.data())) {
+  if (!kept.Empty() && !contents.Write(kept.first, kept.last)) {
     FailRun(kWritingFailed);
-    return false;
+    return ReadOutcome::Failed;
   }
-  return true;
+  return ReadOutcome::Read;
 }
 
-void EraseOperation::FailRun(int textId) {
-  OperationWindow& window = context_.window;
-  window.TakeIdleLayout(OperationWindow::kEraseMode);
-  window.ReportStatus(context_.api.Status());
-  window.SetBusyKind(OperationWindow::kIdle);
-  window.AddLogLine(OperationWindow::kErrorLine, Text(textId));
-  JudgeOtherTargets(context_.api, window);
-  window.ShowProgress({}, 0, 0);
-}
+void EraseOperation::FailRun(int textId) { ReportOperationFailure(context_, OperationWindow::kEraseMode, textId); }
 
 }  // namespace quarnel

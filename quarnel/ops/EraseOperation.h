@@ -5,6 +5,7 @@
 
 #include "image/EraseBlocks.h"
 #include "ops/OperationContext.h"
+#include "ops/TargetContents.h"
 #include "ops/WriteOperation.h"
 
 namespace quarnel {
@@ -20,7 +21,8 @@ bool ApplyEraseTicks(EraseBlockTable& table, std::vector<bool>& ticks);
 bool SelectAllEraseBlocks(EraseBlockTable& table, std::vector<bool>& ticks);
 
 // Erase: erases the selected blocks one by one on every plugged target,
-// keeping the preserved area of the last code block.
+// giving each target its own preserved area and reserved tail back when
+// the last code block is erased.
 class EraseOperation {
  public:
   explicit EraseOperation(OperationContext& context) : context_(context) {}
@@ -28,7 +30,8 @@ class EraseOperation {
   OperationOutcome Run();
 
  private:
-  bool EraseOne(size_t blockIndex);
+  // Read when the block was erased (and what it keeps written back).
+  ReadOutcome EraseOne(size_t blockIndex);
   void FailRun(int textId);
 
   OperationContext& context_;

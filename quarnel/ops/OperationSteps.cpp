@@ -56,18 +56,45 @@ void ShowFailedTargets(OperationWindow& window, const std::vector<std::string>& 
   window.ShowMessage(MessageStyle::Stop, kFailedTargetsList, text);
 }
 
-bool JudgeOtherTargets(ApiCalls& api, OperationWindow& window) {
-  std::vector<std::string> failed;
+std::vector<TargetFailure> OtherTargetFailures(ApiCalls& api) {
+  std::vector<TargetFailure> failures;
   const uint32_t count = api.TargetCount();
-  for (uint32_t n = 2; n <= count; ++n) {
-    const int status = api.TargetStatus(n);
-    if (status == 0) continue;
-    const std::string name = TargetName(api, n);
-    window.AddLogLine(OperationWindow::kErrorLine, FormatText(kTargetFailed, name) + StatusLine(status));
-    failed.push_back(name);
+  for (uint32_t n = 2; n <= count; ++n)
+    if (const int status = api.TargetStatus(n); status != 0) failures.push_back({TargetName(api, n), status});
+  return failures;
+}
+
+bool ListTargetFailures(OperationWindow& window, const std::vector<TargetFailure>& failures) {
+  std::vector<std::string> names;
+  for (const TargetFailure& failure : failures) {
+    window.AddLogLine(OperationWindow::kErrorLine, FormatText(kTargetFailed, failure.name) + StatusLine(failure.status));
+    names.push_back(failure.name);
   }
-  if (!failed.empty()) ShowFailedTargets(window, failed);
-  return failed.empty();
+  if (!names.empty()) ShowFailedTargets(window, names);
+  return names.empty();
+}
+
+bool JudgeOtherTargets(ApiCalls& api, OperationWindow& window) {
+  return ListTargetFailures(window, OtherTargetFailures(api));
+}
+
+void ReportOperationFailure(OperationContext& context, int32_t layoutMode, int textId) {
+  OperationWindow& window = context.window;
+  const std::vector<TargetFailure> others = OtherTargetFailures(context.api);
+  window.TakeIdleLayout(layoutMode);
+  window.ReportStatus(context.api.Status());
+  window.SetBusyKind(OperationWindow::kIdle);
+  window.AddLogLine(OperationWindow::kErrorLine, Text(textId));
+  ListTargetFailures(window, others);
+  window.ShowProgress({}, 0, 0);
+}
+
+void ClearLeftoverStatuses(ApiCalls& api) {
+  const uint32_t count = api.TargetCount();
+  for (uint32_t n = 1; n <= count; ++n) {
+    const int status = api.TargetStatus(n);
+    if (status != 0 && !IsFatalStatus(status) && api.TargetPlugged(n)) api.SetTargetStatus(n, 0);
+  }
 }
 
 bool AcceptRowContent(OperationContext& context, size_t rowIndex) {
@@ -91,6 +118,13 @@ AddressRange PreservedArea(const TargetGeometry& geometry) {
   const uint64_t kept = uint64_t{geometry.reservedTailSize} + geometry.preservedSize;
   if (end < kept || geometry.preservedSize == 0) return {};
   return {static_cast<uint32_t>(end - kept), static_cast<uint32_t>(end - geometry.reservedTailSize - 1)};
+}
+
+AddressRange KeptTopOfCode(const TargetGeometry& geometry) {
+  const uint64_t end = CodeEndInEraseBlocks(geometry);
+  const uint64_t kept = uint64_t{geometry.reservedTailSize} + geometry.preservedSize;
+  if (end < kept || kept == 0) return {};
+  return {static_cast<uint32_t>(end - kept), static_cast<uint32_t>(end - 1)};
 }
 
 }  // namespace quarnel

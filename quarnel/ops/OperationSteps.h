@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ops/CodeTop.h"
 #include "ops/OperationContext.h"
 
 namespace quarnel {
@@ -21,10 +22,28 @@ std::string StatusLine(int status);
 // A stop box (or question) with the text of textId, "%1" = fileName.
 bool Ask(OperationWindow& window, MessageStyle style, int textId, const std::string& fileName = {});
 
-// Reads the status of every plugged target after the first. Each one that is
-// not 0 gets an error line; when any failed, one stop box lists them all.
-// Returns whether every other target is fine.
+// A target after the first whose status is not 0: its name and status.
+struct TargetFailure {
+  std::string name;
+  int status = 0;
+};
+// Reads the status of every target after the first.
+std::vector<TargetFailure> OtherTargetFailures(ApiCalls& api);
+// One error line per failed target and, when any failed, one stop box that
+// lists them all. Returns whether none failed.
+bool ListTargetFailures(OperationWindow& window, const std::vector<TargetFailure>& failures);
+// Both of the above: whether every other target is fine.
 bool JudgeOtherTargets(ApiCalls& api, OperationWindow& window);
+
+// An operation that target 1 failed ends: idle layout of `layoutMode`, its
+// status reported (a fatal one goes unplugged with a reset), the error line
+// with textId. The other targets are judged before that reset clears them.
+void ReportOperationFailure(OperationContext& context, int32_t layoutMode, int textId);
+
+// Clears the non-fatal statuses left on plugged targets by an earlier
+// operation, so that each operation judges each target afresh. A fatal
+// status (a lost link, a refused reset) keeps its target out until plugged again.
+void ClearLeftoverStatuses(ApiCalls& api);
 // The stop box that lists failed targets by their names.
 void ShowFailedTargets(OperationWindow& window, const std::vector<std::string>& names);
 
@@ -36,19 +55,5 @@ bool AcceptRowContent(OperationContext& context, size_t rowIndex);
 // Parses the row as the operations read it: its window, clamped to the
 // flash. 0, or the internal error text that the row gives.
 int ReadOperationRow(const FileRow& row, uint32_t flashHigh, RowRange& range);
-
-// The preserved area [first, last] of the last code block: P bytes ending T
-// bytes below the end of erase block K - 1.
-struct AddressRange {
-  uint32_t first = 1;
-  uint32_t last = 0;
-  bool Empty() const { return first > last; }
-  bool Overlaps(uint32_t otherFirst, uint32_t otherLast) const {
-    return !Empty() && first <= otherLast && otherFirst <= last;
-  }
-};
-AddressRange PreservedArea(const TargetGeometry& geometry);
-// K x B: one past the end of the last code block counted in erase blocks.
-uint64_t CodeEndInEraseBlocks(const TargetGeometry& geometry);
 
 }  // namespace quarnel

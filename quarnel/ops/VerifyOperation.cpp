@@ -26,6 +26,7 @@ constexpr int kVerificationFailedOnOthers = 3006;
 constexpr int kTargetNotRead = 3007;
 constexpr const char* kSeparator = "=========================";
 constexpr const char* kVerifyProgress = "Verifying";
+constexpr const char* kReadProgress = "Reading";
 
 // Bytes compared between two looks at the clock, and the work time after
 // which the window gets to react.
@@ -64,6 +65,16 @@ std::vector<AddressRange> ComparedRanges(const TargetGeometry& geometry, uint32_
   return result;
 }
 
+// A row's flash range as verify compares it: its window moved by the
+// offset, inside the lowest and highest flash address; none when the row
+// does not parse.
+std::optional<AddressRange> RowFlashRange(const FileRow& row, const TargetGeometry& geometry) {
+  RowRange range;
+  if (ReadOperationRow(row, geometry.flashHigh, range) != 0) return std::nullopt;
+  const uint32_t shift = static_cast<uint32_t>(range.offset);
+  return AddressRange{std::max(geometry.flashLow, range.start + shift), std::min(geometry.flashHigh, range.end + shift)};
+}
+
 }  // namespace
 
 OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
@@ -75,22 +86,26 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   window.SetBusyKind(OperationWindow::kVerifying);
   window.TakeBusyLayout(OperationWindow::kWriteVerifyMode);
   if (!TakeFillByte()) return EndIdle(OperationOutcome::NotStarted);
+  ClearLeftoverStatuses(context_.api);
+  window.ClearCancelRequest();
   const uint32_t targetCount = std::max<uint32_t>(context_.api.TargetCount(), 1);
   differencesByTarget_.assign(targetCount, 0);
+
+  std::vector<bool> read;
+  switch (ReadEveryTarget(targetCount, read)) {
+    case ReadOutcome::Failed:
+      ReportOperationFailure(context_, OperationWindow::kWriteVerifyMode, kReadingFailed);
+      return OperationOutcome::Failed;
+    case ReadOutcome::Cancelled:
+      return EndLines(true, true);
+    case ReadOutcome::Read:
+      break;
+  }
   progressDone_ = 0;
   progressTotal_ = PlannedBytes() * targetCount;
   window.ShowProgress(kVerifyProgress, 0, progressTotal_);
 
-  if (!ReadTargetFlash(1)) {
-    window.TakeIdleLayout(OperationWindow::kWriteVerifyMode);
-    window.ReportStatus(context_.api.Status());
-    window.SetBusyKind(OperationWindow::kIdle);
-    window.AddLogLine(OperationWindow::kErrorLine, Text(kReadingFailed));
-    window.ShowProgress({}, 0, 0);
-    return OperationOutcome::Failed;
-  }
-  BuildExpectedFromReadBack();
-  window.ClearCancelRequest();
+  TakeReadBack(1);
   Step step = LoadExpected(1);
   if (step == Step::Done) step = CompareRows(true);
   if (step == Step::Ended) return EndIdle(OperationOutcome::Failed);
@@ -100,13 +115,13 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   for (uint32_t n = 2; n <= targetCount; ++n) {
     const std::string name = TargetName(context_.api, n);
     window.AddLogLine(OperationWindow::kNormalLine, FormatText(kTargetHeader, name));
-    if (!ReadTargetFlash(n)) {
+    if (!read[n - 1]) {
       window.AddLogLine(OperationWindow::kErrorLine,
                         FormatText(kTargetNotRead, name) + StatusLine(context_.api.TargetStatus(n)));
       unread.push_back(name);
       continue;
     }
-    BuildExpectedFromReadBack();
+    TakeReadBack(n);
     step = LoadExpected(n);
     if (step == Step::Done) step = CompareRows(false);
     if (step == Step::Ended) return EndIdle(OperationOutcome::Failed);
@@ -128,21 +143,30 @@ bool VerifyOperation::TakeFillByte() {
   return true;
 }
 
-bool VerifyOperation::ReadTargetFlash(uint32_t target) {
-  FlashBuffers& buffers = context_.buffers;
-  if (settings_.fillMode == FillMode::ArbitraryData) {
-    std::ranges::fill(buffers.WriteImage(), fillByte_);
-    std::ranges::fill(buffers.ReadBackImage(), fillByte_);
+// Every target's whole flash, block by block, before anything is compared.
+// Failed only when target 1 could not be read; `read` tells which others were.
+ReadOutcome VerifyOperation::ReadEveryTarget(uint32_t targetCount, std::vector<bool>& read) {
+  const size_t imageSize = context_.buffers.ReadBackImage().size();
+  const uint32_t last = imageSize == 0 ? 0 : static_cast<uint32_t>(imageSize - 1);
+  FlashBlockReader reader(context_, kReadProgress);
+  reader.Expect(reader.BlocksToRead(0, last) * targetCount);
+  readBacks_.assign(targetCount, {});
+  read.assign(targetCount, false);
+  for (uint32_t n = 1; n <= targetCount; ++n) {
+    std::vector<uint8_t>& image = readBacks_[n - 1];
+    image.assign(imageSize, settings_.fillMode == FillMode::ArbitraryData ? fillByte_ : 0xFF);
+    const ReadOutcome outcome = reader.Read(n, 0, last, image);
+    if (outcome == ReadOutcome::Cancelled || (outcome == ReadOutcome::Failed && n == 1)) return outcome;
+    read[n - 1] = outcome == ReadOutcome::Read;
   }
-  std::span<uint8_t> content = buffers.FlashContent();
-  const auto size = static_cast<uint32_t>(content.size());
-  uint32_t got = 0;
-  const bool read = target == 1 ? context_.api.Read(size, &got, content.data())
-                                : context_.api.ReadTarget(target, size, &got, content.data()) == 1 &&
-                                      context_.api.TargetStatus(target) == 0;
-  if (!read) return false;
-  buffers.Spreader().SpreadContent(content.first(std::min(got, size)), buffers.ReadBackImage());
-  return true;
+  return ReadOutcome::Read;
+}
+
+void VerifyOperation::TakeReadBack(uint32_t target) {
+  FlashBuffers& buffers = context_.buffers;
+  if (settings_.fillMode == FillMode::ArbitraryData) std::ranges::fill(buffers.WriteImage(), fillByte_);
+  std::ranges::copy(readBacks_[target - 1], buffers.ReadBackImage().begin());
+  BuildExpectedFromReadBack();
 }
 
 void VerifyOperation::BuildExpectedFromReadBack() {
@@ -176,15 +200,10 @@ bool VerifyOperation::ReadRow(size_t rowIndex, RowRange& range) {
 }
 
 uint64_t VerifyOperation::PlannedBytes() {
-  const TargetGeometry& geometry = context_.buffers.Geometry();
   uint64_t total = 0;
   for (const FileRow& row : context_.files.Rows()) {
-    RowRange range;
-    if (ReadOperationRow(row, geometry.flashHigh, range) != 0) continue;
-    const uint32_t shift = static_cast<uint32_t>(range.offset);
-    const uint32_t first = std::max(geometry.flashLow, range.start + shift);
-    const uint32_t last = std::min(geometry.flashHigh, range.end + shift);
-    if (first <= last) total += uint64_t{last} - first + 1;
+    const std::optional<AddressRange> range = RowFlashRange(row, context_.buffers.Geometry());
+    if (range && !range->Empty()) total += uint64_t{range->last} - range->first + 1;
   }
   return total;
 }
@@ -239,12 +258,32 @@ VerifyOperation::Step VerifyOperation::CompareRows(bool withHeader) {
                           : Format("  Fill Data: %02XH", static_cast<unsigned>(fillByte_)));
     long differences = 0;
     if (!CompareRange(flashStart, flashEnd, differences)) return Step::Cancelled;
-    differencesByTarget_[currentTarget_ - 1] += static_cast<uint64_t>(differences);
-    window.AddLogLine(OperationWindow::kNormalLine, differences != 0
-                                                        ? Format("%ld %s", differences, Text(kDifferencesFound).c_str())
-                                                        : Text(kNoDifferences));
+    LogCompared(differences);
+  }
+  if (settings_.alsoCompared && !RowsCover(*settings_.alsoCompared)) {
+    const AddressRange& range = *settings_.alsoCompared;
+    window.AddLogLine(OperationWindow::kNormalLine,
+                      Format("  Serial number: Flash: [%05lXH - %05lXH]", static_cast<unsigned long>(range.first),
+                             static_cast<unsigned long>(range.last)));
+    long differences = 0;
+    if (!CompareRange(range.first, range.last, differences)) return Step::Cancelled;
+    LogCompared(differences);
   }
   return Step::Done;
+}
+
+void VerifyOperation::LogCompared(long differences) {
+  differencesByTarget_[currentTarget_ - 1] += static_cast<uint64_t>(differences);
+  context_.window.AddLogLine(OperationWindow::kNormalLine,
+                             differences != 0 ? Format("%ld %s", differences, Text(kDifferencesFound).c_str())
+                                              : Text(kNoDifferences));
+}
+
+bool VerifyOperation::RowsCover(const AddressRange& range) {
+  return std::ranges::any_of(context_.files.Rows(), [&](const FileRow& row) {
+    const std::optional<AddressRange> rowRange = RowFlashRange(row, context_.buffers.Geometry());
+    return rowRange && rowRange->first <= range.first && range.last <= rowRange->last;
+  });
 }
 
 void VerifyOperation::LogDifference(uint32_t address, bool& headerLogged) {

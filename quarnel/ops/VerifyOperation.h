@@ -3,11 +3,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "ops/OperationContext.h"
+#include "ops/TargetContents.h"
 #include "ops/WriteOperation.h"
 
 namespace quarnel {
@@ -20,6 +22,9 @@ struct VerifySettings {
   // are in it, before comparing; for bytes that differ per target by intent,
   // such as a serial number.
   std::function<void(uint32_t target, std::span<uint8_t> expected)> adjustExpected;
+  // Compared on every target even where no row's flash range reaches (a
+  // serial number), after the rows.
+  std::optional<AddressRange> alsoCompared;
 };
 
 // Verify: reads the flash of every plugged target, builds the expected image
@@ -43,8 +48,13 @@ class VerifyOperation {
   enum class Step { Done, Cancelled, Ended };
 
   bool TakeFillByte();
-  bool ReadTargetFlash(uint32_t target);
+  ReadOutcome ReadEveryTarget(uint32_t targetCount, std::vector<bool>& read);
+  // Target n's flash into the read-back image, and the expected bytes it keeps.
+  void TakeReadBack(uint32_t target);
   void BuildExpectedFromReadBack();
+  // Whether some row's flash range holds every address of `range`.
+  bool RowsCover(const AddressRange& range);
+  void LogCompared(long differences);
   Step LoadFiles();
   // LoadFiles for `target`, then its own expected bytes.
   Step LoadExpected(uint32_t target);
@@ -62,6 +72,7 @@ class VerifyOperation {
   bool cancelled_ = false;
   uint32_t currentTarget_ = 1;
   std::vector<uint64_t> differencesByTarget_;
+  std::vector<std::vector<uint8_t>> readBacks_;
   uint64_t progressDone_ = 0;
   uint64_t progressTotal_ = 0;
   std::chrono::steady_clock::time_point lastDrain_{};

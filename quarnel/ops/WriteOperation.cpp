@@ -32,6 +32,7 @@ constexpr int kPlanningFault = 2047;
 constexpr int kWritingFailedOnOthers = 3003;
 constexpr const char* kSeparator = "=========================";
 constexpr const char* kWriteProgress = "Writing";
+constexpr const char* kReadProgress = "Reading";
 
 const char* OnOff(bool on) { return on ? " : ON" : " : OFF"; }
 
@@ -105,23 +106,59 @@ bool WriteOperation::PlanAdditionalData(const std::vector<WriteRange>& ranges, c
   return true;
 }
 
-void WriteOperation::ApplyBoundaryRules(std::vector<AdditionalData>& additions) {
-  std::erase_if(additions, [](const AdditionalData& a) { return (a.address & 0xFFFF) == 0; });
+void WriteOperation::ApplyBoundaryRules(std::vector<AdditionalData>& additions, const TargetGeometry& geometry) {
+  const auto inArea = [&geometry](uint64_t address) {
+    return address <= UINT32_MAX &&
+           geometry.AnyAreaIntersects(static_cast<uint32_t>(address), static_cast<uint32_t>(address));
+  };
+  std::erase_if(additions, [&](const AdditionalData& a) { return (a.address & 0xFFFF) == 0 || !inArea(a.address); });
   for (AdditionalData& a : additions) {
     const uint32_t last = a.address + a.size - 1;
     if (((a.address >> 16) & 0xFF) != ((last >> 16) & 0xFF)) a.size = 2;
+    if (!inArea(uint64_t{a.address} + a.size - 1)) a.size = 2;
   }
+  std::erase_if(additions, [&](const AdditionalData& a) { return !inArea(uint64_t{a.address} + a.size - 1); });
 }
 
 OperationOutcome WriteOperation::Run(const WriteSettings& settings) {
   settings_ = settings;
   ranges_.clear();
+  steps_.clear();
   written_.clear();
+  requiredRangeMissed_ = false;
+  OperationWindow& window = context_.window;
   context_.scanner.SetWriteImage(context_.buffers.WriteImage());
-  if (!Confirm() || !PrepareImage() || !PlanFileRanges() || !AddAdditionalData()) return OperationOutcome::NotStarted;
+  if (!Confirm() || !TakeFillByte()) return OperationOutcome::NotStarted;
+  ClearLeftoverStatuses(context_.api);
+  window.TakeBusyLayout(OperationWindow::kWriteVerifyMode);
+  window.SetBusyKind(OperationWindow::kWriting);
+  window.ClearCancelRequest();
+
+  TargetContents contents(context_);
+  switch (PrepareImage(contents)) {
+    case ReadOutcome::Failed:
+      return FailRun(kReadingFailed);
+    case ReadOutcome::Cancelled:
+      LogSummary(true);
+      return OperationOutcome::Cancelled;
+    case ReadOutcome::Read:
+      break;
+  }
+  // The file data goes to every target alike; the stored mask keeps it apart
+  // from the bytes each target keeps.
+  context_.scanner.SetStoredMask(contents.StoredMask());
+  const bool planned = PlanFileRanges() && AddAdditionalData(contents.StoredMask());
+  context_.scanner.SetStoredMask({});
+  if (!planned) return EndIdle(OperationOutcome::NotStarted);
   std::stable_sort(ranges_.begin(), ranges_.end(),
                    [](const WriteRange& a, const WriteRange& b) { return a.start < b.start; });
-  return WriteBlocks();
+  steps_ = PlanWriteSteps(ranges_, context_.buffers.Geometry(), context_.target.eraseBlocks,
+                          {settings_.eraseBeforeWrite, settings_.notFill});
+  if (settings_.mustWrite && !PlanWrites(steps_, settings_.mustWrite->first, settings_.mustWrite->last)) {
+    requiredRangeMissed_ = true;
+    return EndIdle(OperationOutcome::NotStarted);
+  }
+  return WriteBlocks(contents);
 }
 
 bool WriteOperation::Confirm() {
@@ -130,55 +167,33 @@ bool WriteOperation::Confirm() {
   return settings_.eraseBeforeWrite || Ask(window, MessageStyle::YesNoQuestion, kOverwriteWarning);
 }
 
-bool WriteOperation::PrepareImage() {
-  return settings_.fillMode == FillMode::FlashContent ? PrepareFromFlashContent() : PrepareFromFillByte();
-}
-
-bool WriteOperation::PrepareFromFlashContent() {
-  FlashBuffers& buffers = context_.buffers;
-  std::span<uint8_t> content = buffers.FlashContent();
-  uint32_t got = 0;
-  if (!context_.api.Read(static_cast<uint32_t>(content.size()), &got, content.data())) {
-    context_.window.ReportStatus(context_.api.Status());
-    context_.window.AddLogLine(OperationWindow::kErrorLine, Text(kReadingFailed));
+bool WriteOperation::TakeFillByte() {
+  if (settings_.fillMode != FillMode::ArbitraryData) return true;
+  const std::optional<uint8_t> parsed = ParseFillByte(settings_.arbitraryData);
+  if (settings_.arbitraryData.empty() || !parsed) {
+    Ask(context_.window, MessageStyle::Stop, settings_.arbitraryData.empty() ? kNoFillByte : kIllegalFillByte);
+    context_.window.FocusField(Field::ArbitraryData);
     return false;
   }
-  context_.window.AddLogLine(OperationWindow::kNormalLine,
-                             Format("%s[Size:%d Bytes]", Text(kContentRead).c_str(), static_cast<int>(content.size())));
-  buffers.Spreader().SpreadContent(content.first(std::min<size_t>(got, content.size())), buffers.WriteImage());
+  fillByte_ = *parsed;
   return true;
 }
 
-bool WriteOperation::PrepareFromFillByte() {
-  OperationWindow& window = context_.window;
-  if (settings_.arbitraryData.empty() || !ParseFillByte(settings_.arbitraryData)) {
-    const int textId = settings_.arbitraryData.empty() ? kNoFillByte : kIllegalFillByte;
-    Ask(window, MessageStyle::Stop, textId);
-    window.FocusField(Field::ArbitraryData);
-    return false;
-  }
-  fillByte_ = *ParseFillByte(settings_.arbitraryData);
-  const TargetGeometry& geometry = context_.buffers.Geometry();
-  const AddressRange preserved = PreservedArea(geometry);
-  const auto readAddress = static_cast<uint32_t>(CodeEndInEraseBlocks(geometry) - geometry.reservedTailSize -
-                                                 geometry.preservedSize);
-  std::vector<uint8_t> block(geometry.eraseBlockSize, 0xFF);
-  uint32_t got = 0;
-  if (!context_.api.ReadBlock(readAddress, &got, block.data())) {
-    window.ReportStatus(context_.api.Status());
-    window.AddLogLine(OperationWindow::kErrorLine, Text(kReadingFailed));
-    return false;
-  }
+// Fill with the flash content keeps each target's whole flash; fill with a
+// byte keeps each target's preserved area and reserved tail.
+ReadOutcome WriteOperation::PrepareImage(TargetContents& contents) {
   std::span<uint8_t> image = context_.buffers.WriteImage();
-  context_.buffers.Spreader().SpreadBlock(readAddress, std::span(block).first(std::min<size_t>(got, block.size())),
-                                          image);
-  // Everything but the preserved area and the reserved tail takes the fill byte.
-  const uint64_t keptFirst = preserved.Empty() ? CodeEndInEraseBlocks(geometry) : preserved.first;
-  const uint64_t keptEnd = std::min<uint64_t>(CodeEndInEraseBlocks(geometry), image.size());
-  std::fill(image.begin(), image.begin() + static_cast<ptrdiff_t>(std::min<uint64_t>(keptFirst, image.size())),
-            fillByte_);
-  if (keptEnd < image.size()) std::fill(image.begin() + static_cast<ptrdiff_t>(keptEnd), image.end(), fillByte_);
-  return true;
+  if (settings_.fillMode == FillMode::FlashContent) {
+    const ReadOutcome outcome =
+        contents.ReadKept({0, static_cast<uint32_t>(image.empty() ? 0 : image.size() - 1)}, kReadProgress);
+    if (outcome == ReadOutcome::Read)
+      context_.window.AddLogLine(OperationWindow::kNormalLine,
+                                 Format("%s[Size:%d Bytes]", Text(kContentRead).c_str(),
+                                        static_cast<int>(context_.buffers.FlashContent().size())));
+    return outcome;
+  }
+  std::fill(image.begin(), image.end(), fillByte_);
+  return contents.ReadKept(KeptTopOfCode(context_.buffers.Geometry()), kReadProgress);
 }
 
 void WriteOperation::LogHeader() {
@@ -223,18 +238,16 @@ bool WriteOperation::PlanFileRanges() {
   return true;
 }
 
-bool WriteOperation::AddAdditionalData() {
+bool WriteOperation::AddAdditionalData(std::span<uint8_t> storedMask) {
   if (settings_.endMode == EndAddressMode::EndOfMemory || !settings_.addTwoWords) return true;
   const TargetGeometry& geometry = context_.buffers.Geometry();
   OperationWindow& window = context_.window;
   std::vector<AdditionalData> additions;
   if (!PlanAdditionalData(ranges_, geometry, settings_.notFill, additions)) {
     Ask(window, MessageStyle::Stop, kPlanningFault);
-    window.TakeIdleLayout(OperationWindow::kWriteVerifyMode);
-    window.SetBusyKind(OperationWindow::kIdle);
     return false;
   }
-  ApplyBoundaryRules(additions);
+  ApplyBoundaryRules(additions, geometry);
   if (additions.empty()) return true;
   const bool movesIntoBlock = std::any_of(
       context_.target.eraseBlocks.begin(), context_.target.eraseBlocks.end(), [&](const EraseBlock& block) {
@@ -247,152 +260,46 @@ bool WriteOperation::AddAdditionalData() {
   if (movesIntoBlock && !Ask(window, MessageStyle::Question, kAdditionalDataQuestion)) return false;
   std::span<uint8_t> image = context_.buffers.WriteImage();
   for (const AdditionalData& a : additions) {
-    for (uint64_t address = a.address; address < uint64_t{a.address} + a.size && address < image.size(); ++address)
+    for (uint64_t address = a.address; address < uint64_t{a.address} + a.size && address < image.size(); ++address) {
       image[address] = 0xFF;
+      storedMask[address] = 1;
+    }
     ranges_.push_back({a.name, a.address, a.address + a.size - 1, WriteRange::kAdditionalData});
   }
   return true;
 }
 
-bool WriteOperation::BlockIsWritten(size_t blockIndex) const {
-  const EraseBlock& block = context_.target.eraseBlocks[blockIndex];
-  if (!block.available || ranges_.empty()) return false;
-  if (settings_.notFill)
-    return std::any_of(ranges_.begin(), ranges_.end(),
-                       [&](const WriteRange& r) { return Overlaps(r, block.start, block.end); });
-  const uint32_t blockSize = context_.buffers.Geometry().eraseBlockSize;
-  uint32_t lowest = ranges_.front().start;
-  uint32_t highest = ranges_.front().end;
-  for (const WriteRange& r : ranges_) {
-    lowest = std::min(lowest, r.start);
-    highest = std::max(highest, r.end);
-  }
-  return lowest / blockSize <= blockIndex && blockIndex <= highest / blockSize;
-}
-
-OperationOutcome WriteOperation::WriteBlocks() {
+OperationOutcome WriteOperation::WriteBlocks(TargetContents& contents) {
   OperationWindow& window = context_.window;
-  window.TakeBusyLayout(OperationWindow::kWriteVerifyMode);
-  window.SetBusyKind(OperationWindow::kWriting);
-  window.ClearCancelRequest();
-  const TargetGeometry& geometry = context_.buffers.Geometry();
-  const size_t blockCount = geometry.eraseBlockSize == 0
-                                ? 0
-                                : std::min<size_t>(context_.target.eraseBlocks.size(),
-                                                   size_t{geometry.flashHigh / geometry.eraseBlockSize} + 1);
-  uint64_t planned = 0;
-  for (size_t i = 0; i < blockCount; ++i) planned += BlockIsWritten(i) ? 1 : 0;
+  window.ShowProgress(kWriteProgress, 0, steps_.size());
   uint64_t done = 0;
-  window.ShowProgress(kWriteProgress, 0, planned);
   bool cancelled = false;
-  for (size_t i = 0; i < blockCount; ++i) {
+  for (const WriteStep& step : steps_) {
     window.DrainEvents();
     if (window.CancelRequested()) {
       cancelled = true;
       break;
     }
-    if (!BlockIsWritten(i)) continue;
-    if (!WriteBlock(i)) return OperationOutcome::Failed;
-    window.ShowProgress(kWriteProgress, ++done, planned);
+    if (step.erase && !context_.api.EraseBlock(step.eraseAddress)) return FailRun(kErasingFailed);
+    for (const AddressRange& w : step.windows)
+      if (!contents.Write(w.first, w.last)) return FailRun(kWritingFailed);
+    written_.insert(written_.end(), step.records.begin(), step.records.end());
+    window.ShowProgress(kWriteProgress, ++done, steps_.size());
   }
   LogSummary(cancelled);
   return cancelled ? OperationOutcome::Cancelled : OperationOutcome::Completed;
 }
 
-bool WriteOperation::WriteBlock(size_t blockIndex) {
-  const TargetGeometry& geometry = context_.buffers.Geometry();
-  const EraseBlock& block = context_.target.eraseBlocks[blockIndex];
-  const bool lastCode = blockIndex + 1 == geometry.codeBlockCount;
-  const AddressRange preserved = PreservedArea(geometry);
-  const bool preservedTouched =
-      lastCode && std::any_of(ranges_.begin(), ranges_.end(),
-                              [&](const WriteRange& r) { return preserved.Overlaps(r.start, r.end); });
-  if (settings_.eraseBeforeWrite || preservedTouched) {
-    if (!context_.api.EraseBlock(FirstFlashAddressInBlock(geometry, block.start, block.end))) {
-      FailRun(kErasingFailed);
-      return false;
-    }
-  }
-  return settings_.notFill ? WriteBlockFilesOnly(blockIndex, preservedTouched)
-                           : WriteBlockInFull(blockIndex, preservedTouched);
-}
-
-bool WriteOperation::WriteWindow(uint32_t first, uint32_t last) {
-  if (!context_.api.Write(first, last, first, context_.buffers.WriteImage().data())) {
-    FailRun(kWritingFailed);
-    return false;
-  }
-  return true;
-}
-
-bool WriteOperation::WriteBlockFilesOnly(size_t blockIndex, bool preservedTouched) {
-  const TargetGeometry& geometry = context_.buffers.Geometry();
-  const EraseBlock& block = context_.target.eraseBlocks[blockIndex];
-  const bool lastCode = blockIndex + 1 == geometry.codeBlockCount;
-  const auto erased = static_cast<int32_t>(settings_.eraseBeforeWrite);
-  const auto index = static_cast<int32_t>(blockIndex);
-  for (const WriteRange& range : ranges_) {
-    if (!Overlaps(range, block.start, block.end)) continue;
-    std::optional<WrittenRange> last;
-    for (const FlashArea& area : geometry.areas) {
-      if (area.start > block.end || area.end < block.start) continue;
-      const uint32_t lo = std::max(area.start, block.start);
-      uint32_t hi = std::min(area.end, block.end);
-      if (lastCode && preservedTouched && area.end == block.end - geometry.reservedTailSize)
-        hi = area.end - geometry.preservedSize;
-      const uint32_t first = std::max(lo, range.start);
-      const uint32_t lastAddress = std::min(hi, range.end);
-      if (first > lastAddress) continue;
-      if (!WriteWindow(first, lastAddress)) return false;
-      last = WrittenRange{first, lastAddress, index, erased};
-    }
-    if (last) written_.push_back(*last);
-  }
-  if (preservedTouched || (lastCode && settings_.eraseBeforeWrite)) {
-    const AddressRange preserved = PreservedArea(geometry);
-    if (!preserved.Empty()) {
-      if (!WriteWindow(preserved.first, preserved.last)) return false;
-      written_.push_back({preserved.first, preserved.last, index, erased});
-    }
-  }
-  return true;
-}
-
-bool WriteOperation::WriteBlockInFull(size_t blockIndex, bool preservedTouched) {
-  const TargetGeometry& geometry = context_.buffers.Geometry();
-  const EraseBlock& block = context_.target.eraseBlocks[blockIndex];
-  const bool lastCode = blockIndex + 1 == geometry.codeBlockCount;
-  const bool keepsPreserved = !settings_.eraseBeforeWrite && !preservedTouched;
-  const WriteRange* lastAdditional = nullptr;
-  for (const WriteRange& r : ranges_)
-    if (r.kind == WriteRange::kAdditionalData) lastAdditional = &r;
-  for (const FlashArea& area : geometry.areas) {
-    if (area.start > block.end || area.end < block.start) continue;
-    uint32_t lo = std::max(area.start, block.start);
-    uint32_t hi = std::min(area.end, block.end);
-    const bool endsAtTail = lastCode && area.end == block.end - geometry.reservedTailSize;
-    if (lastAdditional && block.start == lastAdditional->start) {
-      lo = lastAdditional->start;
-      hi = endsAtTail && !keepsPreserved ? area.end : lastAdditional->end;
-    } else if (endsAtTail && keepsPreserved) {
-      hi = area.end - geometry.preservedSize;
-    }
-    if (lo > hi) continue;
-    if (!WriteWindow(lo, hi)) return false;
-    written_.push_back({lo, hi, static_cast<int32_t>(blockIndex), static_cast<int32_t>(settings_.eraseBeforeWrite)});
-  }
-  return true;
-}
-
 OperationOutcome WriteOperation::FailRun(int textId) {
-  OperationWindow& window = context_.window;
-  window.TakeIdleLayout(OperationWindow::kWriteVerifyMode);
-  window.ReportStatus(context_.api.Status());
-  window.SetBusyKind(OperationWindow::kIdle);
-  window.AddLogLine(OperationWindow::kErrorLine, Text(textId));
-  JudgeOtherTargets(context_.api, window);
-  window.ShowProgress({}, 0, 0);
+  ReportOperationFailure(context_, OperationWindow::kWriteVerifyMode, textId);
   return OperationOutcome::Failed;
+}
+
+OperationOutcome WriteOperation::EndIdle(OperationOutcome outcome) {
+  context_.window.TakeIdleLayout(OperationWindow::kWriteVerifyMode);
+  context_.window.SetBusyKind(OperationWindow::kIdle);
+  context_.window.ShowProgress({}, 0, 0);
+  return outcome;
 }
 
 void WriteOperation::LogSummary(bool cancelled) {

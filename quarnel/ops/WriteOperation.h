@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "image/FileList.h"
 #include "ops/OperationContext.h"
+#include "ops/TargetContents.h"
+#include "ops/WritePlan.h"
 
 namespace quarnel {
 
@@ -18,16 +21,9 @@ struct WriteSettings {
   std::string arbitraryData;
   // The end address mode currently selected in the window.
   EndAddressMode endMode = EndAddressMode::EndOfMemory;
-};
-
-// One planned write range.
-struct WriteRange {
-  std::string name;
-  uint32_t start = 0;
-  uint32_t end = 0;
-  int32_t kind = 0;  // kFileData or kAdditionalData
-  static constexpr int32_t kFileData = 0;
-  static constexpr int32_t kAdditionalData = 1;
+  // Addresses the run must write on every target (a serial number); when the
+  // plan leaves any of them out, nothing is written (see RequiredRangeMissed).
+  std::optional<AddressRange> mustWrite;
 };
 
 // Additional 2-word data found during planning.
@@ -57,30 +53,24 @@ class WriteOperation {
   // with no additions when a gap has no rule (message 2047 is up to the caller).
   static bool PlanAdditionalData(const std::vector<WriteRange>& ranges, const TargetGeometry& geometry,
                                  bool notFill, std::vector<AdditionalData>& additions);
-  // Drops additions at a 64 KiB boundary and cuts those that cross one to 2 bytes.
-  static void ApplyBoundaryRules(std::vector<AdditionalData>& additions);
+  // Drops additions at a 64 KiB boundary and cuts those that cross one to 2
+  // bytes; drops those that start outside every flash area and cuts those
+  // that end outside one to the 2 bytes inside.
+  static void ApplyBoundaryRules(std::vector<AdditionalData>& additions, const TargetGeometry& geometry);
+
+  // The last run ended before writing because its plan left out part of
+  // WriteSettings::mustWrite.
+  bool RequiredRangeMissed() const { return requiredRangeMissed_; }
 
  private:
-  struct WrittenRange {
-    uint32_t start = 0;
-    uint32_t end = 0;
-    int32_t block = 0;
-    int32_t erased = 0;
-  };
-
   bool Confirm();
-  bool PrepareImage();
-  bool PrepareFromFlashContent();
-  bool PrepareFromFillByte();
+  bool TakeFillByte();
+  ReadOutcome PrepareImage(TargetContents& contents);
   bool PlanFileRanges();
-  bool AddAdditionalData();
-  bool BlockIsWritten(size_t blockIndex) const;
-  OperationOutcome WriteBlocks();
-  bool WriteBlock(size_t blockIndex);
-  bool WriteBlockFilesOnly(size_t blockIndex, bool preservedTouched);
-  bool WriteBlockInFull(size_t blockIndex, bool preservedTouched);
-  bool WriteWindow(uint32_t first, uint32_t last);
+  bool AddAdditionalData(std::span<uint8_t> storedMask);
+  OperationOutcome WriteBlocks(TargetContents& contents);
   OperationOutcome FailRun(int textId);
+  OperationOutcome EndIdle(OperationOutcome outcome);
   void LogSummary(bool cancelled);
   void LogHeader();
 
@@ -88,7 +78,9 @@ class WriteOperation {
   WriteSettings settings_;
   uint8_t fillByte_ = 0xFF;
   std::vector<WriteRange> ranges_;
+  std::vector<WriteStep> steps_;
   std::vector<WrittenRange> written_;
+  bool requiredRangeMissed_ = false;
 };
 
 }  // namespace quarnel

@@ -708,7 +708,7 @@ void CQuarnelDlg::WriteAndCheck() {
 void CQuarnelDlg::Verify() {
   const WriteSettings write = TakeWriteSettings();
   OperationContext context = Context();
-  VerifyOperation(context).Run({write.fillMode, write.arbitraryData, {}});
+  VerifyOperation(context).Run({write.fillMode, write.arbitraryData, {}, {}});
   ShowOperationEnd();
 }
 

@@ -98,6 +98,19 @@ bool CFlashApi::endsAtReservedTail(uint32_t rangeEnd, const Block& block) const 
 
 int CFlashApi::checkSingleAddress(uint32_t address) const { return rangeContaining(address) != nullptr ? 1 : 0; }
 
+// The reserved tail is written back with its block: a write may start there.
+int CFlashApi::checkWriteAddress(uint32_t address) const {
+    if (checkSingleAddress(address)) return 1;
+    if (target_.blockSize == 0) return 0;
+    const Block block = blockOf(address);
+    const uint32_t count = flashRangeCount();
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t rangeEnd = target_.area[i].endAdrs;
+        if (endsAtReservedTail(rangeEnd, block) && address > rangeEnd) return 1;
+    }
+    return 0;
+}
+
 int CFlashApi::getEndAddrBlock(uint32_t address, uint32_t& end) const {
     const CTargetArea* range = rangeContaining(address);
     if (range == nullptr) return 0;
@@ -139,7 +152,7 @@ int CFlashApi::linkResult(int result) {
 }
 
 int CFlashApi::FlashWrite(uint32_t start, uint32_t end, uint32_t address, const uint8_t* data) {
-    if (!startChecked(checkSingleAddress(address), FlashErrWriteAddress)) return 0;
+    if (!startChecked(checkWriteAddress(address), FlashErrWriteAddress)) return 0;
     // The length is taken in 32 bits, so 0 .. 0xFFFFFFFF is empty; so is any
     // end below start (end = start - 1 included).
     const uint32_t length = end >= start ? end - start + 1 : 0;
@@ -153,7 +166,7 @@ int CFlashApi::FlashWrite(uint32_t start, uint32_t end, uint32_t address, const 
 }
 
 int CFlashApi::FlashWrite_trans(uint32_t address, uint32_t length, const uint8_t* data, uint32_t* sent) {
-    if (!startChecked(checkSingleAddress(address), FlashErrWriteAddress)) return 0;
+    if (!startChecked(checkWriteAddress(address), FlashErrWriteAddress)) return 0;
     const uint16_t chunk = chunkSize(length);
     if (!linkResult(link_->WriteMemory_trans(address, data, chunk))) return 0;
     if (sent != nullptr) *sent = chunk;

@@ -66,6 +66,9 @@ public:
 
     // Checks against the flash ranges; no emulator traffic.
     int checkSingleAddress(uint32_t address) const;
+    // As checkSingleAddress, and also accepts the reserved tail of the last
+    // block, which block reads deliver and block writes give back.
+    int checkWriteAddress(uint32_t address) const;
     // `end` = last address, within the address's block, of the writable run
     // that starts at `address`.
     int getEndAddrBlock(uint32_t address, uint32_t& end) const;

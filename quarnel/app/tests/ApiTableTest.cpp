@@ -98,8 +98,8 @@ ApiTable FakeTable() {
     Called("ApiFlashWriteAll");
     return 0;  // the export's own result is not what counts
   };
-  table.ApiFlashRead = [](uint32_t n, uint32_t, uint32_t* got, uint8_t*) {
-    Called("ApiFlashRead");
+  table.ApiFlashReadBlock = [](uint32_t n, uint32_t, uint32_t* got, uint8_t*) {
+    Called("ApiFlashReadBlock");
     *got = fake.readCount + n - 1;
     return 1;
   };
@@ -152,9 +152,9 @@ TEST(GuardedApiTable, PassesCountsAndTextsThrough) {
   fake.readCount = 4096;
   uint32_t got = 0;
   uint8_t buffer[1];
-  EXPECT_TRUE(api.Read(4096, &got, buffer));
+  EXPECT_EQ(api.ReadTargetBlock(1, 0, &got, buffer), 1);
   EXPECT_EQ(got, 4096u);
-  EXPECT_EQ(api.ReadTarget(3, 4096, &got, buffer), 1);
+  EXPECT_EQ(api.ReadTargetBlock(3, 0, &got, buffer), 1);
   EXPECT_EQ(got, 4098u);
   EXPECT_EQ(api.DevicePath(2), std::string(100, 'p'));  // longer than the first buffer
 }

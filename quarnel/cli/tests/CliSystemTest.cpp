@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
@@ -70,6 +71,30 @@ std::string IntelHex(uint32_t address, const std::vector<uint8_t>& bytes) {
   return text + ":00000001FF\n";
 }
 
+// KT51456's last code block (block 8) ends with the preserved area and the
+// reserved tail; the dumps run to the end of the tail.
+constexpr uint32_t kLastBlock = 0xE000;
+constexpr uint32_t kPreserved = 0xFC00;
+constexpr uint32_t kChipEnd = 0xFFFF;
+
+// Board k's memory before a run: different on every board and at every address.
+std::vector<uint8_t> BoardImage(unsigned k) {
+  std::vector<uint8_t> image(kChipEnd + 1);
+  for (uint32_t a = 0; a <= kChipEnd; ++a) image[a] = static_cast<uint8_t>(a * 13 + (a >> 8) + 0x40 * (k + 1));
+  return image;
+}
+
+// One Intel HEX text with several data segments.
+std::string IntelHexSegments(const std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& segments) {
+  std::string text;
+  const std::string end = ":00000001FF\n";
+  for (const auto& [address, bytes] : segments) {
+    std::string segment = IntelHex(address, bytes);
+    text += segment.substr(0, segment.size() - end.size());
+  }
+  return text + end;
+}
+
 // The flash after writing the file with the default options: the fill byte
 // 0FFH everywhere but the file's bytes and target n's serial number.
 std::vector<uint8_t> ExpectedFlash(std::optional<uint32_t> target) {
@@ -93,7 +118,10 @@ class CliSystemTest : public ::testing::Test {
     fs::create_directories(dir_ / "config");
     hexPath_ = (dir_ / "app.hex").string();
     std::ofstream(hexPath_) << IntelHex(kFileStart, FileBytes());
+    // The KORVO access lock is machine-wide; each test has its own.
+    setenv("QUARNEL_LOCK_DIR", dir_.c_str(), 1);
     env_ = {{"XDG_RUNTIME_DIR", dir_.string()},
+            {"QUARNEL_LOCK_DIR", dir_.string()},
             {"XDG_CONFIG_HOME", (dir_ / "config").string()},
             {"KORVO_SIM_DIR", (dir_ / "sim").string()}};
   }
@@ -120,9 +148,12 @@ class CliSystemTest : public ::testing::Test {
     return flash;
   }
 
-  CliResult Cli(const std::vector<std::string>& arguments) {
-    const fs::path out = dir_ / "out.txt";
-    const fs::path err = dir_ / "err.txt";
+  CliResult Cli(const std::vector<std::string>& arguments) { return FinishCli(StartCli(arguments)); }
+
+  // A run in the background; its output goes to PREFIXout.txt and PREFIXerr.txt.
+  pid_t StartCli(const std::vector<std::string>& arguments, const std::string& prefix = "") {
+    const fs::path out = dir_ / (prefix + "out.txt");
+    const fs::path err = dir_ / (prefix + "err.txt");
     const pid_t pid = fork();
     if (pid == 0) {
       for (const auto& [name, value] : env_) setenv(name.c_str(), value.c_str(), 1);
@@ -136,9 +167,13 @@ class CliSystemTest : public ::testing::Test {
       execv(QUARNEL_CLI, argv.data());
       _exit(127);
     }
+    return pid;
+  }
+  CliResult FinishCli(pid_t pid, const std::string& prefix = "") {
     int status = 0;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir_ / (prefix + "out.txt")),
+            ReadFile(dir_ / (prefix + "err.txt"))};
   }
 
   QJsonObject Json() const {
@@ -156,6 +191,29 @@ class CliSystemTest : public ::testing::Test {
 
   void WriteImageFile(const std::string& name, const std::vector<uint8_t>& image) {
     std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+  }
+
+  // Two boards whose chips start with BoardImage(0) and BoardImage(1), or
+  // with the given images.
+  void StartBoards(const std::vector<std::vector<uint8_t>>& images, std::vector<std::string> more = {}) {
+    std::vector<std::string> arguments{"--emulators", std::to_string(images.size())};
+    for (size_t k = 0; k < images.size(); ++k) {
+      const std::string name = "board" + std::to_string(k) + ".bin";
+      WriteImageFile(name, images[k]);
+      arguments.push_back("--emulator");
+      arguments.push_back(std::to_string(k) + ":image=" + (dir_ / name).string());
+    }
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    StartSim(std::move(arguments));
+  }
+
+  // Emulator k's whole chip memory, reserved tail included.
+  std::vector<uint8_t> WholeDump(unsigned k) {
+    if (sim_ && sim_->running()) sim_->stop();
+    char name[32];
+    std::snprintf(name, sizeof name, "korvo-%02u.bin", k);
+    const std::string bytes = ReadFile(dir_ / "sim" / name);
+    return {bytes.begin(), bytes.end()};
   }
 
   fs::path dir_;
@@ -267,6 +325,184 @@ TEST_F(CliSystemTest, NoEmulatorOrAHeldLockEndsWithThree) {
   EXPECT_NE(locked.err.find("(Error code: 1005)"), std::string::npos);
   held.Release();
   EXPECT_EQ(Cli({"--target", "KT51456", "--emulators", "3", "write", hexPath_}).exitCode, 3);
+}
+
+// The emulators belong to the machine, not to a login session: a run with
+// another $XDG_RUNTIME_DIR waits for the lock of the run that has them and
+// then gives up, saying why, instead of driving the same boards. A lock file
+// that cannot be used is an error at once, never "in use".
+TEST_F(CliSystemTest, RunsFromTwoSessionsNeverDriveTheEmulatorsTogether) {
+  // 72 write commands of 90 ms: the first run keeps the emulators for 6.5 s.
+  StartSim({"--emulators", "2", "--write-us", "90000"});
+  fs::create_directories(dir_ / "session-a");
+  fs::create_directories(dir_ / "session-b");
+  std::vector<uint8_t> otherBytes(kFileSize, 0x5A);
+  const std::string otherHex = (dir_ / "other.hex").string();
+  std::ofstream(otherHex) << IntelHex(kFileStart, otherBytes);
+
+  env_["XDG_RUNTIME_DIR"] = (dir_ / "session-a").string();
+  const pid_t first = StartCli({"--target", "KT51456", "write", hexPath_}, "first-");
+  // Its first progress line: plugged, lock taken, writing under way.
+  const auto begin = std::chrono::steady_clock::now();
+  while (ReadFile(dir_ / "first-err.txt").empty() && std::chrono::steady_clock::now() - begin < std::chrono::seconds(10))
+    usleep(20000);
+  ASSERT_FALSE(ReadFile(dir_ / "first-err.txt").empty());
+
+  env_["XDG_RUNTIME_DIR"] = (dir_ / "session-b").string();
+  const auto started = std::chrono::steady_clock::now();
+  CliResult second = Cli({"--target", "KT51456", "--json", JsonPath(), "write", otherHex});
+  const auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(second.exitCode, 3) << second.err;
+  EXPECT_GE(waited, std::chrono::milliseconds(3000));
+  EXPECT_NE(second.err.find("another program is using the emulators"), std::string::npos) << second.err;
+  EXPECT_NE(Json()["message"].toString().toStdString().find("another program is using the emulators"),
+            std::string::npos);
+  EXPECT_EQ(waitpid(first, nullptr, WNOHANG), 0) << "the first run ended before the second gave up";
+
+  CliResult done = FinishCli(first, "first-");
+  EXPECT_EQ(done.exitCode, 0) << done.err;
+
+  fs::remove(dir_ / "KORVO.lock");
+  fs::create_symlink(dir_ / "nowhere", dir_ / "KORVO.lock");
+  const auto refused = std::chrono::steady_clock::now();
+  CliResult unusable = Cli({"list"});
+  EXPECT_LT(std::chrono::steady_clock::now() - refused, std::chrono::milliseconds(3000));
+  EXPECT_EQ(unusable.exitCode, 3) << unusable.err;
+  EXPECT_NE(unusable.err.find((dir_ / "KORVO.lock").string() + " cannot be used: it is a symbolic link"),
+            std::string::npos)
+      << unusable.err;
+  EXPECT_EQ(unusable.err.find("another program"), std::string::npos) << unusable.err;
+  EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
+
+  for (unsigned k : {0u, 1u}) EXPECT_EQ(StopAndDump(k), ExpectedFlash(std::nullopt)) << "emulator " << k;
+}
+
+// Every board keeps its own preserved area, reserved tail and (with fill from
+// the flash content) its own bytes outside the file; the expectation is
+// computed here from each board's starting memory.
+TEST_F(CliSystemTest, EveryBoardKeepsItsOwnContentThroughEraseAndWrite) {
+  const std::vector<uint8_t> low = FileBytes();                 // 1000H-15FFH
+  const std::vector<uint8_t> top(0x100, 0xA5);                  // FC00H-FCFFH: part of the preserved area
+  const std::string both = (dir_ / "both.hex").string();
+  std::ofstream(both) << IntelHexSegments({{kFileStart, low}, {kPreserved, top}});
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::function<void(std::vector<uint8_t>&)> change;  // board memory before -> after
+  };
+  const auto putFile = [&](std::vector<uint8_t>& m) { std::copy(low.begin(), low.end(), m.begin() + kFileStart); };
+  const std::vector<Case> cases = {
+      {"erase the last code block", {"--yes", "erase", "8"},
+       [](std::vector<uint8_t>& m) { std::fill(m.begin() + kLastBlock, m.begin() + kPreserved, 0xFF); }},
+      {"write to the end of memory, fill byte", {"write", both},
+       [&](std::vector<uint8_t>& m) {
+         std::fill(m.begin(), m.begin() + kPreserved, 0xFF);
+         putFile(m);
+         std::copy(top.begin(), top.end(), m.begin() + kPreserved);
+       }},
+      {"write, fill from the flash content", {"--fill-flash", "write", hexPath_}, putFile},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartBoards({BoardImage(0), BoardImage(1)});
+    std::vector<std::string> arguments{"--target", "KT51456", "--quiet"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const CliResult run = Cli(arguments);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    for (unsigned k = 0; k < 2; ++k) {
+      std::vector<uint8_t> expected = BoardImage(k);
+      c.change(expected);
+      EXPECT_EQ(WholeDump(k), expected) << "board " << k;
+    }
+  }
+
+  // Verify passes on both boards afterwards, and fails for the board whose
+  // preserved area was changed behind its back.
+  StartBoards({BoardImage(0), BoardImage(1)});
+  ASSERT_EQ(Cli({"--target", "KT51456", "--quiet", "write", both}).exitCode, 0);
+  EXPECT_EQ(Cli({"--target", "KT51456", "--quiet", "verify", both}).exitCode, 0);
+  const std::vector<uint8_t> board0 = WholeDump(0);
+  std::vector<uint8_t> board1 = WholeDump(1);
+  board1[kPreserved + 0x10] ^= 0xFF;
+  StartBoards({board0, board1});
+  const CliResult verify = Cli({"--target", "KT51456", "--json", JsonPath(), "verify", both});
+  EXPECT_EQ(verify.exitCode, 1) << verify.err;
+  EXPECT_EQ(Results(), (std::map<int, std::string>{{1, "pass"}, {2, "fail"}}));
+}
+
+// A serial number is written where the run writes on every target, or the
+// run is refused before anything is touched; verify checks it wherever it is.
+TEST_F(CliSystemTest, SerialNumbersAreWrittenAndVerifiedOrRefused) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+  };
+  const std::vector<Case> cases = {
+      {{"--serial", "0x3000:1000", "write", hexPath_, "--end", "file", "--not-fill"}, 2},  // block 2 not written
+      {{"--serial", "FD00:1000", "write", hexPath_, "--end", "file"}, 2},                 // in an untouched preserved area
+      {{"--serial", "100:255:1", "write", hexPath_}, 2},                                  // 256 does not fit a byte
+      {{"--serial", "0x3000:1000", "write", hexPath_}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments[1]);
+    StartBoards({BoardImage(0), BoardImage(1)});
+    std::vector<std::string> arguments{"--target", "KT51456", "--quiet"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const CliResult run = Cli(arguments);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    if (c.exitCode == 2) {
+      EXPECT_FALSE(run.err.empty());
+      for (unsigned k = 0; k < 2; ++k) EXPECT_EQ(WholeDump(k), BoardImage(k)) << "board " << k;
+    }
+  }
+  const std::vector<std::vector<uint8_t>> boards{WholeDump(0), WholeDump(1)};
+  for (unsigned k = 0; k < 2; ++k) {
+    const uint32_t number = 1000 + k;
+    EXPECT_EQ(std::vector<uint8_t>(boards[k].begin() + kSerialAddress, boards[k].begin() + kSerialAddress + 4),
+              (std::vector<uint8_t>{0, 0, static_cast<uint8_t>(number >> 8), static_cast<uint8_t>(number)}));
+  }
+  // The serial number lies outside the row verify compares: it is compared all the same.
+  StartBoards(boards);
+  EXPECT_EQ(Cli({"--target", "KT51456", "--serial", "0x3000:1000", "verify", hexPath_, "--end", "file"}).exitCode, 0);
+  const CliResult wrong = Cli({"--target", "KT51456", "--serial", "0x3000:2000", "--json", JsonPath(), "verify",
+                               hexPath_, "--end", "file"});
+  EXPECT_EQ(wrong.exitCode, 1);
+  EXPECT_EQ(Results(), (std::map<int, std::string>{{1, "fail"}, {2, "fail"}}));
+}
+
+// On the 96 KiB sample, block 7 starts with read-only bytes: the two words
+// after a file that ends at the end of block 6 would land outside flash.
+TEST_F(CliSystemTest, AddedWordsOutsideFlashAreDroppedAndTheWriteGoesOn) {
+  std::vector<uint8_t> image(0x18000, 0x3C);
+  WriteImageFile("board.bin", image);
+  sim_.reset();
+  for (const auto& entry : fs::directory_iterator(dir_ / "sim")) fs::remove(entry.path());
+  sim_ = std::make_unique<SimProcess>(std::vector<std::string>{"--trg", SimProcess::sampleTrg("KT4351235"), "--dir",
+                                                               (dir_ / "sim").string(), "--dump", "--emulators", "2",
+                                                               "--image", (dir_ / "board.bin").string()});
+  ASSERT_TRUE(sim_->start());
+  const std::vector<uint8_t> bytes(0x100, 0x5A);
+  const std::string file = (dir_ / "bf.hex").string();
+  std::ofstream(file) << IntelHex(0xBF00, bytes);
+  const CliResult run =
+      Cli({"--target", "KT4351235", "--security-id", "0", "--quiet", "write", file, "--start", "BF00", "--end", "file"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  for (unsigned k = 0; k < 2; ++k) {
+    const std::vector<uint8_t> flash = WholeDump(k);
+    EXPECT_EQ(std::vector<uint8_t>(flash.begin() + 0xBF00, flash.begin() + 0xC000), bytes);
+    EXPECT_TRUE(std::all_of(flash.begin() + 0xC400, flash.begin() + 0xE000, [](uint8_t b) { return b == 0x3C; }))
+        << "block 7 was touched on board " << k;
+  }
+}
+
+// A fatal status on target 1 and a failure on target 2 are both listed.
+TEST_F(CliSystemTest, AFatalStatusOnTarget1AndAFailureOnTarget2AreBothListed) {
+  // Frame 7 is the erase, after the six frames of plugging.
+  StartSim({"--emulators", "2", "--emulator", "0:fault=status:7:6302", "--emulator", "1:fault=status:7:6305"});
+  const CliResult run = Cli({"--target", "KT51456", "--yes", "--json", JsonPath(), "erase", "1"});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_EQ(Results(), (std::map<int, std::string>{{1, "fail"}, {2, "fail"}}));
+  EXPECT_NE(run.out.find("Target 2 (" + sim_->socketPath(1) + ") failed"), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ TEST(FlashBuffersTest, ContentIsSpreadBlockByBlockWithAreasInTableOrderAndTheTai
   std::span<uint8_t> content = buffers.FlashContent();
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(i % 251);
 
-  // The order a whole-flash read delivers: block 0 gives 0-1FF then 300-3FF,
+  // The order block reads deliver: block 0 gives 0-1FF then 300-3FF,
   // block 1 gives 400-5FF, block 2 gives 800-BFF, block 3 gives C00-EFF and
   // the tail F00-FFF.
   std::vector<std::pair<uint32_t, uint32_t>> order{{0x000, 0x1FF}, {0x300, 0x3FF}, {0x400, 0x5FF},
@@ -41,7 +41,12 @@ TEST(FlashBuffersTest, ContentIsSpreadBlockByBlockWithAreasInTableOrderAndTheTai
     for (uint32_t a = first; a <= last; ++a) expected[a] = content[used++];
   ASSERT_EQ(used, content.size());
 
-  buffers.Spreader().SpreadContent(content, buffers.WriteImage());
+  const size_t blockBytes[] = {0x300, 0x200, 0x400, 0x400};
+  used = 0;
+  for (uint32_t block = 0; block < 4; ++block) {
+    buffers.Spreader().SpreadBlock(block * 0x400 + 0x10, content.subspan(used, blockBytes[block]), buffers.WriteImage());
+    used += blockBytes[block];
+  }
   EXPECT_TRUE(std::ranges::equal(buffers.WriteImage(), expected));
 }
 

@@ -109,13 +109,10 @@ TEST_F(OperationsSystemTest, FlashContentSpreadsToTheAddressesItWasReadFrom) {
   const std::vector<uint8_t> initial = RandomBytes(kMemorySize, 1);
   ASSERT_NO_FATAL_FAILURE(Start({"--image", WriteImageFile("initial.bin", initial)}));
   ASSERT_EQ(applied.geometry.areas.size(), kAreas.size());
-  std::span<uint8_t> content = buffers.FlashContent();
-  uint32_t got = 0;
-  ASSERT_TRUE(guarded.Read(static_cast<uint32_t>(content.size()), &got, content.data()));
-  ASSERT_EQ(got, content.size());
   std::span<uint8_t> image = buffers.ReadBackImage();
   std::fill(image.begin(), image.end(), 0xA5);
-  buffers.Spreader().SpreadContent(content, image);
+  FlashBlockReader reader(context, "Reading");
+  ASSERT_EQ(reader.Read(1, 0, static_cast<uint32_t>(image.size() - 1), image), ReadOutcome::Read);
   for (uint32_t a = 0; a < kMemorySize; ++a) {
     const bool read = InArea(a) || (a >= kTailFirst && a <= kTailLast);
     ASSERT_EQ(image[a], read ? initial[a] : 0xA5) << std::hex << a;
@@ -143,7 +140,7 @@ TEST_F(OperationsSystemTest, WriteAndCheckOfHexAndSRecordFilesGivesTheExpectedFl
 
   VerifyOperation verify(context);
   window.log.clear();
-  ASSERT_EQ(verify.Run({FillMode::FlashContent, "", {}}), OperationOutcome::Completed);
+  ASSERT_EQ(verify.Run({FillMode::FlashContent, "", {}, {}}), OperationOutcome::Completed);
   EXPECT_THAT(window.log, Not(Contains(" Address   File      Flash")));
   EXPECT_EQ(std::count(window.log.begin(), window.log.end(), "No differences were detected."), 4);
   EXPECT_THAT(window.log, Contains(StartsWith("Verification of target 2 (")));
@@ -191,7 +188,7 @@ TEST_F(OperationsSystemTest, OtherContentOnTheSecondEmulatorIsListedForTarget2On
   ASSERT_NO_FATAL_FAILURE(Start({"--image", WriteImageFile("first.bin", first), "--emulator", "1:image=" + WriteImageFile("second.bin", second)}));
   List(WriteFile("app.hex", IntelHexText(0x2000, hexData)));
   VerifyOperation verify(context);
-  ASSERT_EQ(verify.Run({FillMode::FlashContent, "", {}}), OperationOutcome::Completed);
+  ASSERT_EQ(verify.Run({FillMode::FlashContent, "", {}, {}}), OperationOutcome::Completed);
   auto target2 = std::find_if(window.log.begin(), window.log.end(),
                               [](const std::string& line) { return line.starts_with("Verification of target 2 ("); });
   ASSERT_NE(target2, window.log.end());

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -45,23 +46,14 @@ inline std::string IntelHexText(uint32_t address, const std::vector<uint8_t>& by
 class FakeApi : public ApiCalls {
  public:
   FakeApi(const TargetGeometry& geometry, size_t targets, size_t memorySize)
-      : memory(targets, std::vector<uint8_t>(memorySize, 0xFF)), statuses(targets, 0), geometry_(geometry) {}
+      : memory(targets, std::vector<uint8_t>(memorySize, 0xFF)),
+        statuses(targets, 0),
+        enabled(targets, true),
+        geometry_(geometry) {}
 
-  // The nth call (from 1) of `kind` ("Read", "ReadBlock", "Erase", "Write")
+  // The nth call (from 1) of `kind` ("ReadBlock", "Erase", "Write")
   // fails on `target` with `status`; a failed target takes no further part.
   void FailOn(const std::string& kind, int nth, uint32_t target, int status) { failures[kind] = {nth, target, status}; }
-
-  // Flash bytes as a whole-flash read delivers them for sorted areas: each
-  // area, the one ending the reserved tail below the code end extended by it.
-  std::vector<uint8_t> Content(size_t target) const {
-    std::vector<uint8_t> out;
-    for (const FlashArea& area : geometry_.areas) {
-      uint32_t end = area.end;
-      if (uint64_t{area.end} + 1 + geometry_.contentTailSize == CodeEnd()) end += geometry_.contentTailSize;
-      out.insert(out.end(), memory[target].begin() + area.start, memory[target].begin() + end + 1);
-    }
-    return out;
-  }
 
   int Connect() override { return 1; }
   int Status() override { return statuses[0]; }
@@ -83,25 +75,24 @@ class FakeApi : public ApiCalls {
     if (!geometry_.IsFlash(flashAddress) || flashAddress != start) return Fail(0x4002);
     return Apply("Write", [&](std::vector<uint8_t>& m) { std::copy(image + start, image + end + 1, m.begin() + start); });
   }
-  bool Read(uint32_t size, uint32_t* got, uint8_t* buffer) override {
-    calls.push_back("Read");
-    if (!Apply("Read", [](std::vector<uint8_t>&) {})) return false;
-    *got = CopyContent(0, size, buffer);
-    return true;
-  }
-  bool ReadBlock(uint32_t address, uint32_t* got, uint8_t* buffer) override {
-    calls.push_back(Hex("ReadBlock %05X", address));
-    if (!Apply("ReadBlock", [](std::vector<uint8_t>&) {})) return false;
+  int ReadTargetBlock(uint32_t n, uint32_t address, uint32_t* got, uint8_t* buffer) override {
+    calls.push_back(Hex("ReadBlock %u %05X", n, address));
+    *got = 0;
+    if (statuses.at(n - 1) != 0) return 1;
+    if (auto it = failures.find("ReadBlock"); it != failures.end() && it->second.target == n && --it->second.nth == 0) {
+      statuses.at(n - 1) = it->second.status;
+      return 1;
+    }
     const uint32_t start = address / geometry_.eraseBlockSize * geometry_.eraseBlockSize;
     const uint32_t end = start + geometry_.eraseBlockSize - 1;
-    *got = 0;
     for (const FlashArea& area : geometry_.areas) {
       uint32_t areaEnd = area.end;
       if (uint64_t{area.end} + 1 + geometry_.contentTailSize == CodeEnd() && area.end >= start && area.end <= end)
         areaEnd += geometry_.contentTailSize;
-      for (uint32_t a = std::max(area.start, start); a <= std::min(areaEnd, end); ++a) buffer[(*got)++] = memory[0][a];
+      for (uint32_t a = std::max(area.start, start); a <= std::min(areaEnd, end); ++a)
+        buffer[(*got)++] = memory[n - 1][a];
     }
-    return true;
+    return 1;
   }
   bool ResetAll() override { return true; }
   bool GetStatus(int* status) override { return *status = statuses[0], true; }
@@ -129,16 +120,18 @@ class FakeApi : public ApiCalls {
   }
   std::string DevicePath(uint32_t n) override { return Hex("/sim/korvo-%02u", n - 1); }
   std::string FirmwareVersion(uint32_t) override { return "9.99"; }
-  int ReadTarget(uint32_t n, uint32_t size, uint32_t* got, uint8_t* buffer) override {
-    calls.push_back(Hex("ReadTarget %u", n));
-    *got = CopyContent(n - 1, size, buffer);
-    return statuses.at(n - 1) == 0 ? 1 : 0;
+  bool TargetPlugged(uint32_t) override { return true; }
+  bool TargetEnabled(uint32_t n) override { return enabled.at(n - 1); }
+  int SetTargetEnabled(uint32_t n, bool flag) override {
+    enabled.at(n - 1) = flag;
+    return 1;
   }
   int SetSerialNumber(uint32_t, uint8_t*, uint32_t) override { return 1; }
   int WriteWithSerialNumber(uint32_t, uint32_t, uint32_t, uint8_t*, uint32_t) override { return 1; }
 
   std::vector<std::vector<uint8_t>> memory;
   std::vector<int> statuses;
+  std::vector<bool> enabled;
   std::vector<std::string> calls;
 
  private:
@@ -153,21 +146,15 @@ class FakeApi : public ApiCalls {
     statuses[0] = status;
     return false;
   }
-  uint32_t CopyContent(size_t target, uint32_t size, uint8_t* buffer) const {
-    const std::vector<uint8_t> content = Content(target);
-    const size_t count = std::min<size_t>(size, content.size());
-    std::copy(content.begin(), content.begin() + count, buffer);
-    return static_cast<uint32_t>(count);
-  }
-  // Applies the change to every target still without a status, as the
-  // library's lock-step calls do; false when target 1 fails.
+  // Applies the change to every enabled target still without a status, as
+  // the library's lock-step calls do; false when target 1 fails.
   template <typename Change>
   bool Apply(const std::string& kind, Change change) {
-    statuses[0] = 0;
-    if (auto it = failures.find(kind); it != failures.end() && --it->second.nth == 0)
+    if (enabled[0]) statuses[0] = 0;
+    if (auto it = failures.find(kind); it != failures.end() && enabled.at(it->second.target - 1) && --it->second.nth == 0)
       statuses.at(it->second.target - 1) = it->second.status;
     for (size_t n = 0; n < memory.size(); ++n)
-      if (statuses[n] == 0) change(memory[n]);
+      if (statuses[n] == 0 && enabled[n]) change(memory[n]);
     return statuses[0] == 0;
   }
 
@@ -194,7 +181,10 @@ class RecordingWindow : public OperationWindow {
   }
   bool CancelRequested() const override { return cancel; }
   void ClearCancelRequest() override { cancel = false; }
-  void ReportStatus(int status) override { reported.push_back(status); }
+  void ReportStatus(int status) override {
+    reported.push_back(status);
+    if (onReport) onReport(status);
+  }
   void ShowProgress(const std::string& phase, uint64_t done, uint64_t total) override {
     progress.push_back({phase, done, total});
   }
@@ -212,6 +202,9 @@ class RecordingWindow : public OperationWindow {
     uint64_t total;
   };
   std::map<int, bool> answers;
+  // What reporting a status does besides recording it (the window goes
+  // unplugged with a reset, which clears every target's status).
+  std::function<void(int)> onReport;
   std::vector<ShownMessage> messages;
   std::vector<Field> focused;
   std::vector<std::string> log;

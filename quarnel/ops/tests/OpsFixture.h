@@ -62,6 +62,7 @@ class OpsTest : public ::testing::Test {
   void UseTwoTargets() {
     api.memory.push_back(api.memory[0]);
     api.statuses.push_back(0);
+    api.enabled.push_back(true);
   }
 
   AppliedTarget target;

@@ -163,11 +163,12 @@ TEST_F(EraseTest, OnlyTheLastCodeBlockKeepsItsPreservedArea) {
   target.eraseBlocks[3].selected = 1;
   target.eraseBlocks[0x1F].selected = 1;
   ASSERT_EQ(erase.Run(), OperationOutcome::Completed);
-  EXPECT_THAT(api.calls, ElementsAre("Erase 03000", "ReadBlock 1F000", "Erase 1F000", "Write 1FC00-1FDFF"));
+  EXPECT_THAT(api.calls, ElementsAre("Erase 03000", "ReadBlock 1 1F000", "Erase 1F000", "Write 1FC00-1FFFF"));
   const auto& m = api.memory[0];
   EXPECT_TRUE(std::all_of(m.begin() + 0x3000, m.begin() + 0x4000, [](uint8_t b) { return b == 0xFF; }));
   EXPECT_TRUE(std::all_of(m.begin() + 0x1F000, m.begin() + 0x1FC00, [](uint8_t b) { return b == 0xFF; }));
-  EXPECT_TRUE(std::all_of(m.begin() + 0x1FC00, m.begin() + 0x1FE00, [](uint8_t b) { return b == 0x33; }));
+  // The preserved area and the reserved tail come back.
+  EXPECT_TRUE(std::all_of(m.begin() + 0x1FC00, m.begin() + 0x20000, [](uint8_t b) { return b == 0x33; }));
   EXPECT_EQ(window.log.front(), "Erasing block# :  4 32 ");
   EXPECT_EQ(window.log[window.log.size() - 2], "Erasing was completed normally. ");
   EXPECT_THAT(window.layouts, ElementsAre("busy 1", "idle 1"));

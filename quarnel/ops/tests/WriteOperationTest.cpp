@@ -30,7 +30,7 @@ TEST_P(AdditionalDataTest, PlansTheExtraWordsByTheGapRulesAndTheBoundaryRules) {
   for (auto [start, end] : c.ranges) ranges.push_back({"f", start, end, WriteRange::kFileData});
   std::vector<AdditionalData> additions;
   ASSERT_TRUE(WriteOperation::PlanAdditionalData(ranges, target.geometry, c.notFill, additions));
-  WriteOperation::ApplyBoundaryRules(additions);
+  WriteOperation::ApplyBoundaryRules(additions, target.geometry);
   std::vector<std::pair<uint32_t, uint32_t>> got;
   for (const AdditionalData& a : additions) got.emplace_back(a.address, a.size);
   EXPECT_EQ(got, c.expected);
@@ -97,11 +97,12 @@ TEST_F(WriteTest, AsksTheOverwriteWarningOnlyWithEraseOff) {
 
 TEST_F(WriteTest, ReadFailureOfTheFlashContentLogsAndWritesNothing) {
   ListTwoFiles();
-  api.FailOn("Read", 1, 1, 0x6304);
-  EXPECT_EQ(write.Run(Settings(true, true, "")), OperationOutcome::NotStarted);
+  api.FailOn("ReadBlock", 1, 1, 0x6304);
+  EXPECT_EQ(write.Run(Settings(true, true, "")), OperationOutcome::Failed);
   EXPECT_THAT(window.reported, ElementsAre(0x6304));
   EXPECT_THAT(window.log, ElementsAre("Error: The error occurred in flash memory reading process."));
-  EXPECT_THAT(api.calls, ElementsAre("Read"));
+  EXPECT_THAT(api.calls, ElementsAre("ReadBlock 1 00000"));
+  EXPECT_THAT(window.layouts, ElementsAre("busy 0", "idle 0"));
 }
 
 TEST_F(WriteTest, WithoutNotFillWritesEveryBlockFromFirstToLastInFullAndLeavesOthers) {
@@ -168,15 +169,33 @@ TEST_F(WriteTest, AdditionalDataIntoAFileBlockAsksFirstAndWritesOnlyOnOk) {
               ElementsAre(0xFF, 0xFF, 0xFF, 0xFF));
 }
 
-TEST_F(WriteTest, TouchingThePreservedAreaErasesTheLastCodeBlockAndWritesItBack) {
+// Two boards that hold different bytes in the preserved area and the tail:
+// the file goes to both alike, the kept bytes are each board's own, written
+// one board at a time only where they differ.
+TEST_F(WriteTest, TouchingThePreservedAreaErasesTheLastCodeBlockAndGivesEachBoardItsOwnBack) {
+  UseTwoTargets();
   const std::vector<uint8_t> data = Pattern(0x200, 6);
   List(WriteFile("p.hex", IntelHexText(0x1FB00, data)));
-  Fill(0, 0x1FC00, 0x1FDFF, 0x77);
+  Fill(0, 0x1FC00, 0x1FFFF, 0x77);
+  Fill(1, 0x1FC00, 0x1FFFF, 0x88);
   ASSERT_EQ(write.Run(Settings(false, true, "00")), OperationOutcome::Completed);
-  EXPECT_THAT(Changes(), ElementsAre("Erase 1F000", "Write 1FB00-1FBFF", "Write 1FC00-1FDFF"));
-  EXPECT_TRUE(std::equal(data.begin(), data.end(), api.memory[0].begin() + 0x1FB00));
-  EXPECT_TRUE(std::all_of(api.memory[0].begin() + 0x1FD00, api.memory[0].begin() + 0x1FE00,
-                          [](uint8_t b) { return b == 0x77; }));
+  EXPECT_THAT(Changes(), ElementsAre("Erase 1F000", "Write 1FB00-1FBFF", "Write 1FC00-1FFFF", "Write 1FC00-1FFFF"));
+  for (size_t n = 0; n < 2; ++n) {
+    const std::vector<uint8_t>& m = api.memory[n];
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), m.begin() + 0x1FB00)) << n;
+    const uint8_t kept = n == 0 ? 0x77 : 0x88;
+    EXPECT_TRUE(std::all_of(m.begin() + 0x1FD00, m.end(), [kept](uint8_t b) { return b == kept; })) << n;
+    EXPECT_TRUE(std::all_of(m.begin() + 0x1F000, m.begin() + 0x1FB00, [](uint8_t b) { return b == 0xFF; })) << n;
+  }
+  EXPECT_TRUE(api.enabled[0] && api.enabled[1]);
+  EXPECT_TRUE(window.Logged("[1FC00H - 1FDFFH] : data"));
+
+  // Boards that keep the same bytes are written together.
+  api.calls.clear();
+  Fill(1, 0x1FC00, 0x1FFFF, 0x77);
+  ASSERT_EQ(write.Run(Settings(false, true, "00")), OperationOutcome::Completed);
+  EXPECT_THAT(Changes(), ElementsAre("Erase 1F000", "Write 1FB00-1FBFF", "Write 1FC00-1FFFF"));
+  EXPECT_EQ(api.memory[0], api.memory[1]);
 }
 
 TEST_F(WriteTest, AFailedSecondTargetEndsWithItsErrorLinesInsteadOfCompletion) {
@@ -198,6 +217,7 @@ TEST_F(WriteTest, AFailedWriteOnTarget1ReportsAndStillJudgesTheOthers) {
   ListTwoFiles();
   api.statuses[1] = 0x5003;
   api.FailOn("Write", 1, 1, 0x6305);
+  window.onReport = [this](int) { std::fill(api.statuses.begin(), api.statuses.end(), 0); };
   ASSERT_EQ(write.Run(Settings(true, true)), OperationOutcome::Failed);
   EXPECT_THAT(window.reported, ElementsAre(0x6305));
   EXPECT_THAT(window.log, Contains("Error: The error occurred in flash memory writing process."));

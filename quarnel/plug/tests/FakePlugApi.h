@@ -64,8 +64,6 @@ class FakeApi : public ApiCalls {
   }
   bool EraseBlock(uint32_t) override { return Ok(); }
   bool Write(uint32_t, uint32_t, uint32_t, uint8_t*) override { return Ok(); }
-  bool Read(uint32_t, uint32_t*, uint8_t*) override { return Ok(); }
-  bool ReadBlock(uint32_t, uint32_t*, uint8_t*) override { return Ok(); }
   bool ResetAll() override {
     ++resets;
     status = resetStatus;
@@ -147,7 +145,10 @@ class FakeApi : public ApiCalls {
   }
   std::string DevicePath(uint32_t) override { return {}; }
   std::string FirmwareVersion(uint32_t) override { return firmwareText; }
-  int ReadTarget(uint32_t, uint32_t, uint32_t*, uint8_t*) override { return 1; }
+  int ReadTargetBlock(uint32_t, uint32_t, uint32_t* got, uint8_t*) override { return *got = 0, 1; }
+  bool TargetPlugged(uint32_t) override { return true; }
+  bool TargetEnabled(uint32_t) override { return true; }
+  int SetTargetEnabled(uint32_t, bool) override { return 1; }
   int SetSerialNumber(uint32_t, uint8_t*, uint32_t) override { return 1; }
   int WriteWithSerialNumber(uint32_t, uint32_t, uint32_t, uint8_t*, uint32_t) override { return 1; }
 

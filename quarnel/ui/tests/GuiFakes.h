@@ -64,8 +64,6 @@ class FakeApi : public ApiCalls {
   bool ChipErase() override { return status == 0; }
   bool EraseBlock(uint32_t) override { return status == 0; }
   bool Write(uint32_t, uint32_t, uint32_t, uint8_t*) override { return status == 0; }
-  bool Read(uint32_t, uint32_t*, uint8_t*) override { return status == 0; }
-  bool ReadBlock(uint32_t, uint32_t*, uint8_t*) override { return status == 0; }
   bool ResetAll() override {
     ++resetCalls;
     return resetOk;
@@ -109,7 +107,10 @@ class FakeApi : public ApiCalls {
   }
   std::string DevicePath(uint32_t) override { return {}; }
   std::string FirmwareVersion(uint32_t) override { return {}; }
-  int ReadTarget(uint32_t, uint32_t, uint32_t*, uint8_t*) override { return 1; }
+  int ReadTargetBlock(uint32_t, uint32_t, uint32_t* got, uint8_t*) override { return *got = 0, 1; }
+  bool TargetPlugged(uint32_t) override { return true; }
+  bool TargetEnabled(uint32_t) override { return true; }
+  int SetTargetEnabled(uint32_t, bool) override { return 1; }
   int SetSerialNumber(uint32_t, uint8_t*, uint32_t) override { return 1; }
   int WriteWithSerialNumber(uint32_t, uint32_t, uint32_t, uint8_t*, uint32_t) override { return 1; }
 };
@@ -134,16 +135,25 @@ class ScriptedPrompter : public Prompter {
     shown.push_back({style, text});
     return Next(answers, true);
   }
-  std::optional<QString> OpenFileName(QWidget*, const QString&, const QString& filter) override {
+  std::optional<QString> OpenFileName(QWidget*, const QString&, const QString& filter,
+                                      const QString& defaultSuffix) override {
     lastFilter = filter;
+    lastSuffix = defaultSuffix;
     return NextFile();
   }
-  std::optional<QString> SaveFileName(QWidget*, const QString&, const QString& filter) override {
+  std::optional<QString> SaveFileName(QWidget*, const QString&, const QString& filter,
+                                      const QString& defaultSuffix) override {
     lastFilter = filter;
+    lastSuffix = defaultSuffix;
     return NextFile();
   }
+  QString lastSuffix;
   QString targetByName;  // chosen by name when `targets` is empty
-  std::optional<int> ChooseTarget(QWidget*, const QStringList& names) override {
+  QStringList offeredTargets;  // the names Select Target showed last
+  std::vector<int> targetOpenedOn;  // the entry each Select Target opened on
+  std::optional<int> ChooseTarget(QWidget*, const QStringList& names, int initial) override {
+    offeredTargets = names;
+    targetOpenedOn.push_back(initial);
     if (targets.empty() && names.contains(targetByName)) return static_cast<int>(names.indexOf(targetByName));
     return Next(targets, std::optional<int>());
   }

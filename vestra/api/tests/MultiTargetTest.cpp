@@ -145,7 +145,7 @@ TEST_F(MultiTargetTest, NullBuffersAndWordsAreRefusedWithAStatus) {
 TEST_F(MultiTargetTest, WriteOutsideTheFlashRangesMarksTheDevice) {
     plug(1, PlugSuccess);
     std::vector<uint8_t> image(0x100, 0);
-    ApiFlashWriteAll(0, 0xFF, 0xFE00, image.data());
+    ApiFlashWriteAll(0, 0xFF, 0x10000, image.data());
     EXPECT_EQ(status(1), 0x4000);
     EXPECT_TRUE(chip1.requests().empty());
 }

@@ -146,6 +146,17 @@ TEST_F(FlashApiTest, ReadBlockAddsTheReservedTailOfTheLastBlock) {
     EXPECT_EQ(count, 0x200u);
 }
 
+// What a block read delivers can be written back: a write may start in the
+// reserved tail, but not beyond it.
+TEST_F(FlashApiTest, WritesMayStartInTheReservedTail) {
+    const Bytes image(16, 0x42);
+    ASSERT_EQ(flash.FlashWrite(0, 15, 0x1FBF0, image.data()), 1);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), emulator.memory().begin() + 0x1FBF0));
+    flash.setTargetInfo(twoRangeTarget(0x100));
+    EXPECT_EQ(flash.FlashWrite(0, 15, 0x1FB00, image.data()), 0);
+    EXPECT_EQ(flash.getStatus(), FlashErrWriteAddress);
+}
+
 TEST_F(FlashApiTest, ReadBlockPacksTheRangesInsideTheBlock) {
     CTargetInfo info = twoRangeTarget(0);
     info.areaNum = 2;
@@ -268,7 +279,7 @@ TEST_F(FlashApiTest, AddressChecksFailWithTheirCodesBeforeAnyTraffic) {
     uint16_t word = 0;
     EXPECT_EQ(flash.FlashWrite(0, 15, 0xF800, image.data()), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrWriteAddress);
-    EXPECT_EQ(flash.FlashWrite_trans(0x1FA00, 16, image.data(), &sent), 0);
+    EXPECT_EQ(flash.FlashWrite_trans(0x1FC00, 16, image.data(), &sent), 0);  // past the last block
     EXPECT_EQ(flash.getStatus(), FlashErrWriteAddress);
     EXPECT_EQ(flash.FlashEraseBlock(0xFC00), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrEraseAddress);
