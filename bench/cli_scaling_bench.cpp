@@ -57,6 +57,7 @@ double TimeCli(const fs::path& dir, const fs::path& hex) {
   if (pid == 0) {
     setenv("KORVO_SIM_DIR", (dir / "sim").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    setenv("QUARNEL_LOCK_DIR", dir.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     execl(QUARNEL_CLI, QUARNEL_CLI, "--target", kTarget, "--emulators", "all", "--quiet", "write", hex.c_str(),
           static_cast<char*>(nullptr));

@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QTemporaryDir dir;
   qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
+  qputenv("QUARNEL_LOCK_DIR", dir.path().toUtf8());
 
   quarnel::testing::FakeApi api;
   quarnel::testing::MemorySettings settings;

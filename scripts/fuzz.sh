@@ -15,7 +15,7 @@ work_dir="$build_dir/fuzz-work"
 artifacts="$build_dir/fuzz-artifacts"
 
 . "$top/scripts/packages.sh"
-ensure_packages --no-install-recommends clang libclang-rt-14-dev ninja-build
+ensure_fuzz_packages
 
 CC=clang CXX=clang++ cmake -S "$top" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVESTRA_FUZZ=ON -DVESTRA_BUILD_BENCH=OFF >/dev/null

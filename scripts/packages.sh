@@ -1,7 +1,11 @@
-# Sourced by the scripts here. ensure_packages installs those of the given
-# Debian packages that are missing (apt-get, which needs root); with
-# --no-install-recommends first, their recommended packages are left out.
+# Sourced by the scripts here: the Debian 12 packages this project needs, in
+# one place, and the installer that adds the missing ones (apt-get, which
+# needs root). Each script calls what it needs, so every script works on a
+# fresh machine by itself:
 #
+#   ensure_build_packages   configuring and building (every script)
+#   ensure_test_packages    running the tests (scripts/run-tests.sh)
+#   ensure_fuzz_packages    building the fuzz targets with clang (scripts/fuzz.sh)
 #   ensure_packages [--no-install-recommends] PACKAGE...
 
 missing_packages() {
@@ -28,4 +32,32 @@ ensure_packages() {
     packages_lists_updated=yes
   fi
   apt-get install -y -qq "${options[@]}" "${missing[@]}"
+}
+
+# What configuring the project needs whichever targets are built (the
+# configure step finds GoogleTest, Qt 6, libusb-1.0 and umockdev for every
+# build, the fuzz build too), and the GNU toolchain with its C++ library,
+# which clang uses as well.
+ensure_build_packages() {
+  ensure_packages cmake make g++ pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev
+  # QUARNEL's widgets, the platform plugins that show its window (or draw it
+  # offscreen in the GUI tests) and the fonts it draws with; their
+  # recommended packages are not needed.
+  ensure_packages --no-install-recommends qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+}
+
+# The build's packages and the tools of a whole test run: dpkg-shlibdeps and
+# file for the Debian package that cpack makes, and srec_cat, which the
+# object file load benchmark (built with everything) measures against.
+ensure_test_packages() {
+  ensure_build_packages
+  ensure_packages srecord
+  ensure_packages --no-install-recommends dpkg-dev file
+}
+
+# The build's packages, clang with the libFuzzer and sanitizer runtimes, and
+# Ninja.
+ensure_fuzz_packages() {
+  ensure_build_packages
+  ensure_packages --no-install-recommends clang libclang-rt-14-dev ninja-build
 }

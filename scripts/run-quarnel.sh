@@ -28,11 +28,8 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   program=quarnel-cli
 fi
 
-# The packages of the test command, and the platform plugin that shows a
-# window on a display.
 . "$top/scripts/packages.sh"
-ensure_packages --no-install-recommends cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev \
-  umockdev libumockdev-dev qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+ensure_build_packages
 
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo

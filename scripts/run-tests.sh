@@ -29,11 +29,7 @@ if [ -z "$build_dir" ]; then
 fi
 
 . "$top/scripts/packages.sh"
-ensure_packages cmake g++ make pkg-config libgtest-dev libgmock-dev libusb-1.0-0-dev umockdev libumockdev-dev srecord
-# QUARNEL's widgets and the fonts its window and offscreen GUI tests draw
-# with, and what cpack's Debian package needs (dpkg-shlibdeps, file); their
-# recommended packages are not needed.
-ensure_packages --no-install-recommends qt6-base-dev qt6-qpa-plugins fonts-dejavu-core dpkg-dev file
+ensure_test_packages
 
 cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVESTRA_WERROR="$werror" -DVESTRA_SANITIZE="$sanitize"

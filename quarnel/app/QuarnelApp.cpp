@@ -22,7 +22,7 @@ QString Text(int textId) { return QString::fromUtf8(LoadText(textId)); }
 
 // ------------------------------------------------------------ single copy
 
-SingleInstance::SingleInstance() : lock_(Text(105).toStdString()) {
+SingleInstance::SingleInstance() : lock_(Text(105).toStdString(), LockScope::User) {
   QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this] { AnswerRequest(); });
 }
 
@@ -89,6 +89,13 @@ int CQuarnelApp::Run() {
   if (!LoadLibrary(Text(156).toStdString())) return EXIT_FAILURE;
   SingleInstance single;
   if (!single.Claim()) {
+    // Only a lock held by another copy means "already running"; one that
+    // cannot be used would otherwise end every start without a word.
+    if (!single.Error().empty()) {
+      prompter_.ShowMessage(nullptr, MessageStyle::Stop,
+                            QStringLiteral("%1 cannot start: %2").arg(Text(105), QString::fromStdString(single.Error())));
+      return EXIT_FAILURE;
+    }
     single.AskRunningCopyToRaise();
     return EXIT_SUCCESS;
   }

@@ -16,12 +16,16 @@ namespace quarnel {
 class Prompter;
 
 // Keeps a second copy of the program from running: the first copy holds the
-// lock "QUARNEL" and listens beside it for a request to raise its window.
+// user's lock "QUARNEL" and listens beside it for a request to raise its
+// window.
 class SingleInstance {
  public:
   SingleInstance();
   // True when this is the only copy; it then listens for raise requests.
+  // False when another copy holds the lock, or when the lock cannot be used
+  // (Error() then says why).
   bool Claim();
+  const std::string& Error() const { return lock_.Error(); }
   // From a second copy: asks the running copy to raise its window and waits
   // (at most `wait` ms) until it has. False when no copy answered.
   bool AskRunningCopyToRaise(int waitMs = 2000) const;

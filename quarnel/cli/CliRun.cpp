@@ -186,7 +186,18 @@ class Run {
   // Connects and takes the KORVO access lock; then expects the emulators
   // the options name.
   int Connect() {
-    if (!plugging_.Connect(Plugging::Variant::StartUp)) return Fail(kNotPlugged, "no emulator plugged");
+    if (!plugging_.Connect(Plugging::Variant::StartUp)) {
+      switch (plugging_.LastConnectFailure()) {
+        case Plugging::ConnectFailure::LockBusy:
+          return Fail(kNotPlugged, "another program is using the emulators: the KORVO access lock " +
+                                       plugging_.KorvoLock().Path() + " was not obtained within " +
+                                       std::to_string(kKorvoLockWait.count()) + " ms");
+        case Plugging::ConnectFailure::LockUnusable:
+          return Fail(kNotPlugged, plugging_.KorvoLock().Error());
+        default:
+          return Fail(kNotPlugged, "no emulator plugged");
+      }
+    }
     const uint32_t count = api_.TargetCount();
     const uint32_t expected = options_.allEmulators ? 1 : options_.emulators;
     if (count < expected)

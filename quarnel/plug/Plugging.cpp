@@ -74,17 +74,26 @@ std::string Plugging::NoEmulatorLines() {
 
 bool Plugging::Connect(Variant variant) {
   api_.Disconnect();
+  connectFailure_ = ConnectFailure::None;
   if (api_.Connect() == 0) {
+    connectFailure_ = ConnectFailure::NoEmulator;
     window_.ShowMessage(MessageStyle::Warning, kTextNotConnected,
                         std::string(LoadText(kTextNotConnected)) + NoEmulatorLines());
     return false;
   }
   if (korvoLock_.Acquire(kKorvoLockWait)) return true;
+  // A lock that cannot be used says why under the usual text.
+  const std::string lockLines = korvoLock_.Error().empty() ? "" : "\n" + korvoLock_.Error();
+  connectFailure_ = lockLines.empty() ? ConnectFailure::LockBusy : ConnectFailure::LockUnusable;
   if (variant == Variant::Button) {
-    window_.ReportStatus(kStatusNotConnected);
+    if (lockLines.empty())
+      window_.ReportStatus(kStatusNotConnected);
+    else
+      window_.ReportStatusWithText(kStatusNotConnected, lockLines);
     return false;
   }
-  window_.ShowMessage(MessageStyle::Stop, kTextLockNotObtained, std::string(LoadText(kTextLockNotObtained)));
+  window_.ShowMessage(MessageStyle::Stop, kTextLockNotObtained,
+                      std::string(LoadText(kTextLockNotObtained)) + lockLines);
   window_.TakeBusyLayout(OperationWindow::kUnpluggedMode);
   window_.ShowPlugButton(false);
   plugged_ = false;

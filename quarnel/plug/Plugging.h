@@ -75,9 +75,15 @@ class Plugging {
   // left Select Target.
   void SetDescriptions(TRGINFO* set);
 
+  // Why the last Connect returned false.
+  enum class ConnectFailure { None, NoEmulator, LockBusy, LockUnusable };
+
   // Disconnects, connects and takes the KORVO access lock (waiting at most
-  // kKorvoLockWait). True when connected with the lock held.
+  // kKorvoLockWait). True when connected with the lock held. A lock file
+  // that cannot be used is reported with its path and reason at once.
   bool Connect(Variant variant);
+  ConnectFailure LastConnectFailure() const { return connectFailure_; }
+  const NamedLock& KorvoLock() const { return korvoLock_; }
 
   // The start-up plug loop (only when connected). True when it was aborted:
   // the user left Select Target, or the firmware is too old; the program
@@ -144,7 +150,8 @@ class Plugging {
   SettingsStore& settings_;
   PlugWindow& window_;
   TRGINFO* set_ = nullptr;
-  NamedLock korvoLock_{kKorvoLockName};
+  NamedLock korvoLock_{kKorvoLockName, LockScope::Machine};
+  ConnectFailure connectFailure_ = ConnectFailure::None;
   int32_t selected_ = 0;
   bool plugged_ = true;
   AppliedTarget target_;

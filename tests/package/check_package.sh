@@ -96,10 +96,11 @@ done
 grep -q "^KORVO_SIM_DIR=$sim_dir\$" "$scratch/sim.out" || fail "korvo-sim did not announce its directory"
 
 # quarnel-cli from the unpacked tree against it, with no TrgPath configured:
-# only the unpacked sample descriptions can be found.
+# only the unpacked sample descriptions can be found. Its emulator lock is
+# the scratch root's, so that other tests' runs do not contend for it.
 if [ -x "$app/bin/quarnel-cli" ]; then
   mkdir "$scratch/config"
-  listing=$(cd "$scratch" && env KORVO_SIM_DIR="$sim_dir" XDG_CONFIG_HOME="$scratch/config" \
+  listing=$(cd "$scratch" && env KORVO_SIM_DIR="$sim_dir" XDG_CONFIG_HOME="$scratch/config" QUARNEL_LOCK_DIR="$scratch" \
     "$root/usr/bin/quarnel-cli" list) || fail "quarnel-cli list exited $?"
   for socket in korvo-00 korvo-01; do
     grep -q "$socket" <<<"$listing" || fail "quarnel-cli list does not show $socket:

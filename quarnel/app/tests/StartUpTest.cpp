@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -70,6 +71,7 @@ TEST(LibraryBinding, TheRealLibraryBindsByPlainName) {
 TEST(RealLibrary, WindowPlugsTheSimulatedEmulatorsAfterChoosingTheirChip) {
   QTemporaryDir runtime;
   qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+  qputenv("QUARNEL_LOCK_DIR", runtime.path().toUtf8());
   korvo::testing::SimProcess sim({"--trg", korvo::testing::SimProcess::sampleTrg("KT51456"), "--emulators", "2"});
   ASSERT_TRUE(sim.start());
   qputenv("KORVO_SIM_DIR", QByteArray::fromStdString(sim.dir()));
@@ -157,6 +159,22 @@ TEST(SingleCopy, ASecondCopyRaisesTheFirstAndExitsQuietly) {
 
   SingleInstance third;
   EXPECT_FALSE(third.Claim());
+}
+
+// Only a lock held by a running copy means "already running": a lock file
+// that cannot be opened stops the start with a box that says which and why.
+TEST(SingleCopy, ALockFileThatCannotBeOpenedStopsWithItsReason) {
+  QTemporaryDir runtime;
+  qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+  ASSERT_TRUE(QDir(runtime.path()).mkdir(QStringLiteral("QUARNEL.lock")));
+  ScriptedPrompter prompter;
+  CQuarnelApp app(prompter, QStringLiteral("1.00"));
+  EXPECT_EQ(app.Run(), 1);
+  ASSERT_EQ(prompter.shown.size(), 1u);
+  EXPECT_EQ(prompter.shown[0].style, MessageStyle::Stop);
+  EXPECT_TRUE(prompter.shown[0].text.contains(runtime.filePath(QStringLiteral("QUARNEL.lock")) +
+                                              QStringLiteral(" cannot be used: Is a directory")))
+      << prompter.shown[0].text.toStdString();
 }
 
 }  // namespace

@@ -118,6 +118,7 @@ struct LockDirectory {
     char pattern[] = "/tmp/quarnel-plug-XXXXXX";
     if (mkdtemp(pattern) != nullptr) path = pattern;
     setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+    setenv("QUARNEL_LOCK_DIR", path.c_str(), 1);
   }
   ~LockDirectory() { std::filesystem::remove_all(path); }
   std::string path;

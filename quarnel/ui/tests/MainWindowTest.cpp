@@ -44,6 +44,7 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(runtimeDir.isValid());
     qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toUtf8());
+    qputenv("QUARNEL_LOCK_DIR", runtimeDir.path().toUtf8());
   }
 
   // Opens the window; plugged means an emulator answers and the first
