@@ -109,7 +109,7 @@ bool LoadImage(const std::string& path, std::vector<uint8_t>& image, double& sca
   scanner.SetWriteImage(image);
   scanner.SetCurrentFile(path, 0);
   auto begin = std::chrono::steady_clock::now();
-  auto file = quarnel::ObjectFileData::Read(path);
+  auto file = quarnel::ObjectFileData::Read(path, UINT64_MAX);
   uint32_t lowest = 0;
   uint32_t highest = 0;
   bool ok = file && scanner.LoadObjectFile(*file, 0, 0xFFFFFFFF, true, lowest, highest);

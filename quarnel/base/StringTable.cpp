@@ -163,6 +163,11 @@ constexpr std::array kTexts{
     TextEntry{3007, "Target %1 could not be read: "},
     // Save Log could not create or complete the file; the old file is kept.
     TextEntry{3008, "%1 could not be saved."},
+    // An Intel HEX record whose bases push it past 4 GiB, or an S record
+    // running past FFFFFFFFH: no byte of it is stored anywhere.
+    TextEntry{3009, "%1 holds a data record whose address does not fit in 32 bits."},
+    // The file is larger than any content the selected target's flash could take.
+    TextEntry{3010, "%1 is too large for the flash memory of the selected target."},
 };
 
 #undef FAMILY_A

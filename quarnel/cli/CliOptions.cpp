@@ -214,7 +214,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     }
   }
   if (fillSeen && p.options.fillFromFlash) return {std::nullopt, "--fill and --fill-flash exclude each other"};
-  if (!CheckComplete(p, commandSeen)) return {std::nullopt, p.error};
+  if (!CheckComplete(p, commandSeen)) return {std::nullopt, p.error, !commandSeen};
   return {std::move(p.options), {}};
 }
 

@@ -10,7 +10,7 @@
 
 namespace quarnel::cli {
 
-enum class Command { Help, List, Write, Verify, Erase, UdevRule };
+enum class Command { None, Help, List, Write, Verify, Erase, UdevRule };
 
 // One FILE with the FILE OPTIONS after it: one row of the file list.
 struct FileArgument {
@@ -31,7 +31,7 @@ struct SerialOption {
 };
 
 struct Options {
-  Command command = Command::Help;
+  Command command = Command::None;
   std::string target;
   // How many emulators the run expects. 1 or 2 connect as the window does
   // (the first two); more, or all, connect every emulator, up to 32.
@@ -56,6 +56,7 @@ struct Options {
 struct ParsedCommandLine {
   std::optional<Options> options;  // empty on bad usage
   std::string error;               // why, for standard error
+  bool noCommand = false;          // the error is that no command was given
 };
 
 // Parses the arguments after the program name.

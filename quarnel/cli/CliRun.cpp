@@ -1,6 +1,10 @@
 #include "cli/CliRun.h"
 
+#include <linux/magic.h>
+#include <sys/vfs.h>
+
 #include <cstring>
+#include <filesystem>
 
 #include "app/VestraLibrary.h"
 #include "base/MemorySettingsStore.h"
@@ -60,6 +64,22 @@ bool ConnectsEveryEmulator(const Options& options) {
   return options.allEmulators || options.emulators > kWindowEmulators;
 }
 
+// Whether both paths name one existing file.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// /proc and /sys take no log: their files accept an open and then refuse or
+// swallow the lines.
+std::string OnKernelFileSystem(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::absolute(path).parent_path();
+  struct statfs info {};
+  if (::statfs(parent.c_str(), &info) != 0) return {};
+  if (info.f_type == PROC_SUPER_MAGIC || info.f_type == SYSFS_MAGIC) return "it lies on a kernel file system";
+  return {};
+}
+
 std::optional<uint32_t> SerialAddress(const Options& options) {
   if (!options.serial) return std::nullopt;
   return options.serial->address;
@@ -83,6 +103,12 @@ class Run {
   int Execute() {
     int code = Prepare();
     if (code == kPassed) code = options_.command == Command::List ? List() : Operate();
+    // The boards are done; a log line that did not get out still fails the run.
+    if (const std::string& streamError = console_.StreamError(); !streamError.empty()) {
+      std::fprintf(err_, "quarnel-cli: %s\n", streamError.c_str());
+      if (report_.message.empty()) report_.message = streamError;
+      if (code == kPassed) code = kTargetFailed;
+    }
     report_.exitCode = code;
     if (!options_.jsonPath.empty() && !WriteReportFile(options_.jsonPath, options_, report_)) {
       std::fprintf(err_, "quarnel-cli: %s could not be written\n", options_.jsonPath.c_str());
@@ -101,7 +127,7 @@ class Run {
   // Library, descriptions and every check of the input: nothing touches an
   // emulator before all of it has passed.
   int Prepare() {
-    if (!console_.LogOpen()) return Fail(kBadInput, "cannot create the log file " + options_.logPath);
+    if (int code = CheckDestinations(); code != kPassed) return code;
     const std::string library(LoadText(kLibraryName));
     std::string missing;
     switch (library_.Load(library, &missing)) {
@@ -115,6 +141,25 @@ class Run {
     if (int code = ReadDescriptions(); code != kPassed) return code;
     if (options_.command == Command::List) return kPassed;
     return CheckInput();
+  }
+
+  // Where the log and the JSON record go is checked before any emulator is
+  // touched: a run must not write boards whose record it cannot keep.
+  int CheckDestinations() {
+    if (!options_.logPath.empty()) {
+      for (const FileArgument& file : options_.files)
+        if (SameFile(options_.logPath, file.settings.fileName))
+          return Fail(kBadInput, "--log " + options_.logPath + " names the input file " + file.settings.fileName);
+      if (const std::string why = OnKernelFileSystem(options_.logPath); !why.empty())
+        return Fail(kBadInput, "cannot create the log file " + options_.logPath + ": " + why);
+      if (const std::string why = console_.OpenLog(); !why.empty())
+        return Fail(kBadInput, "cannot create the log file " + options_.logPath + ": " + why);
+    }
+    if (!options_.jsonPath.empty()) {
+      if (const std::string why = CheckReportFile(options_.jsonPath); !why.empty())
+        return Fail(kBadInput, "cannot write the JSON record " + options_.jsonPath + ": " + why);
+    }
+    return kPassed;
   }
 
   int ReadDescriptions() {
@@ -248,6 +293,10 @@ class Run {
       RememberSecurityId(settings_, words);
     }
     if (options_.serial) {
+      if (!options_.serial->Fits(api_.TargetCount()))
+        return Unplug(Fail(kBadInput, "the serial numbers from " + std::to_string(options_.serial->first) + " for " +
+                                          std::to_string(api_.TargetCount()) + " targets do not fit in " +
+                                          std::to_string(options_.serial->size) + " bytes; nothing was written"));
       for (uint32_t n = 1; n <= api_.TargetCount(); ++n) {
         std::vector<uint8_t> bytes = options_.serial->BytesFor(n);
         api_.SetSerialNumber(n, bytes.data(), static_cast<uint32_t>(bytes.size()));
@@ -259,10 +308,6 @@ class Run {
         return kPassed;
       case SecurityCheckResult::Failed:
         console_.ReportStatus(api_.Status());
-      if (!options_.serial->Fits(api_.TargetCount()))
-        return Unplug(Fail(kBadInput, "the serial numbers from " + std::to_string(options_.serial->first) + " for " +
-                                          std::to_string(api_.TargetCount()) + " targets do not fit in " +
-                                          std::to_string(options_.serial->size) + " bytes; nothing was written"));
         return Unplug(Fail(kNotPlugged, "the security check failed"));
       case SecurityCheckResult::ExitRequested:
         break;
@@ -306,6 +351,7 @@ class Run {
       settings.fillMode = fill;
       settings.arbitraryData = options_.fillText;
       if (options_.serial) settings.adjustExpected = [this](uint32_t n, std::span<uint8_t> image) { ExpectSerial(n, image); };
+      settings.alsoCompared = SerialRange();
       VerifyOperation verify(context);
       const OperationOutcome outcome = verify.Run(settings);
       differences = verify.DifferencesByTarget();
@@ -314,10 +360,14 @@ class Run {
     return EraseOperation(context).Run();
   }
 
+  std::optional<AddressRange> SerialRange() const {
+    if (!options_.serial) return std::nullopt;
+    return AddressRange{options_.serial->address, options_.serial->address + options_.serial->size - 1};
+  }
+
   void ExpectSerial(uint32_t n, std::span<uint8_t> image) const {
     const std::vector<uint8_t> bytes = options_.serial->BytesFor(n);
     for (size_t k = 0; k < bytes.size(); ++k) {
-      settings.alsoCompared = SerialRange();
       const uint64_t address = uint64_t{options_.serial->address} + k;
       if (address < image.size()) image[address] = bytes[k];
     }
@@ -326,11 +376,7 @@ class Run {
   // Every target's own outcome, read before anything resets them.
   int Judge(OperationOutcome outcome, const std::vector<uint64_t>& differences) {
     if (outcome == OperationOutcome::NotStarted) {
-  std::optional<AddressRange> SerialRange() const {
-    if (!options_.serial) return std::nullopt;
-    return AddressRange{options_.serial->address, options_.serial->address + options_.serial->size - 1};
-  }
-
+      if (!refusal_.empty()) return Fail(kBadInput, refusal_);
       if (console_.DeclinedQuestion()) return Fail(kBadInput, "a question was answered no; nothing was touched");
       return Fail(kBadInput, "the operation did not start: " + console_.LastMessage());
     }
@@ -342,7 +388,6 @@ class Run {
       if (options_.serial && options_.command != Command::Erase) target.serialNumber = options_.serial->BytesFor(n);
       if (options_.command == Command::Verify) target.differences = n <= differences.size() ? differences[n - 1] : 0;
       target.passed = outcome == OperationOutcome::Completed && target.status == 0 && target.differences.value_or(0) == 0;
-      if (!refusal_.empty()) return Fail(kBadInput, refusal_);
       allPassed = allPassed && target.passed;
       report_.targets.push_back(target);
     }
@@ -377,6 +422,7 @@ class Run {
   FileList files_{target_.geometry, scanner_, console_};
   Plugging plugging_{api_, settings_, console_};
   RunReport report_;
+  std::string refusal_;
 };
 
 }  // namespace
@@ -386,4 +432,3 @@ int RunCommandLine(const Options& options, std::FILE* out, std::FILE* err) {
 }
 
 }  // namespace quarnel::cli
-  std::string refusal_;

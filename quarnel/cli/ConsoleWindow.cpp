@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
@@ -43,11 +45,19 @@ const char* FieldName(Field field) {
 }  // namespace
 
 ConsoleWindow::ConsoleWindow(Settings settings, std::FILE* out, std::FILE* err)
-    : settings_(std::move(settings)), out_(out), err_(err), terminal_(isatty(fileno(err)) != 0) {
-  if (!settings_.logPath.empty()) log_.open(settings_.logPath, std::ios::binary | std::ios::trunc);
+    : settings_(std::move(settings)), out_(out), err_(err), terminal_(isatty(fileno(err)) != 0) {}
+
+std::string ConsoleWindow::OpenLog() {
+  if (settings_.logPath.empty()) return {};
+  errno = 0;
+  log_.open(settings_.logPath, std::ios::binary | std::ios::trunc);
+  if (log_.is_open()) return {};
+  return errno != 0 ? std::strerror(errno) : "it cannot be opened";
 }
 
-bool ConsoleWindow::LogOpen() const { return settings_.logPath.empty() || log_.is_open(); }
+void ConsoleWindow::NoteStreamError(const std::string& what) {
+  if (streamError_.empty()) streamError_ = what + " could not be written: " + std::strerror(errno);
+}
 
 bool ConsoleWindow::ShowMessage(MessageStyle style, int textId, const std::string& text) {
   EndProgressLine();
@@ -72,14 +82,14 @@ void ConsoleWindow::FocusField(Field field) { std::fprintf(err_, "quarnel-cli: c
 
 void ConsoleWindow::AddLogLine(int32_t kind, const std::string& text) {
   std::string line = kind == kErrorLine ? "Error: " + text : text;
-  if (log_.is_open()) {
+  if (log_.is_open() && log_.good()) {
     log_ << line << "\r\n";
     log_.flush();
+    if (!log_.good()) NoteStreamError("the log file " + settings_.logPath);
   }
   if (settings_.quiet) return;
   EndProgressLine();
-  std::fprintf(out_, "%s\n", line.c_str());
-  std::fflush(out_);
+  if (std::fprintf(out_, "%s\n", line.c_str()) < 0 || std::fflush(out_) != 0) NoteStreamError("standard output");
 }
 
 bool ConsoleWindow::CancelRequested() const { return cancelRequested; }

@@ -27,8 +27,11 @@ class ConsoleWindow : public PlugWindow {
   };
   ConsoleWindow(Settings settings, std::FILE* out, std::FILE* err);
 
-  // False when the --log file could not be created.
-  bool LogOpen() const;
+  // Creates the --log file (when one was given): empty, or why it could not be.
+  std::string OpenLog();
+  // The first failure to write the log lines (the --log file or standard
+  // output), as a sentence; empty while every line went out.
+  const std::string& StreamError() const { return streamError_; }
 
   bool ShowMessage(MessageStyle style, int textId, const std::string& text) override;
   void FocusField(Field field) override;
@@ -43,7 +46,7 @@ class ConsoleWindow : public PlugWindow {
   void ShowProgress(const std::string& phase, uint64_t done, uint64_t total) override;
 
   void ReportStatusWithText(int status, const std::string& text) override;
-  std::optional<int32_t> ChooseTarget(const std::vector<std::string>&) override { return std::nullopt; }
+  std::optional<int32_t> ChooseTarget(const std::vector<std::string>&, int32_t) override { return std::nullopt; }
   std::optional<SecurityEntry> AskSecurityId(uint16_t securityType) override;
   void ShowPlugButton(bool) override {}
   void SelectTargetInList(int32_t) override {}
@@ -67,6 +70,7 @@ class ConsoleWindow : public PlugWindow {
  private:
   void EndProgressLine();
   void ShowStatus(int status, const std::string& text);
+  void NoteStreamError(const std::string& what);
 
   Settings settings_;
   std::FILE* out_;
@@ -78,6 +82,7 @@ class ConsoleWindow : public PlugWindow {
   bool progressLineOpen_ = false;
   std::optional<int> declinedQuestion_;
   int fatalStatus_ = 0;
+  std::string streamError_;
   std::string lastMessage_;
 };
 

@@ -100,4 +100,11 @@ bool WriteReportFile(const std::string& path, const Options& options, const RunR
   return file.commit();
 }
 
+std::string CheckReportFile(const std::string& path) {
+  QSaveFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::WriteOnly)) return file.errorString().toStdString();
+  file.cancelWriting();
+  return {};
+}
+
 }  // namespace quarnel::cli

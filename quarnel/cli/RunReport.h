@@ -36,5 +36,8 @@ struct RunReport {
 std::string ReportJson(const Options& options, const RunReport& report);
 // Writes it completely or not at all; false when it could not be written.
 bool WriteReportFile(const std::string& path, const Options& options, const RunReport& report);
+// Whether WriteReportFile could write `path` now (tried without keeping
+// anything): empty, or why not.
+std::string CheckReportFile(const std::string& path);
 
 }  // namespace quarnel::cli

@@ -1,5 +1,6 @@
 // quarnel-cli: writes, verifies and erases the flash of every plugged
 // target from a script; see UsageText() for the command line.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,10 +32,17 @@ int PrintUdevRule() {
 
 int main(int argc, char** argv) {
   using namespace quarnel::cli;
+  // A closed standard output shows as a write error, reported at the end of
+  // the run, instead of ending the program in the middle of a write.
+  std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const ParsedCommandLine parsed = ParseCommandLine(arguments);
   if (!parsed.options) {
-    std::fprintf(stderr, "quarnel-cli: %s\nTry 'quarnel-cli --help'.\n", parsed.error.c_str());
+    std::fprintf(stderr, "quarnel-cli: %s\n", parsed.error.c_str());
+    if (parsed.noCommand)
+      std::fputs(UsageText().c_str(), stderr);
+    else
+      std::fputs("Try 'quarnel-cli --help'.\n", stderr);
     return kBadInput;
   }
   if (parsed.options->command == Command::Help) {

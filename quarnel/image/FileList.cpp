@@ -15,6 +15,10 @@ constexpr int kIllegalOffset = 2001;
 constexpr int kIllegalArbitraryEnd = 2003;
 constexpr int kNoArbitraryEnd = 2005;
 constexpr int kCannotOpen = 2013;
+constexpr int kFileTooLarge = 3010;
+// Intel HEX with one byte per record takes 15 characters a byte.
+constexpr uint64_t kTextBytesPerFlashByte = 32;
+constexpr uint64_t kSmallestFileLimit = uint64_t{64} << 20;
 constexpr int kStartAboveEnd = 2014;
 constexpr int kDuplicateInFile = 2023;
 constexpr int kRowStartUnreadable = 2024;
@@ -87,7 +91,9 @@ bool FileList::AddFileEntry(const FileEntrySettings& settings) {
   } else {
     // Stamped before reading: a change during the read shows as outdated later.
     stamp = ReadFileStamp(settings.fileName);
-    file = ObjectFileData::Read(settings.fileName);
+    bool tooLarge = false;
+    file = ObjectFileData::Read(settings.fileName, LargestFileBytes(), &tooLarge);
+    if (tooLarge) return Refuse(kFileTooLarge, Field::FileName);
   }
   if (!file) return Refuse(kCannotOpen, Field::FileName);
 
@@ -221,13 +227,18 @@ bool FileList::CheckRowsWithContent(const std::vector<FileRow>& rows, const std:
   return true;
 }
 
+uint64_t FileList::LargestFileBytes() const {
+  return std::max(kSmallestFileLimit, (uint64_t{geometry_.OccupancyTop()} + 1) * kTextBytesPerFlashByte);
+}
+
 bool FileList::ReloadFile(size_t rowIndex) {
   const std::string fileName = rows_.at(rowIndex).entry.fileName;
   scanner_.SetCurrentFile(fileName, 0);
   const FileStamp stamp = ReadFileStamp(fileName);
-  std::shared_ptr<const ObjectFileData> file = ObjectFileData::Read(fileName);
+  bool tooLarge = false;
+  std::shared_ptr<const ObjectFileData> file = ObjectFileData::Read(fileName, LargestFileBytes(), &tooLarge);
   if (!file) {
-    ShowStop(kCannotOpen);
+    ShowStop(tooLarge ? kFileTooLarge : kCannotOpen);
     return false;
   }
   uint32_t lowest = 0;

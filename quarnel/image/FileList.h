@@ -107,6 +107,9 @@ class FileList {
 
  private:
   const FileEntry* ListedEntry(const std::string& fileName) const;
+  // The largest object file the selected target takes: far more text than
+  // any content of its flash needs, at least 64 MiB.
+  uint64_t LargestFileBytes() const;
   // The file window that the fields give for a file whose data runs from
   // `lowest` to `highest`: the start field, or `lowest` when it is empty;
   // the end by the end mode (the flash top, `highest`, or the arbitrary

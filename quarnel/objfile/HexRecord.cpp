@@ -57,6 +57,11 @@ constexpr size_t kIntelDataPosition = 9;
 // Colon, count, load offset, type and checksum.
 constexpr size_t kIntelFrameCharacters = 11;
 
+// The first and the last data byte of a record have 32-bit file addresses.
+bool FitsIn32Bits(uint64_t address, uint32_t byteCount) {
+  return address + (byteCount == 0 ? 0 : byteCount - 1) <= UINT32_MAX;
+}
+
 }  // namespace
 
 uint8_t HexByteAt(std::string_view line, size_t position) {
@@ -86,7 +91,9 @@ Record RecordDecoder::DecodeIntel(std::string_view line) {
   switch (HexByteAt(line, 7)) {
     case 0x00:
       if (!holdsAnnouncedBytes) break;
-      record.kind = RecordKind::Data;
+      record.kind = FitsIn32Bits(uint64_t{HexWordAt(line, 3)} + segmentBase_ + linearBase_, count)
+                        ? RecordKind::Data
+                        : RecordKind::AddressOverflow;
       record.address = HexWordAt(line, 3) + segmentBase_ + linearBase_;
       record.byteCount = count;
       record.dataPosition = kIntelDataPosition;
@@ -147,6 +154,7 @@ Record RecordDecoder::DecodeMotorola(std::string_view line) {
   } else {
     record.address = uint32_t{HexWordAt(line, 4)} << 16 | HexWordAt(line, 8);
   }
+  if (!FitsIn32Bits(record.address, dataBytes)) record.kind = RecordKind::AddressOverflow;
   return record;
 }
 

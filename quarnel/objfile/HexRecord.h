@@ -28,6 +28,7 @@ enum class RecordKind {
   SHeader,    // S0, S5
   SEnd,       // S7, S8, S9
   Illegal,    // other types, or fields that the line does not hold
+  AddressOverflow,  // data whose file address (bases included) runs past FFFFFFFFH
 };
 
 struct Record {

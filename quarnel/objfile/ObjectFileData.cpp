@@ -34,9 +34,15 @@ class FileDescriptor {
   int fd_;
 };
 
-bool ReadAll(int fd, std::string& content) {
+// Reads to the end, or fails as soon as the file holds more than maxBytes
+// (it may grow while it is read).
+bool ReadAll(int fd, std::string& content, uint64_t maxBytes, bool& tooLarge) {
   size_t used = 0;
   for (;;) {
+    if (used > maxBytes) {
+      tooLarge = true;
+      return false;
+    }
     if (used == content.size()) content.resize(content.size() + 65536);
     ssize_t got = ::read(fd, content.data() + used, content.size() - used);
     if (got < 0) return false;
@@ -49,14 +55,24 @@ bool ReadAll(int fd, std::string& content) {
 
 }  // namespace
 
-std::shared_ptr<const ObjectFileData> ObjectFileData::Read(const std::string& path) {
+std::shared_ptr<const ObjectFileData> ObjectFileData::Read(const std::string& path, uint64_t maxBytes,
+                                                           bool* tooLarge) {
+  if (tooLarge != nullptr) *tooLarge = false;
   FileDescriptor file(path);
   off_t size = 0;
   if (!file.IsRegularFile(size)) return nullptr;
+  if (static_cast<uint64_t>(size) > maxBytes) {
+    if (tooLarge != nullptr) *tooLarge = true;
+    return nullptr;
+  }
   std::string content;
   // One spare byte lets the read loop see the end without growing the buffer.
   content.resize(static_cast<size_t>(size) + 1);
-  if (!ReadAll(file.get(), content)) return nullptr;
+  bool grewTooLarge = false;
+  if (!ReadAll(file.get(), content, maxBytes, grewTooLarge)) {
+    if (tooLarge != nullptr) *tooLarge = grewTooLarge;
+    return nullptr;
+  }
   return std::make_shared<const ObjectFileData>(std::move(content));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,8 +14,10 @@ class ObjectFileData {
  public:
   explicit ObjectFileData(std::string content) : content_(std::move(content)) {}
 
-  // Null when the path does not name a readable regular file.
-  static std::shared_ptr<const ObjectFileData> Read(const std::string& path);
+  // Null when the path does not name a readable regular file, or when the
+  // file holds more than maxBytes (then *tooLarge is set, nothing is read).
+  static std::shared_ptr<const ObjectFileData> Read(const std::string& path, uint64_t maxBytes,
+                                                    bool* tooLarge = nullptr);
   // Whether the path can be opened for reading now.
   static bool CanOpen(const std::string& path);
 

@@ -17,6 +17,7 @@ constexpr int kUnpairedEndRecord = 2010;
 constexpr int kNoEndRecord = 2011;
 constexpr int kNoDataRecord = 2012;
 constexpr int kIllegalFormat = 2021;
+constexpr int kAddressTooLarge = 3009;
 
 bool InWindow(uint32_t address, uint32_t windowStart, uint32_t windowEnd) {
   return address >= windowStart && address <= windowEnd;
@@ -47,7 +48,7 @@ class LoadScan {
   int TakeIntel(const Record& record);
   int TakeMotorola(const Record& record);
   void TakeData(const Record& record);
-  // A record whose file or flash addresses wrap past 0xFFFFFFFF.
+  // A record whose flash addresses (file address + offset) wrap past 0xFFFFFFFF.
   void TakeWrappingData(const Record& record);
   static size_t DataFlagIndex(char sType) { return static_cast<size_t>(sType - '1'); }
 
@@ -87,6 +88,8 @@ int LoadScan::TakeIntel(const Record& record) {
       return 0;
     case RecordKind::IntelBase:
       return 0;
+    case RecordKind::AddressOverflow:
+      return kAddressTooLarge;
     default:
       return kIllegalFormat;
   }
@@ -109,6 +112,8 @@ int LoadScan::TakeMotorola(const Record& record) {
       sDataOpen_[DataFlagIndex(record.sType)] = true;
       TakeData(record);
       return 0;
+    case RecordKind::AddressOverflow:
+      return kAddressTooLarge;
     default:
       return kIllegalFormat;
   }
@@ -225,7 +230,8 @@ bool ObjectFileScanner::ScanFlashPresence(const ObjectFileData& file, uint32_t w
     if (record.kind == RecordKind::Data) {
       return ForEachByteInWindow(record, windowStart, windowEnd, static_cast<uint32_t>(offset), check);
     }
-    if (record.format == RecordFormat::Motorola) return record.kind != RecordKind::Illegal;
+    if (record.kind == RecordKind::AddressOverflow) error = kAddressTooLarge;
+    if (record.format == RecordFormat::Motorola) return error == 0 && record.kind != RecordKind::Illegal;
     if (record.kind == RecordKind::BadChecksum) error = kIntelChecksumError;
     if (record.kind == RecordKind::Illegal) error = kIllegalFormat;
     if (record.kind == RecordKind::IntelEnd && !record.exactEnd) error = kIllegalEndRecord;
@@ -251,6 +257,7 @@ bool ObjectFileScanner::MarkOccupiedBytes(const ObjectFileData& file, uint32_t w
     }
     // The load scan writes nothing after an Intel end record, so nothing
     // after it can collide.
+    if (record.kind == RecordKind::AddressOverflow) return false;
     if (record.format == RecordFormat::Intel) {
       return record.kind != RecordKind::BadChecksum && record.kind != RecordKind::IntelEnd;
     }

@@ -60,7 +60,11 @@ TEST(CliOptions, DefaultsFollowTheWindow) {
   EXPECT_EQ(o.serial.value_or(SerialOption{}).size, 4u);
   EXPECT_EQ(ParseCommandLine(Words("list")).options->command, Command::List);
   EXPECT_EQ(ParseCommandLine(Words("--help")).options->command, Command::Help);
-  EXPECT_EQ(ParseCommandLine({}).options->command, Command::Help);
+  for (const char* line : {"", "--target KT51456", "--quiet --yes"}) {
+    const ParsedCommandLine parsed = ParseCommandLine(Words(line));
+    EXPECT_FALSE(parsed.options) << line;
+    EXPECT_NE(parsed.error.find("no command given"), std::string::npos) << line;
+  }
 }
 
 TEST(CliOptions, RefusesBadUsage) {

@@ -157,8 +157,15 @@ class CliSystemTest : public ::testing::Test {
     const pid_t pid = fork();
     if (pid == 0) {
       for (const auto& [name, value] : env_) setenv(name.c_str(), value.c_str(), 1);
-      const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (closedStdout_) {
+        // A reader that went away, as with "| head -1".
+        int ends[2];
+        if (pipe(ends) != 0) _exit(126);
+        close(ends[0]);
+        outFd = ends[1];
+      }
       dup2(outFd, STDOUT_FILENO);
       dup2(errFd, STDERR_FILENO);
       std::vector<char*> argv{const_cast<char*>(QUARNEL_CLI)};
@@ -217,6 +224,7 @@ class CliSystemTest : public ::testing::Test {
   }
 
   fs::path dir_;
+  bool closedStdout_ = false;
   std::string hexPath_;
   std::map<std::string, std::string> env_;
   std::unique_ptr<SimProcess> sim_;
@@ -503,6 +511,60 @@ TEST_F(CliSystemTest, AFatalStatusOnTarget1AndAFailureOnTarget2AreBothListed) {
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_EQ(Results(), (std::map<int, std::string>{{1, "fail"}, {2, "fail"}}));
   EXPECT_NE(run.out.find("Target 2 (" + sim_->socketPath(1) + ") failed"), std::string::npos) << run.out;
+}
+
+// Where the record and the log go is checked before any board is touched;
+// no command at all is bad usage.
+TEST_F(CliSystemTest, UnwritableDestinationsAndMissingCommandsTouchNothing) {
+  StartBoards({BoardImage(0), BoardImage(1)});
+  const std::string hexBefore = ReadFile(hexPath_);
+  const std::vector<std::vector<std::string>> runs = {
+      {"--json", (dir_ / "missing" / "run.json").string()},
+      {"--json", dir_.string()},
+      {"--json", "/proc/quarnel-run.json"},
+      {"--log", (dir_ / "missing" / "run.log").string()},
+      {"--log", "/proc/self/comm"},
+      {"--log", hexPath_},
+  };
+  for (const auto& destination : runs) {
+    std::vector<std::string> arguments = destination;
+    arguments.insert(arguments.end(), {"--target", "KT51456", "write", hexPath_});
+    const CliResult run = Cli(arguments);
+    EXPECT_EQ(run.exitCode, 2) << destination[1] << ": " << run.err;
+    EXPECT_NE(run.err.find(destination[1]), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(ReadFile(hexPath_), hexBefore);
+  const CliResult none = Cli({"--target", "KT51456"});
+  EXPECT_EQ(none.exitCode, 2);
+  EXPECT_NE(none.err.find("no command given"), std::string::npos);
+  EXPECT_NE(none.err.find("quarnel-cli [OPTIONS] write"), std::string::npos) << "the usage follows";
+  for (unsigned k = 0; k < 2; ++k) EXPECT_EQ(WholeDump(k), BoardImage(k)) << "board " << k;
+}
+
+// A log that cannot be written, a closed standard output or a target 1
+// whose flash cannot be read: the run goes to its end, keeps its JSON
+// record and fails.
+TEST_F(CliSystemTest, StreamAndReadFailuresEndInAFailureWithTheRecord) {
+  StartSim({"--emulators", "2"});
+  const CliResult full = Cli({"--target", "KT51456", "--json", JsonPath(), "--log", "/dev/full", "write", hexPath_});
+  EXPECT_EQ(full.exitCode, 1) << full.err;
+  EXPECT_NE(full.err.find("/dev/full could not be written"), std::string::npos) << full.err;
+  EXPECT_EQ(Json()["exitCode"].toInt(), 1);
+  EXPECT_EQ(Results(), (std::map<int, std::string>{{1, "pass"}, {2, "pass"}}));
+
+  closedStdout_ = true;
+  const CliResult closed = Cli({"--target", "KT51456", "--json", JsonPath(), "write", hexPath_});
+  closedStdout_ = false;
+  EXPECT_EQ(closed.exitCode, 1) << closed.err;
+  EXPECT_NE(closed.err.find("standard output could not be written"), std::string::npos) << closed.err;
+  EXPECT_EQ(Json()["exitCode"].toInt(), 1);
+  for (unsigned k = 0; k < 2; ++k) EXPECT_EQ(StopAndDump(k), ExpectedFlash(std::nullopt)) << "emulator " << k;
+
+  // Frame 7 is the first read of the flash content, after the six of plugging.
+  StartSim({"--emulators", "2", "--emulator", "0:fault=short:7"});
+  const CliResult shortRead = Cli({"--target", "KT51456", "--json", JsonPath(), "--fill-flash", "write", hexPath_});
+  EXPECT_EQ(shortRead.exitCode, 1) << shortRead.err;
+  EXPECT_EQ(Results().at(1), "fail");
 }
 
 }  // namespace

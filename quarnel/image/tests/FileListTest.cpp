@@ -97,6 +97,10 @@ TEST_F(FileListTest, RefusalsNameTheirMessageAndField) {
   ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "", "", "10G"), 2003, Field::ArbitraryAddress);
   ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "", "", "FF"), 184, Field::ArbitraryAddress);
   ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "108", "", "104"), 2014, Field::ArbitraryAddress);
+  // Far more text than the flash could take: refused before it is read.
+  const std::string huge = WriteFile("huge.hex", {IntelRecord(0, 0x0100, Bytes(16, 0x40)), kEnd});
+  std::filesystem::resize_file(huge, uint64_t{64} << 30);
+  ExpectRefused(Entry(huge), 3010, Field::FileName);
 }
 
 TEST_F(FileListTest, MessagesNameTheFile) {

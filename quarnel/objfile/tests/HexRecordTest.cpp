@@ -114,15 +114,15 @@ TEST(ObjectFileRead, RefusesEverythingButARegularFileWithoutWaiting) {
   const std::string fifo = (dir / "pipe.hex").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
-  const auto data = ObjectFileData::Read(regular);
+  const auto data = ObjectFileData::Read(regular, UINT32_MAX);
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(data->Content(), ":00000001FF\n");
   EXPECT_TRUE(ObjectFileData::CanOpen(regular));
-  EXPECT_EQ(ObjectFileData::Read(dir.string()), nullptr);
+  EXPECT_EQ(ObjectFileData::Read(dir.string(), UINT32_MAX), nullptr);
   EXPECT_FALSE(ObjectFileData::CanOpen((dir / "missing.hex").string()));
 
   auto refused = std::async(std::launch::async,
-                            [&] { return ObjectFileData::Read(fifo) == nullptr && !ObjectFileData::CanOpen(fifo); });
+                            [&] { return ObjectFileData::Read(fifo, UINT32_MAX) == nullptr && !ObjectFileData::CanOpen(fifo); });
   const bool finished = refused.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
   // Releases each reader stuck in its open, so that the failure is reported.
   while (refused.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {

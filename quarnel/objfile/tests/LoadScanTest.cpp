@@ -157,6 +157,25 @@ TEST_F(LoadScan, SegmentAndLinearBasesAreSummed) {
   EXPECT_EQ(highest, 0x11020u);
 }
 
+// Bases that add up past 4 GiB, or data that runs past FFFFFFFFH, would
+// otherwise wrap to low addresses.
+TEST_F(LoadScan, RecordsWhoseFileAddressDoesNotFit32BitsAreRefused) {
+  const std::vector<std::vector<std::string>> files = {
+      {IntelBaseRecord(4, 0xFFFF), IntelBaseRecord(2, 0x1000), IntelRecord(0, 0x0100, {1}), kEnd},
+      {IntelBaseRecord(4, 0xFFFF), IntelRecord(0, 0xFFFE, {1, 2, 3}), kEnd},
+      {SRecord('3', 0xFFFFFFFE, {1, 2, 3}), SRecord('7', 0)},
+  };
+  for (const auto& lines : files) {
+    SCOPED_TRACE(lines.front());
+    user.messages.clear();
+    EXPECT_FALSE(Load(Lines(lines)));
+    EXPECT_THAT(user.TextIds(), ElementsAre(3009));
+    EXPECT_EQ(image[0x100], kUntouched);
+    EXPECT_EQ(image[0], kUntouched);
+  }
+  EXPECT_TRUE(Load(Lines({IntelBaseRecord(4, 0xFFFF), IntelRecord(0, 0xFFFE, {1, 2}), kEnd})));
+}
+
 TEST_F(LoadScan, DataOutsideTheWindowMovesTheOutputsButIsNotStored) {
   ObjectFileData file = Lines({IntelRecord(0, 0x10, {1}), IntelRecord(0, 0x20, {2}), IntelRecord(0, 0x30, {3}), kEnd});
   EXPECT_TRUE(scanner.LoadObjectFile(file, 0x20, 0x2F, true, lowest, highest));

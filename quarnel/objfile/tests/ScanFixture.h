@@ -13,7 +13,7 @@
 
 namespace quarnel::testing {
 
-inline ObjectFileData Lines(std::initializer_list<std::string> lines) {
+inline ObjectFileData Lines(const std::vector<std::string>& lines) {
   std::string content;
   for (const std::string& line : lines) content += line + "\n";
   return ObjectFileData(std::move(content));
