@@ -33,6 +33,10 @@ class MemorySettingsStore : public SettingsStore {
     return true;
   }
   bool WriteInt(const std::string& key, int value) override { return WriteText(key, std::to_string(value)); }
+  bool WriteTexts(const std::vector<std::pair<std::string, std::string>>& pairs) override {
+    for (const auto& [key, value] : pairs) WriteText(key, value);
+    return true;
+  }
 };
 
 }  // namespace quarnel

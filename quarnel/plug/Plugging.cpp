@@ -118,9 +118,17 @@ void Plugging::RememberSelectedTarget() {
     settings_.WriteText(kTargetNameKey, std::string(NameOf(*description)));
 }
 
+int32_t Plugging::IdentifiedChipIndex() const {
+  if (identifiedChip_.empty()) return 0;
+  const std::vector<std::string> names = TargetNames();
+  for (size_t k = 0; k < names.size(); ++k)
+    if (names[k] == identifiedChip_) return static_cast<int32_t>(k);
+  return 0;
+}
+
 bool Plugging::OfferTargetChoice() {
   const std::vector<std::string> names = TargetNames();
-  const std::optional<int32_t> chosen = window_.ChooseTarget(names);
+  const std::optional<int32_t> chosen = window_.ChooseTarget(names, IdentifiedChipIndex());
   if (!chosen || *chosen < 0 || static_cast<size_t>(*chosen) >= names.size()) return false;
   selected_ = *chosen;
   RememberSelectedTarget();
@@ -149,7 +157,9 @@ bool Plugging::ReportPlugFailure(int status, bool& chipNameShown) {
   if (status == kStatusTargetMismatch && !chipNameShown) {
     uint32_t productId[kProductIdBytes / sizeof(uint32_t)] = {};
     if (const CTargetInfo* description = SelectedDescription()) api_.ProductId(description->targetIdBitNum, productId);
-    window_.ReportStatusWithText(kStatusChipChanged, ChipNameFromProductId(productId[0]));
+    const std::string chipName = ChipNameFromProductId(productId[0]);
+    identifiedChip_ = chipName.substr(0, chipName.size() - 1);
+    window_.ReportStatusWithText(kStatusChipChanged, chipName);
     chipNameShown = true;
     return false;
   }
@@ -177,6 +187,7 @@ bool Plugging::ReportPlugFailure(int status, bool& chipNameShown) {
 bool Plugging::RunStartUpPlugLoop() {
   if (DescriptionCount() == 0) return true;
   const bool nothingRemembered = settings_.ReadText(kTargetNameKey).value_or("").empty();
+  identifiedChip_.clear();
   if (nothingRemembered && !OfferTargetChoice()) return true;
   bool chipNameShown = false;
   bool aborted = false;
@@ -201,6 +212,7 @@ void Plugging::PlugOrUnplug() {
 
 void Plugging::PlugFromButton() {
   if (DescriptionCount() == 0) return Quit();
+  identifiedChip_.clear();
   bool chipNameShown = false;
   for (;;) {
     FindRememberedTarget();

@@ -28,9 +28,10 @@ class PlugWindow : public OperationWindow, public SecurityPrompt {
   void ReportStatus(int status) override = 0;
   // As ReportStatus, with `text` right after the status message.
   virtual void ReportStatusWithText(int status, const std::string& text) = 0;
-  // The Select Target dialog with `names` in description order: the chosen
-  // index, or nothing when the user left it with Exit or the close box.
-  virtual std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names) = 0;
+  // The Select Target dialog with `names` in description order, opened on
+  // `initial`: the chosen index, or nothing when the user left it with Exit
+  // or the close box.
+  virtual std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names, int32_t initial) = 0;
   // The plug button names the action a press performs: "Un&plug" while
   // plugged, "&Plug" otherwise.
   virtual void ShowPlugButton(bool plugged) = 0;
@@ -125,8 +126,12 @@ class Plugging {
   std::vector<std::string> TargetNames() const;
   void FindRememberedTarget();
   void RememberSelectedTarget();
-  // Select Target; true when the user chose one.
+  // Select Target, opened on the description of the chip last identified
+  // by its product ID when there is one, else on the first; true when the
+  // user chose one.
   bool OfferTargetChoice();
+  // The description named as the identified chip, or 0.
+  int32_t IdentifiedChipIndex() const;
   // A status is sticky: a target that keeps one is passed over by every
   // later plug, check and operation. Each plug attempt and each change of
   // target starts every connected target from 0.
@@ -153,6 +158,10 @@ class Plugging {
   NamedLock korvoLock_{kKorvoLockName, LockScope::Machine};
   ConnectFailure connectFailure_ = ConnectFailure::None;
   int32_t selected_ = 0;
+  // The chip name read from the product ID by the last "target LSI has
+  // changed" report of this plug, without its trailing "."; empty when the
+  // chip has not been identified.
+  std::string identifiedChip_;
   bool plugged_ = true;
   AppliedTarget target_;
 };

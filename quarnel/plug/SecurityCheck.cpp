@@ -29,8 +29,9 @@ bool SendSecurityId(ApiCalls& api, std::span<const uint16_t> words, uint16_t& is
 }
 
 void RememberSecurityId(SettingsStore& settings, std::span<const uint16_t> words) {
-  if (!settings.WriteInt(kSecureIdSizeKey, static_cast<int>(words.size() * 2))) return;
-  if (!words.empty()) settings.WriteText(kSecureIdKey, EncodeSecurityId(words));
+  std::vector<std::pair<std::string, std::string>> values = {{kSecureIdSizeKey, std::to_string(words.size() * 2)}};
+  if (!words.empty()) values.emplace_back(kSecureIdKey, EncodeSecurityId(words));
+  settings.WriteTexts(values);
 }
 
 bool SecurityCheck::StatusAllowsGoingOn() {

@@ -47,7 +47,8 @@ inline constexpr const char* kSecureIdSizeKey = "SECUREIDSIZE";
 // than 0 and the "still protected" answer).
 bool SendSecurityId(ApiCalls& api, std::span<const uint16_t> words, uint16_t& isProtected);
 
-// Stores an ID that unlocked the chip. An ID of no words stores only its size.
+// Stores an ID that unlocked the chip together with its size, in one write.
+// An ID of no words stores only its size.
 void RememberSecurityId(SettingsStore& settings, std::span<const uint16_t> words);
 
 // Unlocks target 1 when it is read-protected: with the remembered ID first,

@@ -44,6 +44,9 @@ void LogModel::Clear() {
 
 bool LogModel::Save(const QString& path) const {
   QSaveFile file(path);
+  // A folder where no new file may be made leaves only the old file to
+  // write over; elsewhere the old file stays whole until the new one is.
+  file.setDirectWriteFallback(true);
   if (!file.open(QIODevice::WriteOnly)) return false;
   const qint64 size = static_cast<qint64>(text_.size());
   if (file.write(text_.data(), size) != size) return false;

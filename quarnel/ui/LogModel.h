@@ -25,7 +25,8 @@ class LogModel : public QAbstractListModel {
   QString Line(int row) const;
 
   // Writes every line followed by CR LF, nothing else. The file is replaced
-  // only when all of it was written; false leaves it as it was.
+  // only when all of it was written; false leaves it as it was. In a folder
+  // that takes no new files an existing file is written over in place.
   bool Save(const QString& path) const;
 
  private:

@@ -29,6 +29,21 @@ QMessageBox::StandardButtons BoxButtons(MessageStyle style) {
   }
 }
 
+// The dialog itself adds the default suffix before it looks for the file,
+// so that the existing-file check of Open and the replace question of Save
+// are about the name that is used.
+std::optional<QString> ChooseFileName(QWidget* parent, const QString& title, const QString& filter,
+                                      const QString& defaultSuffix, QFileDialog::AcceptMode mode) {
+  QFileDialog dialog(parent, title, QString(), QtFileFilter(filter));
+  dialog.setAcceptMode(mode);
+  dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setDefaultSuffix(defaultSuffix);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty() || chosen.first().isEmpty()) return std::nullopt;
+  return chosen.first();
+}
+
 }  // namespace
 
 bool QtPrompter::ShowMessage(QWidget* parent, MessageStyle style, const QString& text) {
@@ -37,21 +52,19 @@ bool QtPrompter::ShowMessage(QWidget* parent, MessageStyle style, const QString&
   return answer == QMessageBox::Ok || answer == QMessageBox::Yes;
 }
 
-std::optional<QString> QtPrompter::OpenFileName(QWidget* parent, const QString& title, const QString& filter) {
-  const QString path = QFileDialog::getOpenFileName(parent, title, QString(), QtFileFilter(filter));
-  if (path.isEmpty()) return std::nullopt;
-  return path;
+std::optional<QString> QtPrompter::OpenFileName(QWidget* parent, const QString& title, const QString& filter,
+                                                const QString& defaultSuffix) {
+  return ChooseFileName(parent, title, filter, defaultSuffix, QFileDialog::AcceptOpen);
 }
 
-std::optional<QString> QtPrompter::SaveFileName(QWidget* parent, const QString& title, const QString& filter) {
-  const QString path = QFileDialog::getSaveFileName(parent, title, QString(), QtFileFilter(filter));
-  if (path.isEmpty()) return std::nullopt;
-  return path;
+std::optional<QString> QtPrompter::SaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                                                const QString& defaultSuffix) {
+  return ChooseFileName(parent, title, filter, defaultSuffix, QFileDialog::AcceptSave);
 }
 
-std::optional<int> QtPrompter::ChooseTarget(QWidget* parent, const QStringList& names) {
+std::optional<int> QtPrompter::ChooseTarget(QWidget* parent, const QStringList& names, int initial) {
   CTargetDialog dialog(parent);
-  dialog.SetNames(names);
+  dialog.SetNames(names, initial);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Chosen();
 }

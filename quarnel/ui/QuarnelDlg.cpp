@@ -1,10 +1,13 @@
 #include "ui/QuarnelDlg.h"
 
+#include <cstring>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -18,6 +21,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QStringDecoder>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
@@ -40,6 +45,14 @@ constexpr int kListFontPixels = 12;
 constexpr int kEndModeArbitrary = 2;
 constexpr int kFillModeArbitrary = 0;
 constexpr int kFillModeFlashContent = 1;
+// Rows the lists show when the window opens, and at its smallest: small
+// enough for the whole window on a 1024x768 screen. A larger window gives
+// its extra height to the file list and the log.
+constexpr int kFileListRows = 3;
+constexpr int kEraseListRows = 4;
+constexpr int kLogRows = 4;
+constexpr int kFewestFileRows = 2;
+constexpr int kFewestListRows = 3;
 
 QString Text(int textId) { return QString::fromUtf8(LoadText(textId)); }
 
@@ -47,7 +60,65 @@ int TitleWidth(const QFont& font, const QString& title, int extra) {
   return QFontMetrics(font).horizontalAdvance(title) + extra;
 }
 
+// A list whose preferred height is set in rows, not Qt's fixed default.
+template <typename View>
+class RowsView : public View {
+ public:
+  using View::View;
+  void SetPreferredHeight(int height) {
+    preferredHeight_ = height;
+    this->updateGeometry();
+  }
+  QSize sizeHint() const override {
+    QSize size = View::sizeHint();
+    if (preferredHeight_ > 0) size.setHeight(preferredHeight_);
+    return size;
+  }
+
+ private:
+  int preferredHeight_ = 0;
+};
+
+// A column whose items with a stretch share the height beyond the
+// column's preferred one evenly, and give up height below it evenly. A
+// plain box layout shares out the whole height by stretch, so a tall group
+// around a short list would leave that list as it is while a short one
+// beside it took nearly all. Here each such item's stretch is its own
+// preferred height plus its share, which the box layout then hands out.
+class EvenGrowthColumn : public QVBoxLayout {
+ public:
+  using QVBoxLayout::QVBoxLayout;
+
+  void setGeometry(const QRect& rect) override {
+    int growing = 0;
+    for (int i = 0; i < count(); ++i)
+      if (stretch(i) > 0) ++growing;
+    if (growing > 0) {
+      const int share = (rect.height() - sizeHint().height()) / growing;
+      for (int i = 0; i < count(); ++i) {
+        if (stretch(i) == 0) continue;
+        const int wanted = std::max(1, itemAt(i)->sizeHint().height() + share);
+        // Setting a stretch lays the column out again; an unchanged one ends that.
+        if (wanted != stretch(i)) setStretch(i, wanted);
+      }
+    }
+    QVBoxLayout::setGeometry(rect);
+  }
+};
+
+// Height of a view that shows `rows` rows of `rowHeight` below its header.
+int ViewHeight(const QAbstractScrollArea& view, int rows, int rowHeight, int header) {
+  return rows * rowHeight + header + 2 * view.frameWidth();
+}
+
 }  // namespace
+
+QString TargetNameText(std::string_view bytes) {
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  const QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  if (!utf8.hasError()) return text;
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
 
 CQuarnelDlg::CQuarnelDlg(ApiCalls& api, SettingsStore& settings, Prompter& prompter, QString versionText,
                          QWidget* parent)
@@ -55,7 +126,8 @@ CQuarnelDlg::CQuarnelDlg(ApiCalls& api, SettingsStore& settings, Prompter& promp
       api_(api),
       prompter_(prompter),
       versionText_(std::move(versionText)),
-      plugging_(api, settings, *this),
+      settings_(settings, [this](const std::string& location) { TellSettingsNotSaved(location); }),
+      plugging_(api, settings_, *this),
       scanner_(plugging_.Target().geometry, *this),
       fileList_(plugging_.Target().geometry, scanner_, *this),
       buffers_(plugging_.Target().geometry),
@@ -63,11 +135,24 @@ CQuarnelDlg::CQuarnelDlg(ApiCalls& api, SettingsStore& settings, Prompter& promp
   setWindowTitle(Text(105));
   setWindowIcon(QIcon(QStringLiteral(":/quarnel/quarnel.png")));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                 Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
   BuildControls();
   ConfigureListColumns();
   ConnectSignals();
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+// Qt opens a window at two thirds of the screen at most, which would leave
+// the lists at their fewest rows on a small screen although the preferred
+// size fits. The first showing takes the preferred size as far as the
+// screen has room, less a title bar's height.
+void CQuarnelDlg::showEvent(QShowEvent* event) {
+  if (!sizedForScreen_) {
+    sizedForScreen_ = true;
+    QSize size = sizeHint();
+    if (const QScreen* shownOn = screen()) size = size.boundedTo(shownOn->availableGeometry().size() - QSize(0, 40));
+    resize(size.expandedTo(minimumSizeHint()));
+  }
+  QDialog::showEvent(event);
 }
 
 CQuarnelDlg::~CQuarnelDlg() {
@@ -103,11 +188,13 @@ void CQuarnelDlg::SetEnabled(std::initializer_list<int> ids, bool enabled) {
 }
 
 void CQuarnelDlg::BuildControls() {
-  auto* layout = new QVBoxLayout(this);
+  // Extra height goes half to the write/verify group, where only the file
+  // list grows, and half to the log.
+  auto* layout = new EvenGrowthColumn(this);
   layout->addWidget(BuildTargetRow());
-  layout->addWidget(BuildWriteVerifyGroup());
+  layout->addWidget(BuildWriteVerifyGroup(), 1);
   layout->addWidget(BuildEraseGroup());
-  layout->addWidget(BuildLogArea());
+  layout->addWidget(BuildLogArea(), 1);
 }
 
 QWidget* CQuarnelDlg::BuildTargetRow() {
@@ -155,6 +242,11 @@ QWidget* CQuarnelDlg::BuildWriteVerifyGroup() {
   addresses->addWidget(offsetLabel, 1, 0);
   addresses->addWidget(flashOffset_, 1, 1);
   addresses->setRowStretch(2, 1);
+  addresses->setColumnStretch(2, 1);
+  // Addresses are short; a wider window widens the file name instead.
+  const int addressWidth = startAddress_->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 24;
+  startAddress_->setMaximumWidth(addressWidth);
+  flashOffset_->setMaximumWidth(addressWidth);
 
   auto* endGroup = new QGroupBox(QStringLiteral("End Address on File"), this);
   auto* endLayout = new QGridLayout(endGroup);
@@ -179,7 +271,7 @@ QWidget* CQuarnelDlg::BuildWriteVerifyGroup() {
   layout->addWidget(endGroup, 1, 1);
 
   auto* listRow = new QHBoxLayout;
-  fileListView_ = Register(kFileList, new QTreeWidget(this));
+  fileListView_ = Register(kFileList, new RowsView<QTreeWidget>(this));
   auto* listLabel = new QLabel(QStringLiteral("File List"), this);
   listRow->addWidget(listLabel);
   listRow->addStretch(1);
@@ -187,6 +279,7 @@ QWidget* CQuarnelDlg::BuildWriteVerifyGroup() {
   listRow->addWidget(NewButton(kDeleteFromList, QStringLiteral("&Delete from List")));
   layout->addLayout(listRow, 2, 0, 1, 2);
   layout->addWidget(fileListView_, 3, 0, 1, 2);
+  layout->setRowStretch(3, 1);
 
   auto* fillGroup = new QGroupBox(QStringLiteral("Filling Data"), this);
   auto* fillLayout = new QGridLayout(fillGroup);
@@ -234,7 +327,7 @@ QWidget* CQuarnelDlg::BuildWriteVerifyGroup() {
 QWidget* CQuarnelDlg::BuildEraseGroup() {
   auto* group = new QGroupBox(QStringLiteral("Flash Memory Erase"), this);
   auto* layout = new QHBoxLayout(group);
-  eraseList_ = Register(kEraseList, new QTreeWidget(this));
+  eraseList_ = Register(kEraseList, new RowsView<QTreeWidget>(this));
   auto* buttons = new QVBoxLayout;
   buttons->addWidget(NewButton(kSelectAll, QStringLiteral("Se&lect All")));
   buttons->addStretch(1);
@@ -249,7 +342,7 @@ QWidget* CQuarnelDlg::BuildLogArea() {
   auto* area = new QWidget(this);
   auto* layout = new QGridLayout(area);
   layout->setContentsMargins(0, 0, 0, 0);
-  logView_ = Register(kLogList, new QListView(this));
+  logView_ = Register(kLogList, new RowsView<QListView>(this));
   logView_->setModel(&log_);
   logView_->setUniformItemSizes(true);
   logView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -264,6 +357,8 @@ QWidget* CQuarnelDlg::BuildLogArea() {
   progress_->setValue(0);
   progress_->setTextVisible(false);
   layout->addWidget(logView_, 0, 0);
+  layout->setRowStretch(0, 1);
+  layout->setColumnStretch(0, 1);
   layout->addLayout(buttons, 0, 1);
   layout->addWidget(progress_, 1, 0);
   layout->addWidget(NewButton(kExit, QStringLiteral("E&xit")), 1, 1);
@@ -314,7 +409,15 @@ void CQuarnelDlg::ConfigureListColumns() {
       endColumn, std::max(fileListView_->columnWidth(endColumn), TitleWidth(font, QString::fromLatin1(kToEndOfMemory.data(), kToEndOfMemory.size()), 12)));
   fileWidth += fileListView_->columnWidth(endColumn) - TitleWidth(font, titles[endColumn], fileExtra[endColumn]);
   fileListView_->setMinimumWidth(fileWidth + 24);
-  fileListView_->setFixedHeight(QFontMetrics(font).height() * 6 + fileListView_->header()->sizeHint().height());
+  // The file name column takes the width the others leave.
+  fileListView_->header()->setStretchLastSection(false);
+  fileListView_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  const int fileRow = QFontMetrics(font).height() + 2;
+  const int fileHeader = fileListView_->header()->sizeHint().height();
+  fileListView_->setMinimumHeight(ViewHeight(*fileListView_, kFewestFileRows, fileRow, fileHeader));
+  static_cast<RowsView<QTreeWidget>*>(fileListView_)
+      ->SetPreferredHeight(ViewHeight(*fileListView_, kFileListRows, fileRow, fileHeader));
+  fileListView_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
   const int eraseTitles[] = {191, 128, 129, 130, 192};
   const int eraseExtra[] = {20, 20, 20, 20, 140};
@@ -327,11 +430,18 @@ void CQuarnelDlg::ConfigureListColumns() {
   eraseList_->setUniformRowHeights(true);
   eraseList_->setSelectionMode(QAbstractItemView::SingleSelection);
   for (int c = 0; c < 5; ++c) eraseList_->setColumnWidth(c, TitleWidth(font, titles[c], eraseExtra[c]));
-  eraseList_->setFixedHeight(EraseRowHeight() * 6 + eraseList_->header()->sizeHint().height() + 2);
+  const int eraseHeader = eraseList_->header()->sizeHint().height();
+  eraseList_->setMinimumHeight(ViewHeight(*eraseList_, kFewestListRows, EraseRowHeight(), eraseHeader));
+  static_cast<RowsView<QTreeWidget>*>(eraseList_)
+      ->SetPreferredHeight(ViewHeight(*eraseList_, kEraseListRows, EraseRowHeight(), eraseHeader));
+  eraseList_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
 
   logView_->setFont(font);
   logView_->setMinimumWidth(TitleWidth(font, QString(64, QLatin1Char(' ')), 80));
-  logView_->setFixedHeight(QFontMetrics(font).height() * 8 + 6);
+  const int logRow = QFontMetrics(font).height();
+  logView_->setMinimumHeight(ViewHeight(*logView_, kFewestListRows, logRow, 0));
+  static_cast<RowsView<QListView>*>(logView_)->SetPreferredHeight(ViewHeight(*logView_, kLogRows, logRow, 0));
+  logView_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
 // A row of the list font is lower than a check box; the rows make room for it.
@@ -431,8 +541,11 @@ bool CQuarnelDlg::ReadTargetDescriptions() {
   }
   if (filesFound != descriptionSet_->count) ShowText(MessageStyle::Warning, 2067);
   const QSignalBlocker quiet(targetList_);
-  for (int32_t i = 0; i < descriptionSet_->count; ++i)
-    targetList_->addItem(QString::fromLatin1(descriptionSet_->array[i].targetName));
+  for (int32_t i = 0; i < descriptionSet_->count; ++i) {
+    const CTargetInfo& description = descriptionSet_->array[i];
+    targetList_->addItem(
+        TargetNameText({description.targetName, strnlen(description.targetName, sizeof description.targetName)}));
+  }
   targetList_->setCurrentIndex(-1);
   return true;
 }
@@ -507,6 +620,13 @@ bool CQuarnelDlg::ShowText(MessageStyle style, int textId) {
   return ShowMessage(style, textId, std::string(LoadText(textId)));
 }
 
+void CQuarnelDlg::TellSettingsNotSaved(const std::string& location) {
+  prompter_.ShowMessage(this, MessageStyle::Stop,
+                        QStringLiteral("%1 cannot save its settings in\n%2\n\nThe selected target and the security ID "
+                                       "will not be remembered when %1 starts again.")
+                            .arg(Text(105), QString::fromStdString(location)));
+}
+
 void CQuarnelDlg::FocusField(Field field) {
   QWidget* widget = Control(static_cast<int>(field));
   widget->setFocus(Qt::OtherFocusReason);
@@ -526,10 +646,10 @@ std::optional<SecurityEntry> CQuarnelDlg::AskSecurityId(uint16_t securityType) {
   return prompter_.AskSecurityId(this, securityType);
 }
 
-std::optional<int32_t> CQuarnelDlg::ChooseTarget(const std::vector<std::string>& names) {
+std::optional<int32_t> CQuarnelDlg::ChooseTarget(const std::vector<std::string>& names, int32_t initial) {
   QStringList shown;
-  for (const std::string& name : names) shown << QString::fromStdString(name);
-  return prompter_.ChooseTarget(this, shown);
+  for (const std::string& name : names) shown << TargetNameText(name);
+  return prompter_.ChooseTarget(this, shown, initial);
 }
 
 void CQuarnelDlg::ShowPlugButton(bool plugged) {
@@ -620,7 +740,7 @@ void CQuarnelDlg::reject() {}
 // ---------------------------------------------------------- file list
 
 void CQuarnelDlg::Browse() {
-  const std::optional<QString> path = prompter_.OpenFileName(this, Text(106), Text(109));
+  const std::optional<QString> path = prompter_.OpenFileName(this, Text(106), Text(109), QStringLiteral("hex"));
   if (!path) return;
   fileName_->setText(WithDefaultExtension(*path, QStringLiteral("hex")));
   Control(kAddToList)->setEnabled(true);
@@ -782,9 +902,15 @@ void CQuarnelDlg::ClearLog() {
 }
 
 void CQuarnelDlg::SaveLog() {
-  const std::optional<QString> chosen = prompter_.SaveFileName(this, Text(161), Text(162));
+  const std::optional<QString> chosen = prompter_.SaveFileName(this, Text(161), Text(162), QStringLiteral("log"));
   if (!chosen) return;
   const QString path = WithDefaultExtension(*chosen, QStringLiteral("log"));
+  // The dialog asked about the name it gave back; "run1." gains its
+  // extension only here, so the replace question for it is asked here.
+  if (path != *chosen && QFileInfo::exists(path) &&
+      !prompter_.ShowMessage(this, MessageStyle::YesNoQuestion,
+                             QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path)))
+    return;
   if (!log_.Save(path)) ShowMessage(MessageStyle::Stop, 3008, FormatText(3008, path.toStdString()));
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <map>
+#include <string_view>
 #include <vector>
 
 #include <QDialog>
@@ -31,6 +32,11 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace quarnel {
+
+// A target description's name as the window shows it, in the target list
+// and in Select Target alike: UTF-8, or Latin-1 when the bytes are not
+// valid UTF-8.
+QString TargetNameText(std::string_view bytes);
 
 // QUARNEL's main window. Its controls carry their identifiers as object
 // names ("ctl1016"). Construct it, call Initialise(), and run it modally
@@ -64,7 +70,7 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   void ReportStatus(int status) override;
   void ReportStatusWithText(int status, const std::string& text) override;
   std::optional<SecurityEntry> AskSecurityId(uint16_t securityType) override;
-  std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names) override;
+  std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names, int32_t initial) override;
   void ShowPlugButton(bool plugged) override;
   void SelectTargetInList(int32_t index) override;
   void EnableFileButtons() override;
@@ -93,6 +99,7 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void reject() override;
 
  private:
@@ -114,6 +121,7 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   bool OperationRunning() const;
   bool ConfirmExit();
   bool ShowText(MessageStyle style, int textId);
+  void TellSettingsNotSaved(const std::string& location);
 
   void Browse();
   void FileNameEdited();
@@ -148,10 +156,14 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   bool initialising_ = false;
   bool quitRequested_ = false;
   bool logScrollPending_ = false;
+  bool sizedForScreen_ = false;
   int32_t busyKind_ = kIdle;
   int32_t cancelRequest_ = 0;
   uint16_t fillValue_ = 0xFF;
 
+  // Tells the user once when the settings cannot be kept; plugging writes
+  // through it.
+  SettingsWriteWatch settings_;
   // Declared before what views the applied target's geometry.
   Plugging plugging_;
   ObjectFileScanner scanner_;

@@ -34,10 +34,10 @@ CTargetDialog::CTargetDialog(QWidget* parent) : QDialog(parent), list_(new QComb
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void CTargetDialog::SetNames(const QStringList& names) {
+void CTargetDialog::SetNames(const QStringList& names, int initial) {
   list_->clear();
   list_->addItems(names);
-  list_->setCurrentIndex(0);
+  list_->setCurrentIndex(initial >= 0 && initial < names.size() ? initial : 0);
 }
 
 void CTargetDialog::accept() {

@@ -13,8 +13,9 @@ class CTargetDialog : public QDialog {
  public:
   explicit CTargetDialog(QWidget* parent = nullptr);
 
-  // Fills the list in the given order and selects the first entry.
-  void SetNames(const QStringList& names);
+  // Fills the list in the given order and selects entry `initial`, or the
+  // first one when there is no such entry.
+  void SetNames(const QStringList& names, int initial = 0);
   // The entry selected when OK was pressed; -1 before that.
   int Chosen() const { return chosen_; }
 

@@ -34,6 +34,7 @@ class FakeWindow : public PlugWindow {
   std::deque<bool> questionAnswers;
   std::deque<std::optional<SecurityEntry>> securityAnswers;
   std::vector<std::string> offeredNames;
+  std::vector<int32_t> openedOn;  // the entry each Select Target opened on
   Events events;
   uint64_t writeImageSize = 0;
   uint64_t flashContentSize = 0;
@@ -73,8 +74,9 @@ class FakeWindow : public PlugWindow {
     events.push_back("report " + Hex(status) + " " + text);
     if (IsFatalStatus(status)) plugging->GoUnplugged(!IsLinkStatus(status));
   }
-  std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names) override {
+  std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names, int32_t initial) override {
     offeredNames = names;
+    openedOn.push_back(initial);
     events.push_back("choose");
     if (targetChoices.empty()) return std::nullopt;
     const auto choice = targetChoices.front();

@@ -115,6 +115,46 @@ TEST_F(PluggingTest, ChipNameComesFromTheSelectedDescriptionsProductId) {
   EXPECT_EQ(window_.events.front(), "report 0x2000 KT4351235.");
 }
 
+// After "The target LSI has changed to X" Select Target opens on the
+// description named X; before the chip is identified, and when no
+// description has its name, on the first entry.
+TEST_F(PluggingTest, SelectTargetOpensOnTheIdentifiedChip) {
+  struct Case {
+    const char* name;
+    bool button;
+    std::string remembered;
+    uint32_t productId;
+    std::deque<int> plugs;
+    std::deque<std::optional<int32_t>> choices;
+    std::vector<int32_t> openedOn;
+  } cases[] = {
+      {"start-up, chip of the second description", false, "KT51456", 0x05001235, {0x2002, 0}, {1}, {1}},
+      {"start-up, chip of the third description", false, "KT51456", 0x04003210, {0x2002, 0}, {2}, {2}},
+      {"a wrong pick is offered the chip again", false, "KT2321", 0x05001235, {0x2002, 0x2002, 0}, {2, 1}, {1, 1}},
+      {"nothing remembered: the chip is not known yet", false, "", 0x05001235, {0x2002, 0}, {2, 1}, {0, 1}},
+      {"no description of the chip", false, "KT2321", 0x07000ABC, {0x2002, 0}, {1}, {0}},
+      {"another failure names no chip", false, "KT2321", 0x05001235, {0x6300, 0}, {2}, {0}},
+      {"plug button", true, "KT51456", 0x04003210, {0x2002, 0}, {2}, {2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    settings_.values["TRGNAME"] = c.remembered;
+    api_.productIdWord = c.productId;
+    api_.plugStatuses = c.plugs;
+    window_.targetChoices = c.choices;
+    window_.openedOn.clear();
+    if (c.button) {
+      plugging_.GoUnplugged(false);
+      plugging_.PlugOrUnplug();
+      EXPECT_TRUE(plugging_.Plugged());
+    } else {
+      EXPECT_FALSE(plugging_.RunStartUpPlugLoop());
+    }
+    EXPECT_EQ(window_.openedOn, c.openedOn);
+    EXPECT_TRUE(window_.targetChoices.empty());
+  }
+}
+
 TEST_F(PluggingTest, ButtonPlugAppliesTheTargetAndTakesThePluggedState) {
   plugging_.GoUnplugged(false);
   settings_.values["TRGNAME"] = "KT4351235";

@@ -1,7 +1,13 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <map>
 #include <set>
 
 #include <QAbstractButton>
@@ -197,6 +203,86 @@ TEST_F(MainWindowTest, WithoutEmulatorOpensUnpluggedWithTheTargetsListed) {
   EXPECT_EQ(blocks->topLevelItem(63)->text(3), QStringLiteral("1FFFFH"));
   EXPECT_EQ(blocks->topLevelItem(0)->text(4), QStringLiteral("             "));
   EXPECT_EQ(blocks->topLevelItem(16)->text(4), QStringLiteral("Not Available"));  // 08000H, between the areas
+}
+
+// One name in plain ASCII, one in UTF-8 and one in Latin-1 bytes: the
+// target list and Select Target show each the same way.
+TEST_F(MainWindowTest, TargetNamesReadTheSameInTheListAndInSelectTarget) {
+  api.AddDescription("KT\xC3\xA9" "1", {{0, 0xFFFF}}, 0x400);
+  api.AddDescription("KT\xE9" "2", {{0, 0xFFFF}}, 0x400);
+  auto w = Open(true);
+  const QStringList expected = {QStringLiteral("KT51456"), QStringLiteral("KT\u00E9" "1"), QStringLiteral("KT\u00E9" "2")};
+  EXPECT_EQ(prompter.offeredTargets, expected);
+  auto* targets = static_cast<QComboBox*>(w->Control(kTargetList));
+  QStringList listed;
+  for (int i = 0; i < targets->count(); ++i) listed << targets->itemText(i);
+  EXPECT_EQ(listed, expected);
+}
+
+// Settings that cannot be stored are reported once, naming the file, however
+// often the window writes them.
+TEST_F(MainWindowTest, SettingsThatCannotBeSavedAreReportedOnce) {
+  struct FailingSettings : MemorySettings {
+    bool WriteText(const std::string&, const std::string&) override { return false; }
+    bool WriteInt(const std::string&, int) override { return false; }
+    bool WriteTexts(const std::vector<std::pair<std::string, std::string>>&) override { return false; }
+    std::string Location() const override { return "/home/u/.config/Zentor/QUARNEL.conf"; }
+  } failing;
+  api.AddDescription("KT3888", {{0, 0xFFFF}}, 0x400);
+  api.connectResult = 1;
+  prompter.targets.push_back(0);
+  CQuarnelDlg w(api, failing, prompter, QStringLiteral("1.00"));
+  ASSERT_TRUE(w.Initialise());
+  static_cast<QComboBox*>(w.Control(kTargetList))->setCurrentIndex(1);
+  Button(w, kPlug)->click();  // unplugging remembers the target again
+  std::vector<QString> stops;
+  for (const auto& box : prompter.shown)
+    if (box.style == MessageStyle::Stop) stops.push_back(box.text);
+  ASSERT_EQ(stops.size(), 1u);
+  EXPECT_TRUE(stops[0].contains(QStringLiteral("/home/u/.config/Zentor/QUARNEL.conf"))) << stops[0].toStdString();
+}
+
+// The window opens whole on a 1024x768 screen; made larger, the file list and
+// the log take the height and the file name the width.
+TEST_F(MainWindowTest, TheWindowFitsASmallScreenAndGivesALargeOneToTheLists) {
+  auto w = Open(true);
+  const QSize hint = w->sizeHint();
+  const QSize smallest = w->minimumSizeHint();
+  EXPECT_LE(hint.width(), 1024);
+  EXPECT_LE(hint.height(), 700);
+  EXPECT_LE(smallest.width(), 1024);
+  EXPECT_LE(smallest.height(), 700);
+
+  const int fixedIds[] = {kFileName, kStartAddress, kFlashOffset, kWrite, kVerify, kEraseBeforeWrite, kExit,
+                          kSaveLog, kTargetList};
+  auto heights = [&] {
+    std::map<int, int> h;
+    for (int id : fixedIds) h[id] = w->Control(id)->height();
+    return h;
+  };
+  w->show();
+  QApplication::processEvents();
+  w->resize(smallest);
+  QApplication::processEvents();
+  ASSERT_EQ(w->size(), smallest);
+  const int fileListSmall = w->Control(kFileList)->height();
+  const int logSmall = w->Control(kLogList)->height();
+  const int fileNameSmall = w->Control(kFileName)->width();
+  const int fileColumnSmall = Tree(*w, kFileList)->columnWidth(0);
+  EXPECT_GE(fileColumnSmall, QFontMetrics(Tree(*w, kFileList)->font()).horizontalAdvance(Text(114)) + 220);
+  const std::map<int, int> small = heights();
+
+  w->resize(1400, 1000);
+  QApplication::processEvents();
+  ASSERT_EQ(w->size(), QSize(1400, 1000));
+  const int grown = 1000 - smallest.height();
+  EXPECT_GE(w->Control(kFileList)->height(), fileListSmall + grown * 2 / 5);
+  EXPECT_GE(w->Control(kLogList)->height(), logSmall + grown * 2 / 5);
+  EXPECT_EQ(heights(), small);
+  EXPECT_EQ(w->Control(kEraseList)->height(), w->Control(kEraseList)->sizeHint().height());
+  const int widened = 1400 - smallest.width();
+  EXPECT_GE(w->Control(kFileName)->width(), fileNameSmall + widened * 3 / 4);
+  EXPECT_GE(Tree(*w, kFileList)->columnWidth(0), fileColumnSmall + widened * 3 / 4);
 }
 
 TEST_F(MainWindowTest, MissingOrUnreadableDescriptionsEndTheProgram) {
@@ -580,6 +666,24 @@ TEST_F(MainWindowTest, LogAddsClearsAndSavesExactBytes) {
   EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("run2.log"))), expected);
   EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("run3.txt"))), expected);
   EXPECT_EQ(prompter.lastFilter, Text(162));
+  EXPECT_EQ(prompter.lastSuffix, QStringLiteral("log"));
+
+  // "run2." names the existing run2.log, which the dialog did not ask about.
+  {
+    QFile old(dir.filePath(QStringLiteral("run2.log")));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old\r\n");
+  }
+  prompter.shown.clear();
+  prompter.answers = {false, true};
+  for (const QByteArray& afterwards : {QByteArray("old\r\n"), expected}) {
+    prompter.files.push_back(dir.filePath(QStringLiteral("run2.")));
+    Button(*w, kSaveLog)->click();
+    EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("run2.log"))), afterwards);
+  }
+  ASSERT_EQ(prompter.shown.size(), 2u);
+  EXPECT_EQ(prompter.shown[0].style, MessageStyle::YesNoQuestion);
+  EXPECT_TRUE(prompter.shown[0].text.contains(dir.filePath(QStringLiteral("run2.log"))));
 
   // A line added during an operation leaves the buttons to the layouts.
   w->Control(kSaveLog)->setEnabled(false);
@@ -646,6 +750,52 @@ TEST_F(MainWindowTest, FailedSaveKeepsTheOldFileAndSaysSo) {
   EXPECT_EQ(w->Log().rowCount(), 20000);
 }
 
+// In a folder that takes no new files the safe save, which writes a new file
+// beside the old one, cannot work; the log is then written over the old file.
+// Root may make files anywhere, so as root the save runs in a child process
+// that has become "nobody".
+TEST_F(MainWindowTest, SaveIntoAFolderThatTakesNoNewFilesWritesOverTheFile) {
+  auto w = Open(true);
+  w->AddLogLine(OperationWindow::kNormalLine, "Writing  a.hex");
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("kept.log"));
+  {
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("an older and longer log\r\n");
+  }
+  constexpr uid_t kNobody = 65534;
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(QFile::encodeName(path).constData(), kNobody, kNobody), 0);
+  }
+  ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0555), 0);
+  prompter.files.push_back(path);
+  if (!root) {
+    Button(*w, kSaveLog)->click();
+    EXPECT_TRUE(prompter.shown.empty());
+  } else {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(3);
+      Button(*w, kSaveLog)->click();
+      _exit(prompter.shown.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3) {
+      chmod(QFile::encodeName(dir.path()).constData(), 0700);
+      GTEST_SKIP() << "cannot run as nobody, and root writes into any folder";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save reported a failure";
+  }
+  chmod(QFile::encodeName(dir.path()).constData(), 0700);
+  EXPECT_EQ(FileBytes(path), QByteArray("Writing  a.hex\r\n"));
+}
+
 // ------------------------------------------------------------ controls
 
 TEST_F(MainWindowTest, ControlsCarryTheirIdentifiersAndCaptions) {
@@ -690,7 +840,6 @@ TEST_F(MainWindowTest, ControlsCarryTheirIdentifiersAndCaptions) {
   ASSERT_EQ(files->columnCount(), 5);
   const QStringList fileTitles = {Text(114), Text(115), Text(117), Text(116), Text(204)};
   for (int c = 0; c < 5; ++c) EXPECT_EQ(files->headerItem()->text(c), fileTitles[c]);
-  EXPECT_EQ(files->columnWidth(0), QFontMetrics(files->font()).horizontalAdvance(Text(114)) + 220);
 }
 
 }  // namespace
