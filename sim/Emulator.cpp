@@ -55,7 +55,7 @@ bool shortenReadAnswer(const std::vector<uint8_t>& request, std::vector<uint8_t>
 }  // namespace
 
 Emulator::Emulator(EmulatorSetup setup, Chip chip, LogSink log)
-    : setup_(std::move(setup)), chip_(std::move(chip)), log_(std::move(log)), powerOnState_(setup_.faults.powerOn) {}
+    : setup_(std::move(setup)), chip_(std::move(chip)), log_(std::move(log)) {}
 
 void Emulator::connectionOpened() {
     if (silenced_) {
@@ -266,7 +266,7 @@ Emulator::Reply Emulator::systemReset(const std::vector<uint8_t>& p) {
         return {statusOnly(kStatusMalformedCommand), capacity, {}, "system reset, malformed"};
     }
     const std::string detail = "system reset mode " + std::to_string(p[2]);
-    if (powerOnState_) {
+    if (setup_.faults.powerOn && !powerOnRemoved_) {
         return {statusOnly(kStatusCommunicationFailed), capacity, {}, detail + ", refused: power-on state"};
     }
     std::vector<uint8_t> payload = statusOnly(kStatusOk);
@@ -303,7 +303,7 @@ Emulator::Reply Emulator::removePowerOnState(const std::vector<uint8_t>& p) {
     if (p.size() != 2) {
         return {statusOnly(kStatusMalformedCommand), capacity, {}, "remove power-on state, malformed"};
     }
-    powerOnState_ = false;
+    powerOnRemoved_ = true;
     std::vector<uint8_t> payload = statusOnly(kStatusOk);
     payload.push_back(kResetResultConnected);
     return {std::move(payload), capacity, {}, "remove power-on state"};

@@ -66,7 +66,8 @@ using LogSink = std::function<void(const std::string&)>;
 
 class Emulator {
 public:
-    // `log` receives one readable line per frame when set.
+    // `log` receives one readable line per frame when set; a request's line
+    // ends in ": " and what the emulator read the command as.
     Emulator(EmulatorSetup setup, Chip chip, LogSink log = {});
 
     Outcome handleFrame(const uint8_t* data, size_t size);
@@ -79,6 +80,13 @@ public:
     const Chip& chip() const { return chip_; }
     std::optional<TargetInfoRecord> targetInfo() const { return targetInfo_; }
     uint32_t errorIndications() const { return errorIndications_; }
+
+    // For tests that drive the emulator in-process: faults armed between
+    // frames take effect from the next frame (numbers keep counting from the
+    // first frame received), and the chip is set up directly.
+    Faults& faults() { return setup_.faults; }
+    uint32_t framesReceived() const { return framesReceived_; }
+    Chip& chip() { return chip_; }
 
 private:
     struct Reply {
@@ -112,7 +120,7 @@ private:
     bool silenced_ = false;
     bool silenceSpent_ = false;
     bool refusing_ = false;
-    bool powerOnState_;
+    bool powerOnRemoved_ = false;  // the power-on fault holds until then
     std::optional<TargetInfoRecord> targetInfo_;
     uint32_t errorIndications_ = 0;
 };

@@ -1,22 +1,25 @@
-// Two emulators behind the fake backend, connected through ApiCreateConnect,
-// with every bulk transfer logged across both.
+// Two simulated emulators behind the fake backend, connected through
+// ApiCreateConnect.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "api/MWKorvoApi.h"
 #include "device/FlashApi.h"
 #include "device/TrgConnectCtrl.h"
-#include "usb/tests/ChipEmulator.h"
+#include "usb/tests/EmulatorDevice.h"
 
 namespace api_testing {
 
-using vestra::usb::testing::ChipEmulator;
-using vestra::usb::testing::RecordingBackend;
-using vestra::usb::testing::Request;
-using vestra::usb::testing::Transfer;
+using vestra::usb::testing::EmulatorDevice;
+using vestra::usb::testing::FakeEvent;
+using Lines = std::vector<std::string>;
 
 constexpr const char* kPath1 = "usb:1-1";
 constexpr const char* kPath2 = "usb:1-2";
@@ -40,16 +43,24 @@ inline CTargetInfo sampleTarget() {
     return info;
 }
 
+constexpr const char* kSampleFirmware = "1.10";
+
+// The chip that sampleTarget() describes, with the reserved tail as flash.
+inline korvo::ChipDescription sampleChip() {
+    const CTargetInfo info = sampleTarget();
+    korvo::ChipDescription chip;
+    chip.flash = {{0x0000, 0xFFFF}};
+    chip.blockSize = info.blockSize;
+    chip.productId = {info.targetId00, info.targetId32, 0, 0};
+    chip.chipName = "51456";
+    return chip;
+}
+
 class TwoEmulators : public ::testing::Test {
 protected:
     void SetUp() override {
-        chip1.productId[0] = chip2.productId[0] = sampleTarget().targetId00;
-        chip1.productId[1] = chip2.productId[1] = sampleTarget().targetId32;
         ASSERT_EQ(ApiObj.GetTrgConnect(), nullptr);
         ASSERT_EQ(ApiCreateConnect(), 1);
-        chip1.clearRequests();
-        chip2.clearRequests();
-        recording.transfers().clear();
     }
     void TearDown() override { ApiDelConnect(); }
 
@@ -67,12 +78,28 @@ protected:
         return value;
     }
 
+    // "W path" for a write to pipe 0, "R path" for a read of pipe 1, across
+    // both devices in the order they came.
+    Lines transfers() const {
+        std::vector<std::pair<uint64_t, std::string>> all;
+        for (const auto* usb : {&usb1, &usb2}) {
+            for (const FakeEvent& event : usb->events()) {
+                if (event.kind == FakeEvent::Kind::Write || event.kind == FakeEvent::Kind::Read) {
+                    all.emplace_back(event.order, (event.kind == FakeEvent::Kind::Write ? "W " : "R ") + usb->path());
+                }
+            }
+        }
+        std::sort(all.begin(), all.end());
+        Lines lines;
+        for (auto& [order, line] : all) lines.push_back(std::move(line));
+        return lines;
+    }
+
     vestra::usb::testing::FakeUsbBackend backend;
     vestra::usb::testing::FakeUsbDevice& usb1 = backend.addDevice(kPath1);
     vestra::usb::testing::FakeUsbDevice& usb2 = backend.addDevice(kPath2);
-    ChipEmulator chip1{usb1};
-    ChipEmulator chip2{usb2};
-    RecordingBackend recording{backend};
+    EmulatorDevice sim1{usb1, sampleChip(), kSampleFirmware};
+    EmulatorDevice sim2{usb2, sampleChip(), kSampleFirmware};
 };
 
 }  // namespace api_testing

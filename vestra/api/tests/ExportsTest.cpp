@@ -5,7 +5,6 @@
 namespace api_testing {
 namespace {
 
-using Kind = Request::Kind;
 using vestra::usb::testing::FakeUsbBackend;
 
 TEST(ConnectionSetExports, CallsWithoutAConnectionSetAreNotCarriedOut) {
@@ -69,7 +68,7 @@ TEST_F(ExportsTest, SystemResetOutOfRangeIsCarriedOutWithoutTouchingAnyDevice) {
     device(1).setPlugStatus(PlugSuccess);
     device(2).setPlugStatus(PlugSuccess);
     EXPECT_EQ(ApiSystemReset(3), 1);
-    EXPECT_TRUE(recording.transfers().empty());
+    EXPECT_TRUE(transfers().empty());
     EXPECT_EQ(device(1).getPlugStatus(), PlugSuccess);
     EXPECT_EQ(device(2).getPlugStatus(), PlugSuccess);
 
@@ -86,7 +85,7 @@ TEST_F(ExportsTest, ResetOfAllUnplugsEveryDeviceUnlessSimple) {
     ASSERT_EQ(ApiSystemResetAll(), 1);
     EXPECT_EQ(device(1).getPlugStatus(), PlugNone);
     EXPECT_EQ(device(2).getPlugStatus(), PlugNone);
-    EXPECT_EQ(chip1.requests(Kind::SystemReset).size(), 2u);
+    EXPECT_EQ(sim1.commands("system reset").size(), 2u);
 }
 
 class StartupTest : public TwoEmulators {
@@ -97,12 +96,14 @@ protected:
 
 TEST_F(StartupTest, NullSetTouchesNoDevice) {
     EXPECT_EQ(ApiStartupTargetAll(nullptr, "KT51456"), 0);
-    EXPECT_TRUE(recording.transfers().empty());
+    EXPECT_TRUE(transfers().empty());
     EXPECT_EQ(device(1).getPlugStatus(), PlugNone);
 }
 
 TEST_F(StartupTest, PlugsEveryMatchingDeviceUpToProtectedAndMarksTheOthers) {
-    chip2.productId[0] = 0x09000000;
+    korvo::ChipDescription other = sampleChip();
+    other.productId[0] = 0x09000000;
+    sim2.replace(other, kSampleFirmware);
     ASSERT_EQ(ApiStartupTargetAll(&set_, "KT51456"), 1);
 
     EXPECT_EQ(device(1).getPlugStatus(), PlugProtected);
@@ -111,15 +112,14 @@ TEST_F(StartupTest, PlugsEveryMatchingDeviceUpToProtectedAndMarksTheOthers) {
     EXPECT_EQ(device(2).getPlugStatus(), PlugInProgress);
     EXPECT_EQ(status(2), 0x2002);
     // The failed device shows the error indication; the good one does not.
-    EXPECT_TRUE(chip1.requests(Kind::Query).size() == 1u);  // the firmware text only
-    ASSERT_FALSE(chip2.requests(Kind::Query).empty());
-    EXPECT_EQ(chip2.requests(Kind::Query).back().queryCode, 0x7FFF);
+    EXPECT_EQ(sim1.emulator().errorIndications(), 0u);
+    EXPECT_NE(sim2.emulator().errorIndications(), 0u);
 
     // The order of one device's plugging.
-    std::vector<Kind> kinds;
-    for (const Request& request : chip1.requests()) kinds.push_back(request.kind);
-    EXPECT_EQ(kinds, (std::vector<Kind>{Kind::SystemReset, Kind::SystemReset, Kind::ProductId, Kind::SetTargetInfo,
-                                        Kind::Query}));
+    EXPECT_EQ(sim1.commands(),
+              (Lines{"system reset mode 0", "system reset mode 1", "read product ID, 64 bits",
+                     "set target info: ROM window 8000-FFFF, flash address 0000FDF0, flag 00",
+                     "information query 3F02 (firmware version) -> \"1.10\""}));
 
     uint16_t isProtected = 1;
     ASSERT_EQ(ApiIsTargetProtected(1, &isProtected), 1);
@@ -128,20 +128,20 @@ TEST_F(StartupTest, PlugsEveryMatchingDeviceUpToProtectedAndMarksTheOthers) {
 }
 
 TEST_F(StartupTest, ResetFailureStopsThePluggingOfThatDevice) {
-    chip1.refuse(Kind::SystemReset, 1, 0x6304);
+    sim1.refuse(1, 0x6304);  // the first system reset
     ASSERT_EQ(ApiStartupTargetAll(&set_, "KT51456"), 1);
     EXPECT_EQ(status(1), 0x6304);
     EXPECT_EQ(device(1).getPlugStatus(), PlugInProgress);
-    EXPECT_TRUE(chip1.requests(Kind::ProductId).empty());
+    EXPECT_TRUE(sim1.commands("read product ID").empty());
     EXPECT_EQ(device(2).getPlugStatus(), PlugProtected);
 }
 
 TEST_F(StartupTest, OldFirmwareLeavesTheDeviceIdentifiedButMarked) {
-    chip2.firmware = "1.05";
+    sim2.replace(sampleChip(), "1.05");
     ApiStartupTargetAll(&set_, "KT51456");
     EXPECT_EQ(device(2).getPlugStatus(), PlugProtected);
     EXPECT_EQ(status(2), 0x2004);
-    EXPECT_EQ(chip2.requests(Kind::Query).back().queryCode, 0x7FFF);
+    EXPECT_EQ(sim2.emulator().errorIndications(), 1u);
 }
 
 }  // namespace

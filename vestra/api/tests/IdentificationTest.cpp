@@ -5,7 +5,12 @@
 namespace api_testing {
 namespace {
 
-using Kind = Request::Kind;
+// The sample chip with word 0 of its product ID changed.
+korvo::ChipDescription chipWithId00(uint32_t id00) {
+    korvo::ChipDescription chip = sampleChip();
+    chip.productId[0] = id00;
+    return chip;
+}
 
 class IdentificationTest : public TwoEmulators {
 protected:
@@ -23,8 +28,8 @@ protected:
 };
 
 TEST_F(IdentificationTest, ProductIdIsComparedWithoutBits16To23) {
-    chip1.productId[0] = sampleTarget().targetId00 ^ 0x00FF0000;
-    chip2.productId[0] = sampleTarget().targetId00 ^ 0x01000000;
+    sim1.replace(chipWithId00(sampleTarget().targetId00 ^ 0x00FF0000), kSampleFirmware);
+    sim2.replace(chipWithId00(sampleTarget().targetId00 ^ 0x01000000), kSampleFirmware);
 
     ASSERT_EQ(ApiCheckTargetName(1, &set_, "KT51456"), 1);
     ASSERT_EQ(ApiCheckTargetName(2, &set_, "KT51456"), 1);
@@ -33,15 +38,17 @@ TEST_F(IdentificationTest, ProductIdIsComparedWithoutBits16To23) {
     EXPECT_STREQ(device(1).getTargetInfo()->targetName, "KT51456");
     EXPECT_EQ(status(2), 0x2002);
     EXPECT_EQ(device(2).getTargetInfo()->targetName[0], '\0');
-    EXPECT_TRUE(chip2.requests(Kind::SetTargetInfo).empty());
+    EXPECT_FALSE(sim2.emulator().targetInfo());
 }
 
 TEST_F(IdentificationTest, MatchSendsTheRomWindowAndTheFlashAddress) {
     ASSERT_EQ(ApiCheckTargetName(1, &set_, "KT51456"), 1);
-    const auto sent = chip1.requests(Kind::SetTargetInfo);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].words, (std::vector<uint16_t>{0x8000, 0xFFFF}));
-    EXPECT_EQ(sent[0].address, 8u * 0x2000 - 0x200 - 16);
+    EXPECT_EQ(sim1.commands("set target info").size(), 1u);
+    const auto sent = sim1.emulator().targetInfo();
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->romWindowStart, 0x8000);
+    EXPECT_EQ(sent->romWindowEnd, 0xFFFF);
+    EXPECT_EQ(sent->flashAddress, 8u * 0x2000 - 0x200 - 16);
 }
 
 TEST_F(IdentificationTest, ExtendedFormatTakesItsGeometryFromTheIdBits) {
@@ -52,21 +59,24 @@ TEST_F(IdentificationTest, ExtendedFormatTakesItsGeometryFromTheIdBits) {
     extended.targetId64 = 0x00008C00;  // size A code 3: no flash address
     extended.area[0] = {0, 0xEFFF};
     TRGINFO one{1, &extended};
-    chip1.productId[0] = extended.targetId00;
+    sim1.replace(chipWithId00(extended.targetId00), kSampleFirmware);
     ApiCheckTargetName(1, &one, "KT430A2B");
-    ASSERT_EQ(chip1.requests(Kind::SetTargetInfo).size(), 1u);
-    EXPECT_EQ(chip1.requests(Kind::SetTargetInfo)[0].address, 0u);
+    ASSERT_TRUE(sim1.emulator().targetInfo());
+    EXPECT_EQ(sim1.emulator().targetInfo()->flashAddress, 0u);
 
     extended.targetId64 = 0x00008000;  // size A 512, size B code 4: 32 bytes
-    chip2.productId[0] = extended.targetId00;
+    sim2.replace(chipWithId00(extended.targetId00), kSampleFirmware);
     ApiCheckTargetName(2, &one, "KT430A2B");
-    ASSERT_EQ(chip2.requests(Kind::SetTargetInfo).size(), 1u);
-    EXPECT_EQ(chip2.requests(Kind::SetTargetInfo)[0].address, 15u * 0x1000 - 32 - 16);
+    ASSERT_TRUE(sim2.emulator().targetInfo());
+    EXPECT_EQ(sim2.emulator().targetInfo()->flashAddress, 15u * 0x1000 - 32 - 16);
 }
 
 TEST_F(IdentificationTest, DescriptionWithoutFullIdMatchesByTheDigitsOfItsName) {
-    chip1.chipName = "1234";
-    chip2.chipName = "12345";
+    korvo::ChipDescription chip = sampleChip();
+    chip.chipName = "1234";
+    sim1.replace(chip, kSampleFirmware);
+    chip.chipName = "12345";
+    sim2.replace(chip, kSampleFirmware);
     ApiCheckTargetName(1, &set_, "A12B34");
     ApiCheckTargetName(2, &set_, "A12B34");
     EXPECT_EQ(status(1), 0);
@@ -77,7 +87,7 @@ TEST_F(IdentificationTest, DescriptionWithoutFullIdMatchesByTheDigitsOfItsName) 
 TEST_F(IdentificationTest, UnknownTargetNameMarksTheDevice) {
     ASSERT_EQ(ApiCheckTargetName(1, &set_, "kt51456"), 1);
     EXPECT_EQ(status(1), 0x2002);
-    EXPECT_TRUE(chip1.requests().empty());
+    EXPECT_TRUE(sim1.commands().empty());
 }
 
 TEST_F(IdentificationTest, WrappedFlashAddressIsRefusedAfterTheDescriptionIsCopied) {
@@ -85,7 +95,7 @@ TEST_F(IdentificationTest, WrappedFlashAddressIsRefusedAfterTheDescriptionIsCopi
     ApiCheckTargetName(1, &set_, "KT51456");
     EXPECT_EQ(status(1), 0x4005);
     EXPECT_STREQ(device(1).getTargetInfo()->targetName, "KT51456");
-    EXPECT_TRUE(chip1.requests(Kind::SetTargetInfo).empty());
+    EXPECT_FALSE(sim1.emulator().targetInfo());
 }
 
 TEST_F(IdentificationTest, DisabledOrFailedDeviceIsLeftAlone) {
@@ -98,12 +108,12 @@ TEST_F(IdentificationTest, DisabledOrFailedDeviceIsLeftAlone) {
     EXPECT_EQ(status(1), 0);
     EXPECT_EQ(status(2), 0x6300);
     EXPECT_EQ(device(1).getTargetInfo()->targetName[0], '\0');
-    EXPECT_TRUE(chip1.requests().empty());
-    EXPECT_TRUE(chip2.requests().empty());
+    EXPECT_TRUE(sim1.commands().empty());
+    EXPECT_TRUE(sim2.commands().empty());
 }
 
 TEST_F(IdentificationTest, ProductIdReadFailureIsTheDevicesStatus) {
-    chip1.refuse(Kind::ProductId, 1, 0x6100);
+    sim1.refuse(1, 0x6100);  // the product ID read
     ASSERT_EQ(ApiCheckTargetName(1, &set_, "KT51456"), 1);
     EXPECT_EQ(status(1), 0x6100);
 }
@@ -120,8 +130,8 @@ TEST_F(IdentificationTest, FirmwareTextFormAndNumberAreChecked) {
     for (const FirmCase& c : cases) {
         SCOPED_TRACE(c.firmware);
         ApiSetTargetStatus(1, 0);
+        sim1.replace(sampleChip(), c.firmware);
         ApiCheckTargetName(1, &set_, "KT51456");
-        chip1.firmware = c.firmware;
         ASSERT_EQ(ApiCheckFirm(1), 1);
         EXPECT_EQ(status(1), c.status);
     }
@@ -129,8 +139,8 @@ TEST_F(IdentificationTest, FirmwareTextFormAndNumberAreChecked) {
 
 TEST_F(IdentificationTest, RequiredVersionIsComparedAsANumber) {
     std::strcpy(targets_[0].version, "1.2");  // 12: any 1.00 or above passes
+    sim1.replace(sampleChip(), "1.00");
     ApiCheckTargetName(1, &set_, "KT51456");
-    chip1.firmware = "1.00";
     ApiCheckFirm(1);
     EXPECT_EQ(status(1), 0);
     EXPECT_EQ(device(1).getFirmVer(), 100u);
@@ -157,8 +167,10 @@ TEST_F(IdentificationTest, FirmwareTextNeedsAPluggedDeviceWithItsVersionRead) {
 }
 
 TEST_F(IdentificationTest, ProductIdIsReadInTheRequestedWidth) {
-    chip1.productId[2] = 0x33;
-    chip1.productId[3] = 0x44;
+    korvo::ChipDescription chip = sampleChip();
+    chip.productId[2] = 0x33;
+    chip.productId[3] = 0x44;
+    sim1.replace(chip, kSampleFirmware);
     uint32_t id[4] = {};
     ASSERT_EQ(ApiTargetReadProductID(1, 64, id), 1);
     EXPECT_EQ(id[0], sampleTarget().targetId00);

@@ -4,19 +4,25 @@
 #include <string>
 
 #include "device/FlashApi.h"
-#include "usb/tests/ChipEmulator.h"
+#include "usb/tests/EmulatorDevice.h"
 
 namespace {
 
 using vestra::usb::testing::Bytes;
-using vestra::usb::testing::ChipEmulator;
+using vestra::usb::testing::EmulatorDevice;
 using vestra::usb::testing::FakeUsbBackend;
 using vestra::usb::testing::FakeUsbDevice;
-using vestra::usb::testing::patternedMemory;
-using vestra::usb::testing::Request;
+using Lines = std::vector<std::string>;
 
 constexpr const char* kPath = "usb:3-1";
 constexpr uint32_t kMemorySize = 0x20000;
+
+// Differs from block to block and from the erased state.
+Bytes patternedMemory(uint32_t size) {
+    Bytes bytes(size);
+    for (uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 7 + (i >> 10)) % 251);
+    return bytes;
+}
 
 // Two ranges with a gap, block size 0x400, 0x7F blocks (low nibble 0xF in
 // targetId32, high nibble 7 in targetId64 since the product ID is not 64 bits).
@@ -34,16 +40,24 @@ CTargetInfo twoRangeTarget(uint32_t reservedTail) {
     return info;
 }
 
+// The chip of twoRangeTarget(0x200), erased: the tail of the last block is flash.
+korvo::ChipDescription twoRangeChip() {
+    korvo::ChipDescription chip;
+    chip.flash = {{0x00000, 0x0F7FF}, {0x10000, 0x1FBFF}};
+    chip.blockSize = 0x400;
+    return chip;
+}
+
 class FlashApiTest : public ::testing::Test {
 protected:
-    FlashApiTest() {
-        emulator.blockSize = 0x400;
-        flash.setTargetInfo(twoRangeTarget(0x200));
-    }
+    FlashApiTest() { flash.setTargetInfo(twoRangeTarget(0x200)); }
+
+    Bytes memory(uint32_t address, uint32_t length) const { return emulator.memory(address, length); }
+    void fillWithPattern() { emulator.chip().loadImage(patternedMemory(kMemorySize)); }
 
     FakeUsbBackend backend;
     FakeUsbDevice& device = backend.addDevice(kPath);
-    ChipEmulator emulator{device, patternedMemory(kMemorySize)};
+    EmulatorDevice emulator{device, twoRangeChip(), "9.99"};
     CFlashApi flash{kPath};
 };
 
@@ -129,17 +143,14 @@ TEST_F(FlashApiTest, WritableRunEndsAtTheBlockEndOrTheRangeEnd) {
 }
 
 TEST_F(FlashApiTest, ReadBlockAddsTheReservedTailOfTheLastBlock) {
+    fillWithPattern();
     Bytes buffer(0x400);
     uint32_t count = 0;
     ASSERT_EQ(flash.FlashReadBlock(0x1F900, count, buffer.data()), 1);
     EXPECT_EQ(count, 0x400u);
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), emulator.memory().begin() + 0x1F800));
-    const auto reads = emulator.memoryRequests();
-    ASSERT_EQ(reads.size(), 2u);  // one block of 0x400 bytes in commands of at most 1000
-    EXPECT_EQ(reads[0].address, 0x1F800u);
-    EXPECT_EQ(reads[0].length, 1000);
-    EXPECT_EQ(reads[1].address, 0x1F800u + 1000);
-    EXPECT_EQ(reads[1].length, 24);
+    EXPECT_EQ(buffer, memory(0x1F800, 0x400));
+    // One block of 0x400 bytes in commands of at most 1000.
+    EXPECT_EQ(emulator.commands(), (Lines{"read memory at 0001F800, 1000 bytes", "read memory at 0001FBE8, 24 bytes"}));
 
     flash.setTargetInfo(twoRangeTarget(0x100));
     ASSERT_EQ(flash.FlashReadBlock(0x1F800, count, buffer.data()), 1);
@@ -151,7 +162,7 @@ TEST_F(FlashApiTest, ReadBlockAddsTheReservedTailOfTheLastBlock) {
 TEST_F(FlashApiTest, WritesMayStartInTheReservedTail) {
     const Bytes image(16, 0x42);
     ASSERT_EQ(flash.FlashWrite(0, 15, 0x1FBF0, image.data()), 1);
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), emulator.memory().begin() + 0x1FBF0));
+    EXPECT_EQ(memory(0x1FBF0, 16), image);
     flash.setTargetInfo(twoRangeTarget(0x100));
     EXPECT_EQ(flash.FlashWrite(0, 15, 0x1FB00, image.data()), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrWriteAddress);
@@ -163,12 +174,13 @@ TEST_F(FlashApiTest, ReadBlockPacksTheRangesInsideTheBlock) {
     info.area[0] = {0x0000, 0x00FF};
     info.area[1] = {0x0300, 0x03FF};
     flash.setTargetInfo(info);
+    fillWithPattern();
     Bytes buffer(0x400, 0xEE);
     uint32_t count = 0;
     ASSERT_EQ(flash.FlashReadBlock(0x0010, count, buffer.data()), 1);
     ASSERT_EQ(count, 0x200u);
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 0x100, emulator.memory().begin()));
-    EXPECT_TRUE(std::equal(buffer.begin() + 0x100, buffer.begin() + 0x200, emulator.memory().begin() + 0x300));
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 0x100), memory(0, 0x100));
+    EXPECT_EQ(Bytes(buffer.begin() + 0x100, buffer.begin() + 0x200), memory(0x300, 0x100));
 
     ASSERT_EQ(flash.FlashReadBlock(0x0F800, count, buffer.data()), 1);  // a block outside every range
     EXPECT_EQ(count, 0u);
@@ -178,27 +190,29 @@ TEST_F(FlashApiTest, ContinuousReadOfNothingSendsNothing) {
     uint32_t count = 99;
     EXPECT_EQ(flash.FlashReadCont(0, &count, nullptr), 1);
     EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(emulator.requests().empty());
+    EXPECT_TRUE(emulator.commands().empty());
 }
 
 TEST_F(FlashApiTest, ContinuousReadStoresExactlyTheRequestedSize) {
+    fillWithPattern();
     const uint32_t size = 0x500;  // one and a quarter blocks
     Bytes buffer(size + 16, 0xEE);
     uint32_t count = 0;
     ASSERT_EQ(flash.FlashReadCont(size, &count, buffer.data()), 1);
     EXPECT_EQ(count, size);
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + size, emulator.memory().begin()));
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + size), memory(0, size));
     EXPECT_EQ(buffer[size], 0xEE);  // nothing beyond the requested size
     EXPECT_EQ(buffer.back(), 0xEE);
 }
 
 TEST_F(FlashApiTest, ContinuousReadSkipsTheGapBetweenRanges) {
+    fillWithPattern();
     const uint32_t inRange = 0xF800 + 0x200;  // all of range 1, then two blocks of range 2
     Bytes buffer(inRange);
     uint32_t count = 0;
     ASSERT_EQ(flash.FlashReadCont(inRange, &count, buffer.data()), 1);
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 0xF800, emulator.memory().begin()));
-    EXPECT_TRUE(std::equal(buffer.begin() + 0xF800, buffer.end(), emulator.memory().begin() + 0x10000));
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 0xF800), memory(0, 0xF800));
+    EXPECT_EQ(Bytes(buffer.begin() + 0xF800, buffer.end()), memory(0x10000, 0x200));
 }
 
 TEST_F(FlashApiTest, ContinuousReadNeverReadsBeyondTheFlashSize) {
@@ -209,9 +223,7 @@ TEST_F(FlashApiTest, ContinuousReadNeverReadsBeyondTheFlashSize) {
     EXPECT_EQ(flash.FlashReadCont(0x1FC00, &count, buffer.data()), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrReadSize);
     EXPECT_EQ(count, available);
-    for (const Request& read : emulator.memoryRequests()) {
-        ASSERT_LT(read.address + read.length, 0x1FC00u + 1);
-    }
+    EXPECT_EQ(emulator.commands().back(), "read memory at 0001FBE8, 24 bytes");  // ends at the flash size
 
     ASSERT_EQ(flash.FlashReadCont(available, &count, buffer.data()), 1);
     EXPECT_EQ(count, available);
@@ -222,7 +234,7 @@ TEST_F(FlashApiTest, ContinuousReadBeyondTheFlashSizeFailsWithoutTraffic) {
     Bytes buffer(16);
     EXPECT_EQ(flash.FlashReadCont(0x1FC01, &count, buffer.data()), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrReadSize);
-    EXPECT_TRUE(emulator.requests().empty());
+    EXPECT_TRUE(emulator.commands().empty());
 }
 
 TEST_F(FlashApiTest, ContinuousReadStopsAtARefusedBlock) {
@@ -231,19 +243,16 @@ TEST_F(FlashApiTest, ContinuousReadStopsAtARefusedBlock) {
     uint32_t count = 0;
     EXPECT_EQ(flash.FlashReadCont(0x800, &count, buffer.data()), 0);
     EXPECT_EQ(flash.getStatus(), 0x6300u);
-    EXPECT_EQ(emulator.requests().size(), 3u);
+    EXPECT_EQ(emulator.commands().size(), 3u);
 }
 
 TEST_F(FlashApiTest, WriteSendsTheIndexedBytesInChunksOf1000) {
     const Bytes image = patternedMemory(3000);
     ASSERT_EQ(flash.FlashWrite(100, 2599, 0x2000, image.data()), 1);  // 2500 bytes
-    const auto writes = emulator.memoryRequests();
-    ASSERT_EQ(writes.size(), 3u);
-    EXPECT_EQ(writes[0].address, 0x2000u);
-    EXPECT_EQ(writes[1].address, 0x2000u + 1000);
-    EXPECT_EQ(writes[2].address, 0x2000u + 2000);
-    EXPECT_EQ(writes[2].length, 500);
-    EXPECT_TRUE(std::equal(image.begin() + 100, image.begin() + 2600, emulator.memory().begin() + 0x2000));
+    EXPECT_EQ(emulator.commands(), (Lines{"write memory at 00002000, 1000 bytes",
+                                          "write memory at 000023E8, 1000 bytes",
+                                          "write memory at 000027D0, 500 bytes"}));
+    EXPECT_EQ(memory(0x2000, 2500), Bytes(image.begin() + 100, image.begin() + 2600));
 }
 
 TEST_F(FlashApiTest, WriteOfAnEmptyRangeSendsNothing) {
@@ -252,7 +261,7 @@ TEST_F(FlashApiTest, WriteOfAnEmptyRangeSendsNothing) {
     EXPECT_EQ(flash.FlashWrite(9, 4, 0x2000, image.data()), 1);
     // 0 .. 0xFFFFFFFF counts 2^32 bytes, 0 in 32 bits: nothing, not 4 GiB.
     EXPECT_EQ(flash.FlashWrite(0, 0xFFFFFFFF, 0x2000, image.data()), 1);
-    EXPECT_TRUE(emulator.requests().empty());
+    EXPECT_TRUE(emulator.commands().empty());
 }
 
 TEST_F(FlashApiTest, SerialNumberWriteWithoutDataIsRefusedUnsent) {
@@ -262,7 +271,7 @@ TEST_F(FlashApiTest, SerialNumberWriteWithoutDataIsRefusedUnsent) {
     EXPECT_EQ(flash.FlashWrite_trans_WithSN(0x1000, 16, nullptr, &sent, 0x1004), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrFrameWrite);
     EXPECT_EQ(sent, 0u);
-    EXPECT_TRUE(emulator.requests().empty());
+    EXPECT_TRUE(emulator.commands().empty());
 }
 
 TEST_F(FlashApiTest, WriteStopsAtTheFirstRefusedChunk) {
@@ -270,7 +279,7 @@ TEST_F(FlashApiTest, WriteStopsAtTheFirstRefusedChunk) {
     emulator.refuse(2, 0x6308);
     EXPECT_EQ(flash.FlashWrite(0, 2499, 0x2000, image.data()), 0);
     EXPECT_EQ(flash.getStatus(), 0x6308u);
-    EXPECT_EQ(emulator.requests().size(), 2u);
+    EXPECT_EQ(emulator.commands().size(), 2u);
 }
 
 TEST_F(FlashApiTest, AddressChecksFailWithTheirCodesBeforeAnyTraffic) {
@@ -287,7 +296,7 @@ TEST_F(FlashApiTest, AddressChecksFailWithTheirCodesBeforeAnyTraffic) {
     EXPECT_EQ(flash.getStatus(), FlashErrEraseAddress);
     EXPECT_EQ(flash.FlashReadRand(0xFFFF, word), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrWordAddress);
-    EXPECT_TRUE(emulator.requests().empty());
+    EXPECT_TRUE(emulator.commands().empty());
 }
 
 TEST_F(FlashApiTest, SendOnlyWriteTakesOneChunk) {
@@ -296,9 +305,7 @@ TEST_F(FlashApiTest, SendOnlyWriteTakesOneChunk) {
     ASSERT_EQ(flash.FlashWrite_trans(0x1000, 2500, image.data(), &sent), 1);
     EXPECT_EQ(sent, 1000u);
     ASSERT_EQ(flash.FlashWrite_receive(), 1);
-    const auto writes = emulator.memoryRequests();
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].length, 1000);
+    EXPECT_EQ(emulator.commands(), Lines{"write memory at 00001000, 1000 bytes"});
 }
 
 TEST_F(FlashApiTest, SerialNumberLandsInTheChunkThatHoldsItsAddress) {
@@ -311,12 +318,12 @@ TEST_F(FlashApiTest, SerialNumberLandsInTheChunkThatHoldsItsAddress) {
     ASSERT_EQ(flash.FlashWrite_trans_WithSN(0x3E8, 1000, image.data() + 1000, &sent, 0x3FE), 1);
     ASSERT_EQ(flash.FlashWrite_receive(), 1);
 
-    const auto writes = emulator.memoryRequests();
-    ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[0].data, Bytes(1000, 0x11));  // ends at 0x3E7, before the serial number
-    Bytes expected(1000, 0x11);
-    std::copy(serial.begin(), serial.end(), expected.begin() + 22);
-    EXPECT_EQ(writes[1].data, expected);
+    // The first write ends at 0x3E7, before the serial number.
+    EXPECT_EQ(emulator.commands(),
+              (Lines{"write memory at 00000000, 1000 bytes", "write memory at 000003E8, 1000 bytes"}));
+    Bytes expected(2000, 0x11);
+    std::copy(serial.begin(), serial.end(), expected.begin() + 0x3FE);
+    EXPECT_EQ(memory(0, 2000), expected);
     EXPECT_EQ(image, Bytes(2000, 0x11));  // the caller's image is never changed
 }
 
@@ -329,7 +336,8 @@ TEST_F(FlashApiTest, SerialNumberStraddlingTwoChunksIsSplitBetweenThem) {
         ASSERT_EQ(flash.FlashWrite_trans_WithSN(offset, 2000 - offset, image.data() + offset, &sent, 998), 1);
         ASSERT_EQ(flash.FlashWrite_receive(), 1);
     }
-    vestra::usb::testing::expectSerialNumberAcrossTwoWrites(emulator.memoryRequests(), 998, serial, 0x22);
+    EXPECT_EQ(emulator.commands().size(), 2u);
+    EXPECT_EQ(memory(997, 6), (Bytes{0x22, 0xB1, 0xB2, 0xB3, 0xB4, 0x22}));
 }
 
 TEST_F(FlashApiTest, EmptySerialNumberChangesNothing) {
@@ -339,7 +347,7 @@ TEST_F(FlashApiTest, EmptySerialNumberChangesNothing) {
     uint32_t sent = 0;
     ASSERT_EQ(flash.FlashWrite_trans_WithSN(0, 100, image.data(), &sent, 0), 1);
     ASSERT_EQ(flash.FlashWrite_receive(), 1);
-    EXPECT_EQ(emulator.memoryRequests().at(0).data, image);
+    EXPECT_EQ(memory(0, 100), image);
 }
 
 TEST_F(FlashApiTest, SerialNumberIsHandedOutOnlyIntoABufferThatHoldsIt) {
@@ -356,11 +364,11 @@ TEST_F(FlashApiTest, SerialNumberIsHandedOutOnlyIntoABufferThatHoldsIt) {
 }
 
 TEST_F(FlashApiTest, BlockEraseAddressesTheStartOfTheBlock) {
+    fillWithPattern();
     ASSERT_EQ(flash.FlashEraseBlock(0x1234), 1);
-    EXPECT_EQ(emulator.requests().back().payload, (Bytes{0x12, 0x12, 0x00, 0x00, 0x10, 0x00}));
-    EXPECT_EQ(emulator.memory()[0x1000], 0xFF);
-    EXPECT_EQ(emulator.memory()[0x13FF], 0xFF);
-    EXPECT_NE(emulator.memory()[0x1400], 0xFF);
+    EXPECT_EQ(emulator.commands(), Lines{"erase block at 00001000"});
+    EXPECT_EQ(memory(0x1000, 0x400), Bytes(0x400, 0xFF));
+    EXPECT_NE(memory(0x1400, 1)[0], 0xFF);
 }
 
 TEST_F(FlashApiTest, SetTargetInfoChecksItsArgumentsBeforeSending) {
@@ -368,10 +376,10 @@ TEST_F(FlashApiTest, SetTargetInfoChecksItsArgumentsBeforeSending) {
     EXPECT_EQ(flash.getStatus(), FlashErrTargetInfoArgs);
     EXPECT_EQ(flash.KorvoSetTargetInfo(0x1000, 0x2000, 0xF800), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrTargetInfoArgs);
-    EXPECT_TRUE(emulator.requests().empty());
+    EXPECT_TRUE(emulator.commands().empty());
 
     ASSERT_EQ(flash.KorvoSetTargetInfo(0x1000, 0x2000, 0), 1);
-    EXPECT_EQ(emulator.requests().back().payload, (Bytes{0x0A, 0x04, 0x10, 0x00, 0x20, 0x00, 0, 0, 0, 0, 0x00}));
+    EXPECT_EQ(emulator.commands(), Lines{"set target info: ROM window 1000-2000, flash address 00000000, flag 00"});
 }
 
 TEST_F(FlashApiTest, OperationsClearTheStatusAndKeepTheEmulatorsCode) {
@@ -394,10 +402,10 @@ TEST_F(FlashApiTest, ReceiveHalvesAndErrorIndicationKeepTheStatus) {
 
     ASSERT_EQ(flash.ErrorFunction(), 1);
     EXPECT_EQ(flash.getStatus(), 0x1234u);
-    EXPECT_EQ(emulator.requests().back().payload, (Bytes{0x0A, 0x00, 0x7F, 0xFF}));
+    EXPECT_EQ(emulator.emulator().errorIndications(), 1u);
 
     uint8_t result = 0;
-    emulator.refuse(1, 0x0001);
+    emulator.emulator().faults().powerOn = true;  // system resets fail with status 1
     ASSERT_EQ(flash.TargetSystemReset_trans(1), 1);
     EXPECT_EQ(flash.TargetSystemReset_receive(&result), 0);
     EXPECT_EQ(flash.getStatus(), 0x0001u);
@@ -406,7 +414,6 @@ TEST_F(FlashApiTest, ReceiveHalvesAndErrorIndicationKeepTheStatus) {
 TEST(FlashApiWithoutTarget, EveryAddressCheckFails) {
     FakeUsbBackend backend;
     FakeUsbDevice& device = backend.addDevice(kPath);
-    ChipEmulator emulator{device, patternedMemory(0x1000)};
     CFlashApi flash{kPath};
     uint32_t count = 0;
     Bytes buffer(16);
@@ -419,7 +426,7 @@ TEST(FlashApiWithoutTarget, EveryAddressCheckFails) {
     EXPECT_EQ(flash.FlashReadBlock(0, count, buffer.data()), 0);
     EXPECT_EQ(flash.getStatus(), FlashErrReadSize);
     EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(emulator.requests().empty());
+    EXPECT_TRUE(device.writtenFrames().empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "usb/UsbPipe.h"
@@ -36,6 +37,8 @@ FakeTransfer failing(TransferStatus status) {
     step.status = status;
     return step;
 }
+
+std::atomic<uint64_t> g_eventCount{0};
 
 FakeEvent eventOf(FakeEvent::Kind kind, int pipe = -1) {
     FakeEvent event;
@@ -103,7 +106,12 @@ public:
     bool resetDevice() override {
         std::lock_guard lock(device_->mutex_);
         device_->record(eventOf(FakeEvent::Kind::Reset));
-        return device_->resetOk_ && !device_->unplugged_;
+        const bool ok = device_->resetOk_ && !device_->unplugged_;
+        if (ok && device_->peer_ != nullptr) {
+            std::erase_if(device_->reads_, [](const FakeTransfer& step) { return step.lateMs == 0; });
+            device_->peer_->connected();
+        }
+        return ok;
     }
 
     bool clearHalt(int pipe) override {
@@ -138,6 +146,11 @@ void FakeUsbDevice::queueAnswer(Bytes message, bool atOnce) {
 void FakeUsbDevice::setResponder(Responder responder) {
     std::lock_guard lock(mutex_);
     responder_ = std::move(responder);
+}
+
+void FakeUsbDevice::attach(FakePeer* peer) {
+    std::lock_guard lock(mutex_);
+    peer_ = peer;
 }
 
 void FakeUsbDevice::failOpens(int count) {
@@ -202,6 +215,7 @@ void FakeUsbDevice::clearEvents() {
 }
 
 void FakeUsbDevice::record(FakeEvent event) {
+    event.order = g_eventCount++;
     events_.push_back(std::move(event));
 }
 
@@ -239,13 +253,23 @@ TransferResult FakeUsbDevice::write(const uint8_t* data, uint32_t length, uint32
             reads_.push_back(FakeTransfer::answer(std::move(message)));
         }
     }
+    if (peer_ != nullptr) {
+        for (FakeTransfer& step : peer_->frameWritten(event.data)) {
+            reads_.push_back(std::move(step));
+        }
+    }
     record(std::move(event));
     return {TransferStatus::Completed, count, step.atOnce};
 }
 
 TransferResult FakeUsbDevice::read(uint8_t* data, uint32_t length, uint32_t timeoutMs) {
     std::lock_guard lock(mutex_);
-    FakeTransfer step = nextStep(reads_, FakeTransfer::timeout());
+    // The read waits its time-out for a late answer, which is then that much less late.
+    const bool late = !unplugged_ && !reads_.empty() && reads_.front().lateMs > timeoutMs;
+    if (late) {
+        reads_.front().lateMs -= timeoutMs;
+    }
+    FakeTransfer step = late ? FakeTransfer::timeout() : nextStep(reads_, FakeTransfer::timeout());
     const uint32_t count = step.count.value_or(static_cast<uint32_t>(step.data.size()));
     if (step.status == TransferStatus::Completed && (count > length || count > step.data.size())) {
         step.status = TransferStatus::Failed;
@@ -331,6 +355,9 @@ std::unique_ptr<UsbDevice> FakeUsbBackend::open(const std::string& path) {
             return nullptr;
         }
         device.open_ = true;
+        if (device.peer_ != nullptr) {
+            device.peer_->connected();
+        }
         return std::make_unique<FakeDeviceHandle>(entry.device);
     }
     return nullptr;

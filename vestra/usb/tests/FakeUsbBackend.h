@@ -18,6 +18,9 @@
 //       return std::vector<std::vector<uint8_t>>{answerFor(frame)};
 //   });
 //
+//   // Peer mode: a device model (FakePeer) answers instead of a responder
+//   // and hears of every open and bus reset, as EmulatorDevice.h does.
+//
 //   // Checking what happened:
 //   emulator.writtenFrames();   // bytes of every completed pipe-0 write
 //   emulator.events();          // every open, close, reset, clear-halt, control and transfer
@@ -52,6 +55,7 @@ struct FakeTransfer {
     Bytes data;                     // read: the message delivered
     std::optional<uint32_t> count;  // write: bytes taken (default all); read: bytes delivered (default data.size())
     bool atOnce = false;            // TransferResult::completedAtOnce
+    uint32_t lateMs = 0;            // read: a read with a shorter time-out times out, and the wait goes on
     std::optional<Bytes> expected;  // write: the bytes that must be written (a mismatch is a test failure)
 
     static FakeTransfer answer(Bytes message, bool atOnce = false);
@@ -72,6 +76,19 @@ struct FakeEvent {
     uint32_t timeoutMs = 0;      // transfers and control requests
     TransferStatus status = TransferStatus::Completed;
     ControlSetup setup{};        // control requests
+    uint64_t order = 0;          // place among the events of every fake device
+};
+
+// A device model behind a FakeUsbDevice. The read steps it returns for a
+// frame written to pipe 0 are queued for pipe 1. An open or a bus reset is a
+// new connection; a bus reset discards the answers that have come and not
+// been read (late ones still come). Called with the device locked: it must
+// not call back into the fake.
+class FakePeer {
+public:
+    virtual ~FakePeer() = default;
+    virtual std::vector<FakeTransfer> frameWritten(const Bytes& frame) = 0;
+    virtual void connected() = 0;
 };
 
 class FakeUsbDevice {
@@ -84,6 +101,7 @@ public:
     void queueRead(FakeTransfer step);
     void queueAnswer(Bytes message, bool atOnce = false);
     void setResponder(Responder responder);
+    void attach(FakePeer* peer);  // null: detach
 
     void failOpens(int count);           // the next `count` opens fail; -1: every open
     void setUnplugged(bool unplugged);
@@ -112,6 +130,7 @@ private:
     std::vector<FakeTransfer> writes_;
     std::vector<FakeTransfer> reads_;
     Responder responder_;
+    FakePeer* peer_ = nullptr;
     std::vector<FakeEvent> events_;
     int failingOpens_ = 0;
     bool unplugged_ = false;
