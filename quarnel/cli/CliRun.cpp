@@ -273,7 +273,6 @@ class Run {
     }
     std::fflush(out_);
     plugging_.ReleaseKorvoLock();
-    api_.Disconnect();
     return kPassed;
   }
 
@@ -403,7 +402,6 @@ class Run {
       plugging_.ResetOnLeaving();
       plugging_.ReleaseKorvoLock();
     }
-    api_.Disconnect();
     return code;
   }
 

@@ -72,16 +72,27 @@ std::string Plugging::NoEmulatorLines() {
   return reason.empty() ? reason : "\n" + reason;
 }
 
-bool Plugging::Connect(Variant variant) {
+bool Plugging::OpenEmulators() {
   api_.Disconnect();
+  if (api_.Connect() != 0) return true;
+  connectFailure_ = ConnectFailure::NoEmulator;
+  window_.ShowMessage(MessageStyle::Warning, kTextNotConnected,
+                      std::string(LoadText(kTextNotConnected)) + NoEmulatorLines());
+  return false;
+}
+
+bool Plugging::Connect(Variant variant) {
   connectFailure_ = ConnectFailure::None;
-  if (api_.Connect() == 0) {
-    connectFailure_ = ConnectFailure::NoEmulator;
-    window_.ShowMessage(MessageStyle::Warning, kTextNotConnected,
-                        std::string(LoadText(kTextNotConnected)) + NoEmulatorLines());
+  if (!OpenEmulators()) return false;
+  if (korvoLock_.Acquire(std::chrono::milliseconds(0))) return true;
+  if (korvoLock_.Error().empty() && korvoLock_.Acquire(kKorvoLockWait)) {
+    // The emulators were opened while another program still had some of
+    // them: open them again now that they are ours, so that the run has the
+    // whole set or none.
+    if (OpenEmulators()) return true;
+    ReleaseKorvoLock();
     return false;
   }
-  if (korvoLock_.Acquire(kKorvoLockWait)) return true;
   // A lock that cannot be used says why under the usual text.
   const std::string lockLines = korvoLock_.Error().empty() ? "" : "\n" + korvoLock_.Error();
   connectFailure_ = lockLines.empty() ? ConnectFailure::LockBusy : ConnectFailure::LockUnusable;
@@ -97,7 +108,7 @@ bool Plugging::Connect(Variant variant) {
   window_.TakeBusyLayout(OperationWindow::kUnpluggedMode);
   window_.ShowPlugButton(false);
   plugged_ = false;
-  korvoLock_.Release();
+  ReleaseKorvoLock();
   return false;
 }
 
@@ -229,7 +240,7 @@ void Plugging::FinishButtonPlug() {
   switch (RunSecurityCheck()) {
     case SecurityCheckResult::Failed:
       window_.ReportStatus(api_.Status());
-      korvoLock_.Release();
+      ReleaseKorvoLock();
       return;
     case SecurityCheckResult::ExitRequested:
       return Quit();
@@ -308,6 +319,13 @@ void Plugging::GoUnplugged(bool reset) {
   window_.TakeBusyLayout(OperationWindow::kUnpluggedMode);
   window_.ShowPlugButton(false);
   plugged_ = false;
+  ReleaseKorvoLock();
+}
+
+// The emulators are let go before the lock that stands for them, so that
+// whoever takes the lock next can open every one of them.
+void Plugging::ReleaseKorvoLock() {
+  api_.Disconnect();
   korvoLock_.Release();
 }
 
@@ -320,7 +338,7 @@ void Plugging::ResetOnLeaving() {
 
 void Plugging::Quit() {
   if (plugged_) ResetOnLeaving();
-  korvoLock_.Release();
+  ReleaseKorvoLock();
   window_.CloseWindow();
 }
 

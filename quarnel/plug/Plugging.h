@@ -116,12 +116,16 @@ class Plugging {
   int32_t SelectedTarget() const { return selected_; }
   const CTargetInfo* SelectedDescription() const;
   bool Plugged() const { return plugged_; }
-  void ReleaseKorvoLock() { korvoLock_.Release(); }
+  // Disconnects from the emulators, then releases the KORVO access lock.
+  void ReleaseKorvoLock();
   // The applied target; the erase list ticks its blocks' selected field.
   AppliedTarget& Target() { return target_; }
   const AppliedTarget& Target() const { return target_; }
 
  private:
+  // Disconnects and connects; false, with the not-connected warning shown,
+  // when no emulator answers.
+  bool OpenEmulators();
   size_t DescriptionCount() const;
   std::vector<std::string> TargetNames() const;
   void FindRememberedTarget();

@@ -339,6 +339,27 @@ TEST_F(CliSystemTest, NoEmulatorOrAHeldLockEndsWithThree) {
 // another $XDG_RUNTIME_DIR waits for the lock of the run that has them and
 // then gives up, saying why, instead of driving the same boards. A lock file
 // that cannot be used is an error at once, never "in use".
+// A run that had to wait for another one opens the emulators again once it
+// has them: it writes every board, not only those the other run had let go.
+TEST_F(CliSystemTest, ARunThatWaitedForAnotherWritesEveryBoard) {
+  // 72 write commands of 20 ms: the first run keeps the emulators about 1.5 s.
+  StartSim({"--emulators", "2", "--write-us", "20000"});
+  std::vector<uint8_t> otherBytes(kFileSize, 0x5A);
+  const std::string otherHex = (dir_ / "other.hex").string();
+  std::ofstream(otherHex) << IntelHex(kFileStart, otherBytes);
+  const pid_t first = StartCli({"--target", "KT51456", "write", hexPath_}, "first-");
+  const auto begin = std::chrono::steady_clock::now();
+  while (ReadFile(dir_ / "first-err.txt").empty() && std::chrono::steady_clock::now() - begin < std::chrono::seconds(10))
+    usleep(20000);
+  const CliResult second = Cli({"--target", "KT51456", "--json", JsonPath(), "write", otherHex});
+  EXPECT_EQ(FinishCli(first, "first-").exitCode, 0);
+  EXPECT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_EQ(Results(), (std::map<int, std::string>{{1, "pass"}, {2, "pass"}}));
+  std::vector<uint8_t> expected(kFlashEnd + 1, 0xFF);
+  std::copy(otherBytes.begin(), otherBytes.end(), expected.begin() + kFileStart);
+  for (unsigned k = 0; k < 2; ++k) EXPECT_EQ(StopAndDump(k), expected) << "emulator " << k;
+}
+
 TEST_F(CliSystemTest, RunsFromTwoSessionsNeverDriveTheEmulatorsTogether) {
   // 72 write commands of 90 ms: the first run keeps the emulators for 6.5 s.
   StartSim({"--emulators", "2", "--write-us", "90000"});

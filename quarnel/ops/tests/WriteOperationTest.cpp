@@ -139,6 +139,16 @@ TEST_F(WriteTest, NotFillWritesOnlyTheFilesAndMapsAdjacentRecordsSeparately) {
                                 "========================="));
 }
 
+// What a fill byte keeps is the preserved area and the tail: with neither,
+// nothing is read (not the block after the code area).
+TEST_F(WriteTest, WithNothingPreservedTheFillByteReadsNothing) {
+  target.geometry.preservedSize = 0;
+  target.geometry.reservedTailSize = 0;
+  List(WriteFile("a.hex", IntelHexText(0x1F000, Pattern(0x100, 3))));
+  ASSERT_EQ(write.Run(Settings(true, true)), OperationOutcome::Completed);
+  for (const std::string& call : api.calls) EXPECT_FALSE(call.starts_with("ReadBlock")) << call;
+}
+
 TEST_F(WriteTest, CancelInTheBlockLoopLogsTheErasedBlocksTheMapAndTheInterruption) {
   ListTwoFiles();
   window.cancelAtDrain = 3;  // blocks 0 (skipped) and 1 pass, block 2 is not reached
