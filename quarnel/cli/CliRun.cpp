@@ -14,10 +14,8 @@
 #include "cli/ConsoleWindow.h"
 #include "cli/RunReport.h"
 #include "image/AddressSyntax.h"
-#include "ops/EraseOperation.h"
-#include "ops/VerifyOperation.h"
-#include "ops/WriteOperation.h"
 #include "plug/SecurityCheck.h"
+#include "session/WriterSession.h"
 
 namespace quarnel::cli {
 namespace {
@@ -25,25 +23,12 @@ namespace {
 constexpr int kLibraryName = 156;
 constexpr int kNotFound = 186;
 constexpr int kInvalid = 189;
-constexpr int kNoTrgFiles = 165;
-constexpr int kNoTrgRead = 2068;
 constexpr int kTrgSkipped = 2067;
 constexpr int kIllegalFillByte = 2002;
 constexpr int kWriteWithoutErase = 134;
 constexpr int kStartErasure = 151;
-constexpr uint8_t kWidestProductId = 93;
 // Emulators that connecting the way the window does reaches at most.
 constexpr uint32_t kWindowEmulators = 2;
-
-std::string NameOf(const CTargetInfo& description) {
-  return {description.targetName, strnlen(description.targetName, sizeof description.targetName)};
-}
-
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%05XH", static_cast<unsigned>(value));
-  return text;
-}
 
 const char* OperationName(Command command) {
   switch (command) {
@@ -95,9 +80,6 @@ class Run {
         console_({options.quiet, options.yes, options.initialize, options.logPath}, out, err),
         api_(library_.Table(), ConnectsEveryEmulator(options), SerialAddress(options)) {
     report_.operation = OperationName(options.command);
-  }
-  ~Run() {
-    if (set_) api_.ReleaseDescriptions(&set_);
   }
 
   int Execute() {
@@ -163,43 +145,33 @@ class Run {
   }
 
   int ReadDescriptions() {
-    uint16_t found = 0;
-    set_ = api_.ReadTargetDescriptions(kWidestProductId, &found);
-    if (set_ == nullptr) {
-      const int textId = found == 0 ? kNoTrgFiles : kNoTrgRead;
-      return Fail(kBadInput, std::string(LoadText(textId)));
-    }
-    if (found != static_cast<uint32_t>(set_->count)) std::fprintf(err_, "quarnel-cli: %s\n", LoadText(kTrgSkipped).data());
+    const DescriptionsRead read = session_.ReadDescriptions();
+    if (read.failureTextId != 0) return Fail(kBadInput, std::string(LoadText(read.failureTextId)));
+    if (read.someSkipped) std::fprintf(err_, "quarnel-cli: %s\n", LoadText(kTrgSkipped).data());
     return kPassed;
   }
 
-  const CTargetInfo* FindDescription(const std::string& name) const {
-    for (int32_t k = 0; k < set_->count; ++k)
-      if (NameOf(set_->array[k]) == name) return &set_->array[k];
-    return nullptr;
-  }
-
   int CheckInput() {
-    description_ = FindDescription(options_.target);
-    if (description_ == nullptr) {
+    const int32_t index = session_.FindDescription(options_.target);
+    if (index < 0) {
       std::string known;
-      for (int32_t k = 0; k < set_->count; ++k) known += " " + NameOf(set_->array[k]);
+      for (const std::string& name : session_.DescriptionNames()) known += " " + name;
       return Fail(kBadInput, "unknown target " + options_.target + "; the target descriptions are:" + known);
     }
-    if (ApplyTarget(*description_, target_) == ApplyOutcome::NoFlashAreas)
+    if (ApplyTarget(session_.Descriptions()->array[index], session_.Target()) == ApplyOutcome::NoFlashAreas)
       return Fail(kBadInput, "the target description " + options_.target + " has no flash");
-    buffers_.Rebuild(scanner_);
+    session_.Buffers().Rebuild(session_.Scanner());
     if (!options_.fillFromFlash && !ParseFillByte(options_.fillText))
       return Fail(kBadInput, std::string(LoadText(kIllegalFillByte)));
     if (int code = AskBeforeConnecting(); code != kPassed) return code;
     if (options_.serial) {
       const SerialOption& serial = *options_.serial;
       for (uint32_t k = 0; k < serial.size; ++k)
-        if (!target_.geometry.IsFlash(serial.address + k))
-          return Fail(kBadInput, "the serial number at " + Hex(serial.address) + " does not lie in flash");
+        if (!session_.Target().geometry.IsFlash(serial.address + k))
+          return Fail(kBadInput, "the serial number at " + HexAddressText(serial.address) + " does not lie in flash");
     }
     for (const FileArgument& file : options_.files)
-      if (!files_.AddFileEntry(file.settings))
+      if (!session_.Files().AddFileEntry(file.settings))
         return Fail(kBadInput, file.settings.fileName + " was refused: " + console_.LastMessage());
     if (options_.command == Command::Erase) return SelectBlocks();
     return kPassed;
@@ -217,7 +189,7 @@ class Run {
   }
 
   int SelectBlocks() {
-    EraseBlockTable& blocks = target_.eraseBlocks;
+    EraseBlockTable& blocks = session_.Target().eraseBlocks;
     auto indices = ParseBlockList(options_.blocks, static_cast<uint32_t>(blocks.size()));
     if (!indices) return Fail(kBadInput, "bad BLOCKS " + options_.blocks + " (1 to " + std::to_string(blocks.size()) + ")");
     for (uint32_t index : *indices) {
@@ -231,14 +203,15 @@ class Run {
   // Connects and takes the KORVO access lock; then expects the emulators
   // the options name.
   int Connect() {
-    if (!plugging_.Connect(Plugging::Variant::StartUp)) {
-      switch (plugging_.LastConnectFailure()) {
+    Plugging& plugging = session_.Plug();
+    if (!plugging.Connect(Plugging::Variant::StartUp)) {
+      switch (plugging.LastConnectFailure()) {
         case Plugging::ConnectFailure::LockBusy:
           return Fail(kNotPlugged, "another program is using the emulators: the KORVO access lock " +
-                                       plugging_.KorvoLock().Path() + " was not obtained within " +
+                                       plugging.KorvoLock().Path() + " was not obtained within " +
                                        std::to_string(kKorvoLockWait.count()) + " ms");
         case Plugging::ConnectFailure::LockUnusable:
-          return Fail(kNotPlugged, plugging_.KorvoLock().Error());
+          return Fail(kNotPlugged, plugging.KorvoLock().Error());
         default:
           return Fail(kNotPlugged, "no emulator plugged");
       }
@@ -264,15 +237,16 @@ class Run {
       report_.targets.push_back(target);
     }
     std::fprintf(out_, "Target descriptions:\n");
-    for (int32_t k = 0; k < set_->count; ++k) {
+    const TRGINFO* set = session_.Descriptions();
+    for (int32_t k = 0; k < set->count; ++k) {
       AppliedTarget applied;
-      ApplyTarget(set_->array[k], applied);
-      std::fprintf(out_, "  %-12s  flash %s - %s  block %XH\n", NameOf(set_->array[k]).c_str(),
-                  Hex(applied.geometry.flashLow).c_str(), Hex(applied.geometry.flashHigh).c_str(),
-                  static_cast<unsigned>(set_->array[k].blockSize));
+      ApplyTarget(set->array[k], applied);
+      std::fprintf(out_, "  %-12s  flash %s - %s  block %XH\n", TargetNameOf(set->array[k]).c_str(),
+                  HexAddressText(applied.geometry.flashLow).c_str(), HexAddressText(applied.geometry.flashHigh).c_str(),
+                  static_cast<unsigned>(set->array[k].blockSize));
     }
     std::fflush(out_);
-    plugging_.ReleaseKorvoLock();
+    session_.Leave();
     return kPassed;
   }
 
@@ -285,7 +259,6 @@ class Run {
 
   int Plug() {
     if (int code = Connect(); code != kPassed) return code;
-    plugging_.SetDescriptions(set_);
     settings_.WriteText(kTargetNameKey, options_.target);
     if (options_.securityId) {
       std::vector<uint16_t> words = *ParseSecurityWords(*options_.securityId);
@@ -301,8 +274,9 @@ class Run {
         api_.SetSerialNumber(n, bytes.data(), static_cast<uint32_t>(bytes.size()));
       }
     }
-    if (plugging_.RunStartUpPlugLoop()) return Unplug(Fail(kNotPlugged, "the emulators could not be plugged"));
-    switch (plugging_.RunSecurityCheck()) {
+    if (session_.Plug().RunStartUpPlugLoop())
+      return Unplug(Fail(kNotPlugged, "the emulators could not be plugged"));
+    switch (session_.Plug().RunSecurityCheck()) {
       case SecurityCheckResult::Passed:
         return kPassed;
       case SecurityCheckResult::Failed:
@@ -316,15 +290,14 @@ class Run {
 
   int Operate() {
     if (int code = Plug(); code != kPassed) return code;
-    OperationContext context{api_, console_, target_, buffers_, scanner_, files_};
     ConsoleWindow::InstallCancelOnSignals();
     std::vector<uint64_t> differences;
-    const OperationOutcome outcome = RunOperation(context, differences);
+    const OperationOutcome outcome = RunOperation(differences);
     const int code = Judge(outcome, differences);
     return Unplug(code);
   }
 
-  OperationOutcome RunOperation(OperationContext& context, std::vector<uint64_t>& differences) {
+  OperationOutcome RunOperation(std::vector<uint64_t>& differences) {
     const FillMode fill = options_.fillFromFlash ? FillMode::FlashContent : FillMode::ArbitraryData;
     if (options_.command == Command::Write) {
       WriteSettings settings;
@@ -337,10 +310,10 @@ class Run {
       // radio buttons show, normally that of the file listed last.
       settings.endMode = options_.files.back().settings.endMode;
       settings.mustWrite = SerialRange();
-      WriteOperation write(context);
-      const OperationOutcome outcome = write.Run(settings);
-      if (write.RequiredRangeMissed())
-        refusal_ = "the serial number at " + Hex(options_.serial->address) +
+      bool serialNotWritten = false;
+      const OperationOutcome outcome = session_.Write(settings, &serialNotWritten);
+      if (serialNotWritten)
+        refusal_ = "the serial number at " + HexAddressText(options_.serial->address) +
                    " lies outside the flash this run writes on every target (see --end, --not-fill, --no-erase); "
                    "nothing was written";
       return outcome;
@@ -351,12 +324,9 @@ class Run {
       settings.arbitraryData = options_.fillText;
       if (options_.serial) settings.adjustExpected = [this](uint32_t n, std::span<uint8_t> image) { ExpectSerial(n, image); };
       settings.alsoCompared = SerialRange();
-      VerifyOperation verify(context);
-      const OperationOutcome outcome = verify.Run(settings);
-      differences = verify.DifferencesByTarget();
-      return outcome;
+      return session_.Verify(settings, &differences);
     }
-    return EraseOperation(context).Run();
+    return session_.Erase();
   }
 
   std::optional<AddressRange> SerialRange() const {
@@ -396,12 +366,10 @@ class Run {
 
   // Leaves the emulators as the window does when it closes.
   int Unplug(int code) {
-    if (const int fatal = console_.FatalStatus(); fatal != 0) {
-      plugging_.GoUnplugged(!IsLinkStatus(fatal));
-    } else {
-      plugging_.ResetOnLeaving();
-      plugging_.ReleaseKorvoLock();
-    }
+    if (const int fatal = console_.FatalStatus(); fatal != 0)
+      session_.Plug().GoUnplugged(!IsLinkStatus(fatal));
+    else
+      session_.Leave();
     return code;
   }
 
@@ -412,13 +380,7 @@ class Run {
   VestraLibrary library_;
   CliApiTable api_;
   MemorySettingsStore settings_;
-  TRGINFO* set_ = nullptr;
-  const CTargetInfo* description_ = nullptr;
-  AppliedTarget target_;
-  FlashBuffers buffers_{target_.geometry};
-  ObjectFileScanner scanner_{target_.geometry, console_};
-  FileList files_{target_.geometry, scanner_, console_};
-  Plugging plugging_{api_, settings_, console_};
+  WriterSession session_{api_, settings_, console_};
   RunReport report_;
   std::string refusal_;
 };

@@ -26,21 +26,11 @@ constexpr int kStatusResetNoReport = 1;
 constexpr uint32_t kProductIdBytes = 16;
 constexpr uint32_t kFirmwareTextSize = 10;
 
-std::string HexAddress(uint32_t address) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%05XH", static_cast<unsigned>(address));
-  return text;
-}
-
-// targetName is a fixed array; a name that fills it has no terminator.
-std::string_view NameOf(const CTargetInfo& description) {
-  return {description.targetName, strnlen(description.targetName, sizeof description.targetName)};
-}
 
 }  // namespace
 
 std::vector<std::string> EraseBlockRowTexts(size_t index, const EraseBlock& block) {
-  return {"", std::to_string(index + 1), HexAddress(block.start), HexAddress(block.end),
+  return {"", std::to_string(index + 1), HexAddressText(block.start), HexAddressText(block.end),
           block.available ? std::string(13, ' ') : "Not Available"};
 }
 
@@ -63,7 +53,7 @@ const CTargetInfo* Plugging::SelectedDescription() const {
 
 std::vector<std::string> Plugging::TargetNames() const {
   std::vector<std::string> names;
-  for (size_t k = 0; k < DescriptionCount(); ++k) names.emplace_back(NameOf(set_->array[k]));
+  for (size_t k = 0; k < DescriptionCount(); ++k) names.emplace_back(TargetNameOf(set_->array[k]));
   return names;
 }
 
@@ -126,7 +116,7 @@ void Plugging::FindRememberedTarget() {
 
 void Plugging::RememberSelectedTarget() {
   if (const CTargetInfo* description = SelectedDescription())
-    settings_.WriteText(kTargetNameKey, std::string(NameOf(*description)));
+    settings_.WriteText(kTargetNameKey, TargetNameOf(*description));
 }
 
 int32_t Plugging::IdentifiedChipIndex() const {
@@ -158,7 +148,7 @@ void Plugging::CheckFurtherTargets(const char* targetName) {
 }
 
 int Plugging::PlugSelectedTarget() {
-  const std::string name(NameOf(*SelectedDescription()));
+  const std::string name(TargetNameOf(*SelectedDescription()));
   ClearTargetStatuses();
   api_.PlugAll(set_, name.c_str());
   return api_.Status();
@@ -262,7 +252,7 @@ void Plugging::ChangeTarget(int32_t listIndex) {
   if (count == 0) return;
   selected_ = listIndex >= 0 && static_cast<size_t>(listIndex) < count ? listIndex : 0;
   const CTargetInfo* description = SelectedDescription();
-  const std::string name(NameOf(*description));
+  const std::string name(TargetNameOf(*description));
   ClearTargetStatuses();
   api_.CheckTargetName(set_, name.c_str());
   CheckFurtherTargets(name.c_str());

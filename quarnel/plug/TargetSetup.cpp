@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace quarnel {
 namespace {
@@ -107,6 +108,16 @@ std::string ChipNameFromProductId(uint32_t word) {
   for (int shift : {12, 8, 4}) name += kDigits[Bits(word, shift, 4)];
   if (Bits(word, 0, 4) != 0) name += kDigits[Bits(word, 0, 4)];
   return name + ".";
+}
+
+std::string TargetNameOf(const CTargetInfo& description) {
+  return {description.targetName, strnlen(description.targetName, sizeof description.targetName)};
+}
+
+std::string HexAddressText(uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%05XH", static_cast<unsigned>(address));
+  return text;
 }
 
 }  // namespace quarnel

@@ -35,6 +35,11 @@ uint64_t FlashContentSize(const TargetGeometry& geometry);
 // The chip name shown when the chip on the board is another type, from the
 // first 32-bit word of its product ID, e.g. 0x01004560 gives "KT51456.".
 std::string ChipNameFromProductId(uint32_t productIdWord);
+// A description's targetName, which fills its array without a terminator
+// when it is that long.
+std::string TargetNameOf(const CTargetInfo& description);
+// An address as the lists show it: "%05XH".
+std::string HexAddressText(uint32_t address);
 
 // value scaled by 2 to the power of `code` read as a two's complement number
 // of `bits` bits (the library decodes its target descriptions the same way).

@@ -30,8 +30,6 @@
 
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
-#include "ops/EraseOperation.h"
-#include "ops/VerifyOperation.h"
 #include "ui/AboutDlg.h"
 
 namespace quarnel {
@@ -39,7 +37,6 @@ namespace {
 
 using namespace ctl;
 
-constexpr uint8_t kWidestProductIdBits = 93;
 constexpr int kFileNameReadLimit = 260;
 constexpr int kListFontPixels = 12;
 constexpr int kEndModeArbitrary = 2;
@@ -127,10 +124,7 @@ CQuarnelDlg::CQuarnelDlg(ApiCalls& api, SettingsStore& settings, Prompter& promp
       prompter_(prompter),
       versionText_(std::move(versionText)),
       settings_(settings, [this](const std::string& location) { TellSettingsNotSaved(location); }),
-      plugging_(api, settings_, *this),
-      scanner_(plugging_.Target().geometry, *this),
-      fileList_(plugging_.Target().geometry, scanner_, *this),
-      buffers_(plugging_.Target().geometry),
+      session_(api, settings_, *this),
       log_(this) {
   setWindowTitle(Text(105));
   setWindowIcon(QIcon(QStringLiteral(":/quarnel/quarnel.png")));
@@ -155,12 +149,7 @@ void CQuarnelDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
 }
 
-CQuarnelDlg::~CQuarnelDlg() {
-  if (plugging_.Plugged()) plugging_.ResetOnLeaving();
-  ReleaseTargetDescriptions();
-  api_.Disconnect();
-  plugging_.ReleaseKorvoLock();
-}
+CQuarnelDlg::~CQuarnelDlg() = default;
 
 // ---------------------------------------------------------------- controls
 
@@ -493,7 +482,6 @@ bool CQuarnelDlg::Initialise() {
     initialising_ = false;
     return false;
   }
-  plugging_.SetDescriptions(descriptionSet_);
   bool abort = false;
   if (connected) {
     abort = plugging_.RunStartUpPlugLoop();
@@ -533,27 +521,16 @@ bool CQuarnelDlg::Initialise() {
 }
 
 bool CQuarnelDlg::ReadTargetDescriptions() {
-  uint16_t filesFound = 0;
-  descriptionSet_ = api_.ReadTargetDescriptions(kWidestProductIdBits, &filesFound);
-  if (!descriptionSet_) {
-    ShowText(MessageStyle::Stop, filesFound == 0 ? 165 : 2068);
+  const DescriptionsRead read = session_.ReadDescriptions();
+  if (read.failureTextId != 0) {
+    ShowText(MessageStyle::Stop, read.failureTextId);
     return false;
   }
-  if (filesFound != descriptionSet_->count) ShowText(MessageStyle::Warning, 2067);
+  if (read.someSkipped) ShowText(MessageStyle::Warning, 2067);
   const QSignalBlocker quiet(targetList_);
-  for (int32_t i = 0; i < descriptionSet_->count; ++i) {
-    const CTargetInfo& description = descriptionSet_->array[i];
-    targetList_->addItem(
-        TargetNameText({description.targetName, strnlen(description.targetName, sizeof description.targetName)}));
-  }
+  for (const std::string& name : session_.DescriptionNames()) targetList_->addItem(TargetNameText(name));
   targetList_->setCurrentIndex(-1);
   return true;
-}
-
-void CQuarnelDlg::ReleaseTargetDescriptions() {
-  plugging_.SetDescriptions(nullptr);
-  if (descriptionSet_) api_.ReleaseDescriptions(&descriptionSet_);
-  descriptionSet_ = nullptr;
 }
 
 QString CQuarnelDlg::FillValueText(uint16_t value) {
@@ -667,7 +644,7 @@ void CQuarnelDlg::EnableFileButtons() {
 }
 
 // FlashBuffers sizes itself from the applied geometry, which gives the same sizes.
-void CQuarnelDlg::AllocateWriteImageBuffers(uint64_t, uint64_t) { buffers_.Rebuild(scanner_); }
+void CQuarnelDlg::AllocateWriteImageBuffers(uint64_t, uint64_t) { buffers_.Rebuild(session_.Scanner()); }
 
 void CQuarnelDlg::RecheckFileList() {
   fileList_.RecheckFileList();
@@ -703,8 +680,7 @@ void CQuarnelDlg::CloseWindow() {
 
 bool CQuarnelDlg::ConfirmExit() {
   if (!ShowText(MessageStyle::Question, 188)) return false;
-  if (plugging_.Plugged()) plugging_.ResetOnLeaving();
-  plugging_.ReleaseKorvoLock();
+  session_.Leave();
   return true;
 }
 
@@ -803,10 +779,6 @@ void CQuarnelDlg::ShowEraseTicks(const std::vector<bool>& ticks) {
 
 // ------------------------------------------------------- operations
 
-OperationContext CQuarnelDlg::Context() {
-  return {api_, *this, plugging_.Target(), buffers_, scanner_, fileList_};
-}
-
 WriteSettings CQuarnelDlg::TakeWriteSettings() const {
   WriteSettings settings;
   settings.eraseBeforeWrite = eraseBeforeWrite_->isChecked();
@@ -820,21 +792,18 @@ WriteSettings CQuarnelDlg::TakeWriteSettings() const {
 }
 
 void CQuarnelDlg::WriteAndCheck() {
-  OperationContext context = Context();
-  WriteOperation(context).Run(TakeWriteSettings());
+  session_.Write(TakeWriteSettings());
   ShowOperationEnd();
 }
 
 void CQuarnelDlg::Verify() {
   const WriteSettings write = TakeWriteSettings();
-  OperationContext context = Context();
-  VerifyOperation(context).Run({write.fillMode, write.arbitraryData, {}, {}});
+  session_.Verify({write.fillMode, write.arbitraryData, {}, {}});
   ShowOperationEnd();
 }
 
 void CQuarnelDlg::Erase() {
-  OperationContext context = Context();
-  EraseOperation(context).Run();
+  session_.Erase();
   ShowOperationEnd();
 }
 

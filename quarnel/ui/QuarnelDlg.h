@@ -12,12 +12,7 @@
 
 #include "base/ApiCalls.h"
 #include "base/SettingsStore.h"
-#include "image/FileList.h"
-#include "image/FlashBuffers.h"
-#include "objfile/ObjectFileScanner.h"
-#include "ops/OperationContext.h"
-#include "ops/WriteOperation.h"
-#include "plug/Plugging.h"
+#include "session/WriterSession.h"
 #include "ui/LogModel.h"
 #include "ui/Prompter.h"
 
@@ -117,7 +112,6 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   void ConnectSignals();
 
   bool ReadTargetDescriptions();
-  void ReleaseTargetDescriptions();
   bool OperationRunning() const;
   bool ConfirmExit();
   bool ShowText(MessageStyle style, int textId);
@@ -133,7 +127,6 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   void ShowEraseTicks(const std::vector<bool>& ticks);
   bool AnyEraseBlockSelected() const;
   // The operations run over the window's state; each ends idle.
-  OperationContext Context();
   WriteSettings TakeWriteSettings() const;
   void WriteAndCheck();
   void Verify();
@@ -152,7 +145,6 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   Prompter& prompter_;
   QString versionText_;
 
-  TRGINFO* descriptionSet_ = nullptr;
   bool initialising_ = false;
   bool quitRequested_ = false;
   bool logScrollPending_ = false;
@@ -164,11 +156,10 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   // Tells the user once when the settings cannot be kept; plugging writes
   // through it.
   SettingsWriteWatch settings_;
-  // Declared before what views the applied target's geometry.
-  Plugging plugging_;
-  ObjectFileScanner scanner_;
-  FileList fileList_;
-  FlashBuffers buffers_;
+  WriterSession session_;
+  Plugging& plugging_ = session_.Plug();
+  FileList& fileList_ = session_.Files();
+  FlashBuffers& buffers_ = session_.Buffers();
   LogModel log_;
 
   std::map<int, QWidget*> controls_;

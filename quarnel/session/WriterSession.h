@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/ApiCalls.h"
+#include "base/SettingsStore.h"
+#include "image/FileList.h"
+#include "image/FlashBuffers.h"
+#include "objfile/ObjectFileScanner.h"
+#include "ops/EraseOperation.h"
+#include "ops/VerifyOperation.h"
+#include "ops/WriteOperation.h"
+#include "plug/Plugging.h"
+#include "vestra.h"
+
+namespace quarnel {
+
+// What reading the target descriptions came to: 0, or the text that ends the
+// start (165 no TRG file, 2068 none could be read); with `someSkipped` the
+// files the library passed over (text 2067).
+struct DescriptionsRead {
+  int failureTextId = 0;
+  bool someSkipped = false;
+};
+
+// One writer: the description set, plugging with its applied target, the
+// file list with its scanner, and the write image buffers, over one call
+// layer and one face (the window, or the console of quarnel-cli). Both faces
+// sit on it and keep none of it themselves.
+class WriterSession {
+ public:
+  // The references must outlive the session.
+  WriterSession(ApiCalls& api, SettingsStore& settings, PlugWindow& face);
+  // Leaves the emulators: a plugged session resets them, the descriptions go
+  // back to the library, the connection and the KORVO access lock are released.
+  ~WriterSession();
+  WriterSession(const WriterSession&) = delete;
+  WriterSession& operator=(const WriterSession&) = delete;
+
+  // Reads the TRG files and hands them to plugging.
+  DescriptionsRead ReadDescriptions();
+  const TRGINFO* Descriptions() const { return descriptions_; }
+  std::vector<std::string> DescriptionNames() const;
+  // The index of the description named `name`, or -1.
+  int32_t FindDescription(const std::string& name) const;
+
+  // While the emulators are held: resets the targets when plugged (unless
+  // the link is lost), then releases the connection and the lock. Safe to
+  // call again.
+  void Leave();
+
+  Plugging& Plug() { return plugging_; }
+  const Plugging& Plug() const { return plugging_; }
+  AppliedTarget& Target() { return plugging_.Target(); }
+  FileList& Files() { return files_; }
+  FlashBuffers& Buffers() { return buffers_; }
+  ObjectFileScanner& Scanner() { return scanner_; }
+
+  OperationOutcome Write(const WriteSettings& settings, bool* requiredRangeMissed = nullptr);
+  // Differences per target (index 0 = target 1) go to `differences` when given.
+  OperationOutcome Verify(const VerifySettings& settings, std::vector<uint64_t>* differences = nullptr);
+  OperationOutcome Erase();
+
+ private:
+  OperationContext Context();
+  void ReleaseDescriptions();
+
+  ApiCalls& api_;
+  PlugWindow& face_;
+  Plugging plugging_;
+  ObjectFileScanner scanner_;
+  FileList files_;
+  FlashBuffers buffers_;
+  TRGINFO* descriptions_ = nullptr;
+};
+
+}  // namespace quarnel
