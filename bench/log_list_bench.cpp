@@ -15,7 +15,9 @@
 #include <QTemporaryDir>
 
 #include "ui/QuarnelDlg.h"
-#include "ui/tests/GuiFakes.h"
+#include "testing/FakeApi.h"
+#include "testing/MemorySettings.h"
+#include "testing/ScriptedPrompter.h"
 
 namespace {
 
@@ -55,6 +57,8 @@ int main(int argc, char** argv) {
   qputenv("QUARNEL_LOCK_DIR", dir.path().toUtf8());
 
   quarnel::testing::FakeApi api;
+  api.connectResult = 0;  // the window opens unplugged
+  api.AddDescription("KT51456", {{0x0000, 0x7FFF}, {0x10000, 0x1FFFF}}, 0x800);
   quarnel::testing::MemorySettings settings;
   quarnel::testing::ScriptedPrompter prompter;
   quarnel::CQuarnelDlg window(api, settings, prompter, QStringLiteral("1.00"));

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "objfile/ObjectFileScanner.h"
-#include "objfile/tests/RecordText.h"
+#include "testing/RecordText.h"
 
 extern char** environ;
 

@@ -22,7 +22,9 @@
 #include "app/ApiTable.h"
 #include "ops/VerifyOperation.h"
 #include "ops/WriteOperation.h"
-#include "ops/tests/OpsFakes.h"
+#include "testing/FakeApi.h"
+#include "testing/RecordText.h"
+#include "testing/RecordingWindow.h"
 
 namespace {
 

@@ -18,7 +18,8 @@
 #include "base/ControlIds.h"
 #include "base/StringTable.h"
 #include "ui/QuarnelDlg.h"
-#include "ui/tests/GuiFakes.h"
+#include "testing/MemorySettings.h"
+#include "testing/ScriptedPrompter.h"
 
 namespace quarnel {
 namespace {

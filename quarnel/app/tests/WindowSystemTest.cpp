@@ -23,7 +23,8 @@
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
 #include "ui/QuarnelDlg.h"
-#include "ui/tests/GuiFakes.h"
+#include "testing/MemorySettings.h"
+#include "testing/ScriptedPrompter.h"
 
 namespace quarnel {
 namespace {

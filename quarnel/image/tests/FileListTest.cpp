@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "objfile/tests/RecordText.h"
-#include "objfile/tests/RecordingUser.h"
+#include "testing/RecordText.h"
+#include "testing/RecordingUser.h"
 
 namespace quarnel {
 namespace {

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "objfile/tests/RecordText.h"
-#include "objfile/tests/RecordingUser.h"
+#include "testing/RecordText.h"
+#include "testing/RecordingUser.h"
 
 namespace quarnel {
 namespace {

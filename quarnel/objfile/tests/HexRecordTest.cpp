@@ -12,7 +12,7 @@
 #include <future>
 
 #include "objfile/ObjectFileData.h"
-#include "objfile/tests/RecordText.h"
+#include "testing/RecordText.h"
 
 namespace quarnel {
 namespace {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "objfile/ObjectFileScanner.h"
-#include "objfile/tests/RecordText.h"
-#include "objfile/tests/RecordingUser.h"
+#include "testing/RecordText.h"
+#include "testing/RecordingUser.h"
 
 namespace quarnel::testing {
 

@@ -16,7 +16,8 @@
 #include "ops/EraseOperation.h"
 #include "ops/VerifyOperation.h"
 #include "ops/WriteOperation.h"
-#include "ops/tests/OpsFakes.h"
+#include "testing/RecordText.h"
+#include "testing/RecordingWindow.h"
 
 namespace quarnel::testing {
 namespace {

@@ -9,7 +9,9 @@
 #include "image/FileList.h"
 #include "image/FlashBuffers.h"
 #include "ops/OperationContext.h"
-#include "ops/tests/OpsFakes.h"
+#include "testing/FakeApi.h"
+#include "testing/RecordText.h"
+#include "testing/RecordingWindow.h"
 
 namespace quarnel::testing {
 
@@ -60,9 +62,8 @@ class OpsTest : public ::testing::Test {
     std::fill(api.memory[target].begin() + first, api.memory[target].begin() + last + 1, value);
   }
   void UseTwoTargets() {
-    api.memory.push_back(api.memory[0]);
-    api.statuses.push_back(0);
-    api.enabled.push_back(true);
+    api.SetTargetCount(2);
+    api.memory[1] = api.memory[0];
   }
 
   AppliedTarget target;

@@ -1,6 +1,7 @@
 #include "plug/Plugging.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,19 +11,32 @@
 #include <filesystem>
 #include <memory>
 
-#include "FakePlugApi.h"
-#include "FakePlugWindow.h"
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
+#include "testing/FakeApi.h"
+#include "testing/MemorySettings.h"
+#include "testing/RecordingWindow.h"
 
 namespace quarnel {
 namespace {
 
-using testing::FakeApi;
 using testing::Events;
-using testing::FakeWindow;
-using testing::LockDirectory;
+using testing::FakeApi;
 using testing::MemorySettings;
+using testing::RecordingWindow;
+
+// A directory of its own for the test's named locks, set before any lock
+// (the plug logic's among them) takes its path.
+struct LockDirectory {
+  LockDirectory() {
+    char pattern[] = "/tmp/quarnel-plug-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) path = pattern;
+    setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+    setenv("QUARNEL_LOCK_DIR", path.c_str(), 1);
+  }
+  ~LockDirectory() { std::filesystem::remove_all(path); }
+  std::string path;
+};
 
 class PluggingTest : public ::testing::Test {
  protected:
@@ -41,6 +55,7 @@ class PluggingTest : public ::testing::Test {
     set_.count = static_cast<int32_t>(descriptions_.size());
     set_.array = descriptions_.data();
     window_.plugging = &plugging_;
+    window_.expectTableText = true;
     plugging_.SetDescriptions(&set_);
   }
   LockDirectory lockDir_;
@@ -48,7 +63,7 @@ class PluggingTest : public ::testing::Test {
   TRGINFO set_{};
   FakeApi api_;
   MemorySettings settings_;
-  FakeWindow window_;
+  RecordingWindow window_;
   Plugging plugging_{api_, settings_, window_};
 };
 
@@ -212,7 +227,7 @@ TEST_F(PluggingTest, ExitInTheSecurityDialogQuits) {
 // Only a passed check lets the further targets' protection be read, which
 // opens their flash to the all-target operations.
 TEST_F(PluggingTest, APassedSecurityCheckReadsTheProtectionOfEveryFurtherTarget) {
-  api_.targetCount = 3;
+  api_.SetTargetCount(3);
   EXPECT_EQ(plugging_.RunSecurityCheck(), SecurityCheckResult::Passed);
   EXPECT_EQ(api_.protectionAsked, (std::vector<uint32_t>{2, 3}));
   api_.protectionAsked.clear();
@@ -250,8 +265,8 @@ TEST_F(PluggingTest, ChangeOfTargetToTheRightChipRunsTheSecurityCheck) {
 // earlier plug left it with; one with another chip or too old a firmware
 // fails on its own.
 TEST_F(PluggingTest, ChangeOfTargetDescribesEveryTargetAndFailsOnlyTheOnesThatDoNotFit) {
-  api_.targetCount = 4;
-  api_.furtherStatuses = {{2, 0x2002}, {3, 0x2002}, {4, 0x2004}};
+  api_.SetTargetCount(4);
+  api_.statuses = {0, 0x2002, 0x2002, 0x2004};
   api_.otherChips = {3};
   api_.oldFirmware = {4};
   plugging_.ChangeTarget(1);
@@ -321,10 +336,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, GoUnpluggedTest,
                          [](const ::testing::TestParamInfo<UnplugCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PluggingTest, QuitResetsOnlyWhilePluggedAndTheLinkHolds) {
-  api_.status = 0x5001;
+  api_.statuses[0] = 0x5001;
   plugging_.Quit();
   EXPECT_EQ(api_.resets, 0);
-  api_.status = 0;
+  api_.statuses[0] = 0;
   plugging_.Quit();
   EXPECT_EQ(api_.resets, 1);
   EXPECT_EQ(window_.events, (Events{"close", "close"}));

@@ -4,7 +4,8 @@
 
 #include <deque>
 
-#include "FakePlugApi.h"
+#include "testing/FakeApi.h"
+#include "testing/MemorySettings.h"
 
 namespace quarnel {
 namespace {
@@ -132,7 +133,7 @@ TEST(SecurityCheck, FailsWhenTheLibraryFails) {
   eraseRefused.chipEraseStatus = 0x6307;
   prompt.answers = {Initialize()};
   EXPECT_EQ(SecurityCheck(eraseRefused, settings, prompt).Run(), SecurityCheckResult::Failed);
-  EXPECT_EQ(eraseRefused.status, 0x6307);
+  EXPECT_EQ(eraseRefused.statuses[0], 0x6307);
   EXPECT_EQ(settings.writes, 0);
   EXPECT_TRUE(prompt.reported.empty());
 }

@@ -25,7 +25,9 @@
 #include "base/NamedLock.h"
 #include "base/StringTable.h"
 #include "ui/QuarnelDlg.h"
-#include "ui/tests/GuiFakes.h"
+#include "testing/FakeApi.h"
+#include "testing/MemorySettings.h"
+#include "testing/ScriptedPrompter.h"
 
 namespace quarnel {
 namespace {
@@ -47,6 +49,11 @@ QString Text(int id) { return QString::fromUtf8(LoadText(id)); }
 
 class MainWindowTest : public ::testing::Test {
  protected:
+  // One chip, KT51456, and its description.
+  MainWindowTest() {
+    api.AddDescription("KT51456", {{0x0000, 0x7FFF}, {0x10000, 0x1FFFF}}, 0x800);
+    api.productIdWord = 0x01004560;
+  }
   void SetUp() override {
     ASSERT_TRUE(runtimeDir.isValid());
     qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toUtf8());
@@ -362,12 +369,12 @@ TEST_F(MainWindowTest, PlugButtonPlugsAndUnplugsWithItsQuestion) {
   prompter.answers.push_back(false);
   Button(*w, kPlug)->click();
   EXPECT_TRUE(w->Plugged());
-  api.resetCalls = 0;
+  api.resets = 0;
   Button(*w, kPlug)->click();
   ASSERT_EQ(prompter.shown.size(), 2u);
   EXPECT_EQ(prompter.shown[1].text, Text(136));
   EXPECT_FALSE(w->Plugged());
-  EXPECT_EQ(api.resetCalls, 1);
+  EXPECT_EQ(api.resets, 1);
   EXPECT_FALSE(KorvoLockHeldElsewhere());
   EXPECT_EQ(Button(*w, kPlug)->text(), QStringLiteral("&Plug"));
 }
@@ -408,16 +415,16 @@ TEST_F(MainWindowTest, ReportStatusShowsTheMessageAndUnplugsOnFatalCodes) {
     prompter.shown.clear();
     auto w = Open(true);
     ASSERT_TRUE(w->Plugged());
-    api.resetCalls = 0;
+    api.resets = 0;
     w->ReportStatus(c.status);
     ASSERT_FALSE(prompter.shown.empty());
     EXPECT_EQ(prompter.shown[0].style, MessageStyle::Stop);
     EXPECT_EQ(prompter.shown[0].text, Text(c.textId));
     EXPECT_EQ(w->Plugged(), !c.unplugs);
-    EXPECT_EQ(api.resetCalls, c.resets ? 1 : 0);
+    EXPECT_EQ(api.resets, c.resets ? 1 : 0);
     EXPECT_EQ(KorvoLockHeldElsewhere(), !c.unplugs);
     EXPECT_EQ(Button(*w, kPlug)->text(), c.unplugs ? QStringLiteral("&Plug") : QStringLiteral("Un&plug"));
-    api.status = 0;
+    api.statuses[0] = 0;
   }
 }
 
@@ -605,7 +612,7 @@ TEST_F(MainWindowTest, ExitAsksThenResetsAndReleasesTheLock) {
   prompter.answers.push_back(false);
   Button(*w, kExit)->click();
   EXPECT_TRUE(w->isVisible());
-  EXPECT_EQ(api.resetCalls, 0);
+  EXPECT_EQ(api.resets, 0);
   EXPECT_TRUE(KorvoLockHeldElsewhere());
 
   Button(*w, kExit)->click();
@@ -613,10 +620,10 @@ TEST_F(MainWindowTest, ExitAsksThenResetsAndReleasesTheLock) {
   EXPECT_EQ(prompter.shown[1].text, Text(188));
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(w->result(), QDialog::Accepted);
-  EXPECT_EQ(api.resetCalls, 1);
+  EXPECT_EQ(api.resets, 1);
   EXPECT_FALSE(KorvoLockHeldElsewhere());
   w = nullptr;  // the destroy sequence resets again and returns the descriptions
-  EXPECT_EQ(api.resetCalls, 2);
+  EXPECT_EQ(api.resets, 2);
   EXPECT_TRUE(api.released);
 }
 

@@ -2,6 +2,7 @@
 
 // Builds well-formed object file records, for tests and benchmarks.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -68,6 +69,32 @@ inline std::string SRecord(char type, uint32_t address, std::vector<uint8_t> dat
 // An Intel 02 or 04 record carrying a 16-bit base value.
 inline std::string IntelBaseRecord(uint8_t type, uint16_t value) {
   return IntelRecord(type, 0, {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+}
+
+// Intel HEX text with `bytes` from `address` on: 16-byte records, an 04
+// record wherever the upper address half changes.
+inline std::string IntelHexText(uint32_t address, const std::vector<uint8_t>& bytes) {
+  std::string text;
+  int upper = -1;
+  for (size_t i = 0; i < bytes.size();) {
+    const uint32_t at = address + static_cast<uint32_t>(i);
+    if (static_cast<int>(at >> 16) != upper) {
+      upper = static_cast<int>(at >> 16);
+      text += IntelBaseRecord(4, static_cast<uint16_t>(upper)) + "\n";
+    }
+    const size_t count = std::min<size_t>({16, bytes.size() - i, 0x10000 - (at & 0xFFFF)});
+    text += IntelRecord(0, static_cast<uint16_t>(at), std::vector<uint8_t>(bytes.begin() + i, bytes.begin() + i + count));
+    text += "\n";
+    i += count;
+  }
+  return text + ":00000001FF\n";
+}
+
+// One or two numbers in a printf format, for expected lines and names.
+inline std::string Hex(const char* format, uint32_t a, uint32_t b = 0) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, a, b);
+  return text;
 }
 
 }  // namespace quarnel::testing
