@@ -9,10 +9,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "FakePlugApi.h"
-#include "FakePlugWindow.h"
 #include "SystemFixture.h"
 #include "app/ApiTable.h"
+#include "testing/LockDirectory.h"
+#include "testing/MemorySettings.h"
+#include "testing/RecordingWindow.h"
 
 namespace system_testing {
 namespace {
@@ -35,6 +36,7 @@ protected:
         quarnel::BindOptionalExports(lookup, table_);
         ASSERT_NE(table_.ApiGetConnectFailureText, nullptr);
         window_.plugging = &plugging_;
+        window_.expectTableText = true;
     }
     void TearDown() override {
         if (set_ != nullptr) guarded_.ReleaseDescriptions(&set_);
@@ -59,7 +61,7 @@ protected:
     quarnel::ApiTable table_;
     quarnel::GuardedApiTable guarded_{table_};
     quarnel::testing::MemorySettings settings_;
-    quarnel::testing::FakeWindow window_;
+    quarnel::testing::RecordingWindow window_;
     Plugging plugging_{guarded_, settings_, window_};
     TRGINFO* set_ = nullptr;
 };

@@ -14,6 +14,7 @@
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
 #include "testing/FakeApi.h"
+#include "testing/LockDirectory.h"
 #include "testing/MemorySettings.h"
 #include "testing/RecordingWindow.h"
 
@@ -22,21 +23,9 @@ namespace {
 
 using testing::Events;
 using testing::FakeApi;
+using testing::LockDirectory;
 using testing::MemorySettings;
 using testing::RecordingWindow;
-
-// A directory of its own for the test's named locks, set before any lock
-// (the plug logic's among them) takes its path.
-struct LockDirectory {
-  LockDirectory() {
-    char pattern[] = "/tmp/quarnel-plug-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) path = pattern;
-    setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
-    setenv("QUARNEL_LOCK_DIR", path.c_str(), 1);
-  }
-  ~LockDirectory() { std::filesystem::remove_all(path); }
-  std::string path;
-};
 
 class PluggingTest : public ::testing::Test {
  protected:
