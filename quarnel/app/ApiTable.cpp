@@ -96,11 +96,6 @@ bool GuardedApiTable::ResetAll() {
   return Target1Ok();
 }
 
-bool GuardedApiTable::GetStatus(int* status) {
-  api_.ApiGetTargetStatus(kTarget1, status);
-  return Target1Ok();
-}
-
 bool GuardedApiTable::SetStatus(int status) {
   api_.ApiSetTargetStatus(kTarget1, status);
   return Target1Ok();

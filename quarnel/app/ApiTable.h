@@ -59,7 +59,6 @@ class GuardedApiTable : public ApiCalls {
   bool EraseBlock(uint32_t address) override;
   bool Write(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image) override;
   bool ResetAll() override;
-  bool GetStatus(int* status) override;
   bool SetStatus(int status) override;
   bool ReleaseDescriptions(TRGINFO** set) override;
   bool SendSecurityId(uint8_t wordCount, uint16_t* words, uint16_t* isProtected) override;

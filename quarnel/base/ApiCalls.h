@@ -33,7 +33,6 @@ class ApiCalls {
   virtual bool EraseBlock(uint32_t address) = 0;
   virtual bool Write(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image) = 0;
   virtual bool ResetAll() = 0;
-  virtual bool GetStatus(int* status) = 0;
   virtual bool SetStatus(int status) = 0;
   virtual bool ReleaseDescriptions(TRGINFO** set) = 0;
   // A status of 0x2005 on target 1 is reset to 0 before the success test.

@@ -61,8 +61,7 @@ class StepPlanner {
 
   void Add(WriteStep& step, uint32_t first, uint32_t last, uint32_t recordLast) const {
     step.windows.push_back({first, last});
-    step.records.push_back({first, recordLast, static_cast<int32_t>(step.block),
-                            static_cast<int32_t>(options_.eraseBeforeWrite)});
+    step.records.push_back({first, recordLast, static_cast<int32_t>(step.block)});
   }
 
   void PlanFilesOnly(WriteStep& step, const EraseBlock& block, bool lastCode, bool preservedTouched) const {
@@ -78,8 +77,7 @@ class StepPlanner {
         const uint32_t last = std::min(hi, range.end);
         if (first > last) continue;
         step.windows.push_back({first, last});
-        lastRecord = WrittenRange{first, last, static_cast<int32_t>(step.block),
-                                  static_cast<int32_t>(options_.eraseBeforeWrite)};
+        lastRecord = WrittenRange{first, last, static_cast<int32_t>(step.block)};
       }
       if (lastRecord) step.records.push_back(*lastRecord);
     }
@@ -90,8 +88,7 @@ class StepPlanner {
     step.windows.push_back(kept);
     const AddressRange preserved = PreservedArea(geometry_);
     if (!preserved.Empty())
-      step.records.push_back({preserved.first, preserved.last, static_cast<int32_t>(step.block),
-                              static_cast<int32_t>(options_.eraseBeforeWrite)});
+      step.records.push_back({preserved.first, preserved.last, static_cast<int32_t>(step.block)});
   }
 
   void PlanInFull(WriteStep& step, const EraseBlock& block, bool lastCode, bool preservedTouched) const {

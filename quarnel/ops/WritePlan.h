@@ -24,7 +24,6 @@ struct WrittenRange {
   uint32_t start = 0;
   uint32_t end = 0;
   int32_t block = 0;
-  int32_t erased = 0;
 };
 
 // What Write & Check does to one erase block: erase it (at eraseAddress)

@@ -87,7 +87,6 @@ class FakeApi : public ApiCalls {
   bool EraseBlock(uint32_t address) override;
   bool Write(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image) override;
   bool ResetAll() override;
-  bool GetStatus(int* status) override { return *status = statuses[0], Ok(); }
   bool SetStatus(int status) override { return statuses[0] = status, Ok(); }
   bool ReleaseDescriptions(TRGINFO** set) override { return released = true, *set = nullptr, true; }
   // Like the library: a wrong ID leaves 0x2005, which the guarded call clears.
