@@ -7,6 +7,7 @@
 
 #include "app/QtSettingsStore.h"
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "ui/Prompter.h"
 #include "ui/QuarnelDlg.h"
 
@@ -22,7 +23,7 @@ QString Text(int textId) { return QString::fromUtf8(LoadText(textId)); }
 
 // ------------------------------------------------------------ single copy
 
-SingleInstance::SingleInstance() : lock_(Text(105).toStdString(), LockScope::User) {
+SingleInstance::SingleInstance() : lock_(Text(text::kProgramName).toStdString(), LockScope::User) {
   QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this] { AnswerRequest(); });
 }
 
@@ -76,24 +77,25 @@ bool CQuarnelApp::LoadLibrary(const std::string& name, std::string* missing) {
     case VestraLibrary::Outcome::Bound:
       return true;
     case VestraLibrary::Outcome::NotFound:
-      ShowPlain(Text(156) + Text(186));
+      ShowPlain(Text(text::kLibraryName) + Text(text::kNotFound));
       return false;
     case VestraLibrary::Outcome::Invalid:
-      ShowPlain(Text(189) + Text(156));
+      ShowPlain(Text(text::kInvalid) + Text(text::kLibraryName));
       return false;
   }
   return false;
 }
 
 int CQuarnelApp::Run() {
-  if (!LoadLibrary(Text(156).toStdString())) return EXIT_FAILURE;
+  if (!LoadLibrary(Text(text::kLibraryName).toStdString())) return EXIT_FAILURE;
   SingleInstance single;
   if (!single.Claim()) {
     // Only a lock held by another copy means "already running"; one that
     // cannot be used would otherwise end every start without a word.
     if (!single.Error().empty()) {
       prompter_.ShowMessage(nullptr, MessageStyle::Stop,
-                            QStringLiteral("%1 cannot start: %2").arg(Text(105), QString::fromStdString(single.Error())));
+                            QStringLiteral("%1 cannot start: %2")
+                                .arg(Text(text::kProgramName), QString::fromStdString(single.Error())));
       return EXIT_FAILURE;
     }
     single.AskRunningCopyToRaise();

@@ -4,6 +4,8 @@
 #include <array>
 #include <utility>
 
+#include "base/TextIds.h"
+
 namespace quarnel {
 namespace {
 
@@ -11,13 +13,19 @@ constexpr int kUnlistedStatus = 0xFFFF;
 
 // Searched in order; the first row with the code wins.
 constexpr std::array<std::pair<int, int>, 39> kStatusTexts{{
-    {0x0001, 141}, {0x6000, 110}, {0x6001, 111}, {0x6002, 112}, {0x6003, 113}, {0x6100, 145},
-    {0x6300, 149}, {0x6302, 137}, {0x6303, 2032}, {0x6304, 118}, {0x6305, 119}, {0x6306, 121},
-    {0x6307, 142}, {0x6308, 143}, {0x6309, 131}, {0x630A, 144}, {0x630C, 148}, {0x5000, 2035},
-    {0x5001, 2036}, {0x5002, 2037}, {0x5003, 2051}, {0x5004, 2038}, {0x5005, 2039}, {0x4000, 2040},
-    {0x4001, 2041}, {0x4002, 2042}, {0x4003, 2043}, {0x4004, 2044}, {0x4005, 2045}, {0x4006, 2046},
-    {0x4007, 2047}, {0x2000, 138}, {0x2001, 139}, {0x2002, 146}, {0x2003, 153}, {0x2004, 154},
-    {0x2005, 2052}, {0x2006, 176}, {kUnlistedStatus, 2050},
+    {0x0001, text::kCommunication0001}, {0x6000, text::kMalfunction6000}, {0x6001, text::kMalfunction6001},
+    {0x6002, text::kMalfunction6002}, {0x6003, text::kMalfunction6003}, {0x6100, text::kTargetAccess6100},
+    {0x6300, text::kTargetAccess6300}, {0x6302, text::kTargetAccess6302}, {0x6303, text::kTargetAccess6303},
+    {0x6304, text::kMalfunction6304}, {0x6305, text::kTargetAccess6305}, {0x6306, text::kMalfunction6306},
+    {0x6307, text::kTargetAccess6307}, {0x6308, text::kTargetAccess6308}, {0x6309, text::kTargetAccess6309},
+    {0x630A, text::kMalfunction630A}, {0x630C, text::kMalfunction630C}, {0x5000, text::kCommunication1000},
+    {0x5001, text::kCommunication1001}, {0x5002, text::kMalfunction1002}, {0x5003, text::kMalfunction1003},
+    {0x5004, text::kMalfunction1004}, {0x5005, text::kLockNotObtained}, {0x4000, text::kInternalError1006},
+    {0x4001, text::kInternalError1007}, {0x4002, text::kInternalError1008}, {0x4003, text::kInternalError1009},
+    {0x4004, text::kInternalError1010}, {0x4005, text::kInternalError1011}, {0x4006, text::kInternalError1012},
+    {0x4007, text::kInternalError1013}, {0x2000, text::kTargetChanged}, {0x2001, text::kWrongSecurityId},
+    {0x2002, text::kTargetMismatch}, {0x2003, text::kFirmwareUnreadable}, {0x2004, text::kFirmwareDifferent},
+    {0x2005, text::kSecurityIdCheck}, {0x2006, text::kDifferencesFound}, {kUnlistedStatus, text::kMalfunctionFFFF},
 }};
 
 }  // namespace

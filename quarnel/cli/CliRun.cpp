@@ -10,6 +10,7 @@
 #include "base/MemorySettingsStore.h"
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "cli/CliApiTable.h"
 #include "cli/ConsoleWindow.h"
 #include "cli/RunReport.h"
@@ -20,13 +21,6 @@
 namespace quarnel::cli {
 namespace {
 
-constexpr int kLibraryName = 156;
-constexpr int kNotFound = 186;
-constexpr int kInvalid = 189;
-constexpr int kTrgSkipped = 2067;
-constexpr int kIllegalFillByte = 2002;
-constexpr int kWriteWithoutErase = 134;
-constexpr int kStartErasure = 151;
 // Emulators that connecting the way the window does reaches at most.
 constexpr uint32_t kWindowEmulators = 2;
 
@@ -110,15 +104,15 @@ class Run {
   // emulator before all of it has passed.
   int Prepare() {
     if (int code = CheckDestinations(); code != kPassed) return code;
-    const std::string library(LoadText(kLibraryName));
+    const std::string library(LoadText(text::kLibraryName));
     std::string missing;
     switch (library_.Load(library, &missing)) {
       case VestraLibrary::Outcome::Bound:
         break;
       case VestraLibrary::Outcome::NotFound:
-        return Fail(kNotPlugged, library + std::string(LoadText(kNotFound)));
+        return Fail(kNotPlugged, library + std::string(LoadText(text::kNotFound)));
       case VestraLibrary::Outcome::Invalid:
-        return Fail(kNotPlugged, std::string(LoadText(kInvalid)) + library + " (" + missing + " is missing)");
+        return Fail(kNotPlugged, std::string(LoadText(text::kInvalid)) + library + " (" + missing + " is missing)");
     }
     if (int code = ReadDescriptions(); code != kPassed) return code;
     if (options_.command == Command::List) return kPassed;
@@ -147,7 +141,7 @@ class Run {
   int ReadDescriptions() {
     const DescriptionsRead read = session_.ReadDescriptions();
     if (read.failureTextId != 0) return Fail(kBadInput, std::string(LoadText(read.failureTextId)));
-    if (read.someSkipped) std::fprintf(err_, "quarnel-cli: %s\n", LoadText(kTrgSkipped).data());
+    if (read.someSkipped) std::fprintf(err_, "quarnel-cli: %s\n", LoadText(text::kTrgSkipped).data());
     return kPassed;
   }
 
@@ -162,7 +156,7 @@ class Run {
       return Fail(kBadInput, "the target description " + options_.target + " has no flash");
     session_.Buffers().Rebuild(session_.Scanner());
     if (!options_.fillFromFlash && !ParseFillByte(options_.fillText))
-      return Fail(kBadInput, std::string(LoadText(kIllegalFillByte)));
+      return Fail(kBadInput, std::string(LoadText(text::kIllegalFillByte)));
     if (int code = AskBeforeConnecting(); code != kPassed) return code;
     if (options_.serial) {
       const SerialOption& serial = *options_.serial;
@@ -181,8 +175,8 @@ class Run {
   // emulator is touched.
   int AskBeforeConnecting() {
     int question = 0;
-    if (options_.command == Command::Write && !options_.eraseBeforeWrite) question = kWriteWithoutErase;
-    if (options_.command == Command::Erase) question = kStartErasure;
+    if (options_.command == Command::Write && !options_.eraseBeforeWrite) question = text::kWriteWithoutErase;
+    if (options_.command == Command::Erase) question = text::kStartErasure;
     if (question == 0 || console_.ShowMessage(MessageStyle::Question, question, std::string(LoadText(question))))
       return kPassed;
     return Fail(kBadInput, "a question was answered no; nothing was touched");

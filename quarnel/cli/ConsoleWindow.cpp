@@ -9,13 +9,11 @@
 
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 
 namespace quarnel::cli {
 namespace {
 
-// The questions whose answer is the command itself.
-constexpr int kStartWriting = 123;
-constexpr int kStartVerification = 158;
 // The security ID dialog offers no initialize choice for this security type.
 constexpr uint16_t kUninitializableSecurityType = 1;
 
@@ -67,7 +65,8 @@ bool ConsoleWindow::ShowMessage(MessageStyle style, int textId, const std::strin
     std::fprintf(err_, "quarnel-cli: %s\n", text.c_str());
     return true;
   }
-  if (textId == kStartWriting || textId == kStartVerification) return true;
+  // The questions whose answer is the command itself.
+  if (textId == text::kStartWriting || textId == text::kStartVerification) return true;
   if (settings_.yes) {
     if (!settings_.quiet) std::fprintf(err_, "quarnel-cli: %s -> yes (--yes)\n", text.c_str());
     return true;

@@ -4,41 +4,26 @@
 #include <functional>
 
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "image/AddressSyntax.h"
 
 namespace quarnel {
 namespace {
 
-
-constexpr int kIllegalStart = 2000;
-constexpr int kIllegalOffset = 2001;
-constexpr int kIllegalArbitraryEnd = 2003;
-constexpr int kNoArbitraryEnd = 2005;
-constexpr int kCannotOpen = 2013;
-constexpr int kFileTooLarge = 3010;
 // Intel HEX with one byte per record takes 15 characters a byte.
 constexpr uint64_t kTextBytesPerFlashByte = 32;
 constexpr uint64_t kSmallestFileLimit = uint64_t{64} << 20;
-constexpr int kStartAboveEnd = 2014;
-constexpr int kDuplicateInFile = 2023;
-constexpr int kRowStartUnreadable = 2024;
-constexpr int kRowEndUnreadable = 2025;
-constexpr int kRowOffsetUnreadable = 2026;
-constexpr int kNothingAtOrAboveStart = 183;
-constexpr int kNothingInWindow = 184;
-constexpr int kDuplicateWithListed = 163;
-constexpr int kOutsideFlash = 2070;
 
 }  // namespace
 
 int ReadRowRange(const FileRow& row, uint32_t flashHigh, RowRange& range) {
   auto offset = ParseColumnOffset(row.columns[kOffsetColumn]);
-  if (!offset) return kRowOffsetUnreadable;
+  if (!offset) return text::kRowOffsetUnreadable;
   auto start = ParseColumnAddress(row.columns[kStartAddressColumn]);
-  if (!start) return kRowStartUnreadable;
+  if (!start) return text::kRowStartUnreadable;
   std::optional<uint32_t> end = flashHigh;
   if (row.entry.endMode != EndAddressMode::EndOfMemory) end = ParseColumnAddress(row.columns[kEndAddressColumn]);
-  if (!end) return kRowEndUnreadable;
+  if (!end) return text::kRowEndUnreadable;
   range = RowRange{*start, *end, *offset};
   return 0;
 }
@@ -67,7 +52,7 @@ bool FileList::Refuse(int textId, Field field) {
 }
 
 void FileList::ShowOutsideFlashNotice() {
-  user_.ShowMessage(MessageStyle::Plain, kOutsideFlash, std::string(LoadText(kOutsideFlash)));
+  user_.ShowMessage(MessageStyle::Plain, text::kOutsideFlash, std::string(LoadText(text::kOutsideFlash)));
 }
 
 bool FileList::RefuseShown(Field field) {
@@ -79,7 +64,7 @@ bool FileList::AddFileEntry(const FileEntrySettings& settings) {
   int32_t offset = 0;
   if (!settings.offsetText.empty()) {
     auto parsed = ParseOffset(settings.offsetText);
-    if (!parsed) return Refuse(kIllegalOffset, Field::FlashOffset);
+    if (!parsed) return Refuse(text::kIllegalOffset, Field::FlashOffset);
     offset = *parsed;
   }
   scanner_.SetCurrentFile(settings.fileName, 0);
@@ -93,9 +78,9 @@ bool FileList::AddFileEntry(const FileEntrySettings& settings) {
     stamp = ReadFileStamp(settings.fileName);
     bool tooLarge = false;
     file = ObjectFileData::Read(settings.fileName, LargestFileBytes(), &tooLarge);
-    if (tooLarge) return Refuse(kFileTooLarge, Field::FileName);
+    if (tooLarge) return Refuse(text::kFileTooLarge, Field::FileName);
   }
-  if (!file) return Refuse(kCannotOpen, Field::FileName);
+  if (!file) return Refuse(text::kCannotOpen, Field::FileName);
 
   uint32_t lowest = 0;
   uint32_t highest = 0;
@@ -114,7 +99,8 @@ bool FileList::AddFileEntry(const FileEntrySettings& settings) {
   if (!scanner_.ScanFlashPresence(*file, start, end, offset, outsideFlash, inTail)) return RefuseShown(offsetOrStart);
   if (!CheckDuplicates(*file, start, end, offset)) return RefuseShown(offsetOrStart);
   uint32_t shift = static_cast<uint32_t>(offset);
-  if (!geometry_.AnyAreaIntersects(start + shift, end + shift)) return Refuse(kNothingInWindow, Field::ArbitraryAddress);
+  if (!geometry_.AnyAreaIntersects(start + shift, end + shift))
+    return Refuse(text::kNothingInWindow, Field::ArbitraryAddress);
   if (outsideFlash || inTail) ShowOutsideFlashNotice();
 
   AppendRow(FileEntry{settings.fileName, start, end, offset, settings.endMode, std::move(file), stamp}, settings);
@@ -127,23 +113,23 @@ int FileList::ResolveWindow(const FileEntrySettings& settings, uint32_t lowest, 
   start = lowest;
   if (!settings.startText.empty()) {
     auto parsed = ParseAddress(settings.startText);
-    if (!parsed) return kIllegalStart;
+    if (!parsed) return text::kIllegalStart;
     start = *parsed;
   }
-  if (highest < start) return kNothingAtOrAboveStart;
+  if (highest < start) return text::kNothingAtOrAboveStart;
 
   field = Field::ArbitraryAddress;
   end = highest;
   if (settings.endMode == EndAddressMode::EndOfMemory) {
     end = geometry_.flashHigh;
   } else if (settings.endMode == EndAddressMode::Arbitrary) {
-    if (settings.arbitraryEndText.empty()) return kNoArbitraryEnd;
+    if (settings.arbitraryEndText.empty()) return text::kNoArbitraryEnd;
     auto parsed = ParseAddress(settings.arbitraryEndText);
-    if (!parsed) return kIllegalArbitraryEnd;
+    if (!parsed) return text::kIllegalArbitraryEnd;
     end = *parsed;
   }
-  if (end < lowest) return kNothingInWindow;
-  if (end < start) return kStartAboveEnd;
+  if (end < lowest) return text::kNothingInWindow;
+  if (end < start) return text::kStartAboveEnd;
   return 0;
 }
 
@@ -182,14 +168,14 @@ bool FileList::DeleteFileEntries(std::vector<size_t> selectedRows) {
 bool FileList::CheckDuplicates(const ObjectFileData& file, uint32_t start, uint32_t end, int32_t offset) {
   std::vector<uint8_t> occupied(size_t{geometry_.OccupancyTop()} + 1, 0);
   if (!scanner_.MarkOccupiedBytes(file, start, end, offset, occupied)) {
-    ShowStop(kDuplicateInFile);
+    ShowStop(text::kDuplicateInFile);
     return false;
   }
   for (const FileRow& row : rows_) {
     RowRange range;
     if (ReadRowRange(row, geometry_.flashHigh, range) != 0 || !ClampRowEnd(range, geometry_.flashHigh)) continue;
     if (!scanner_.MarkOccupiedBytes(*row.entry.file, range.start, range.end, range.offset, occupied)) {
-      ShowStop(kDuplicateWithListed);
+      ShowStop(text::kDuplicateWithListed);
       return false;
     }
   }
@@ -219,7 +205,7 @@ bool FileList::CheckRowsWithContent(const std::vector<FileRow>& rows, const std:
       anyOutsideFlash = anyOutsideFlash || outsideFlash || inTail;
     }
     if (!scanner_.MarkOccupiedBytes(rowContent, range.start, range.end, range.offset, occupied)) {
-      ShowStop(kDuplicateWithListed);
+      ShowStop(text::kDuplicateWithListed);
       return false;
     }
   }
@@ -238,7 +224,7 @@ bool FileList::ReloadFile(size_t rowIndex) {
   bool tooLarge = false;
   std::shared_ptr<const ObjectFileData> file = ObjectFileData::Read(fileName, LargestFileBytes(), &tooLarge);
   if (!file) {
-    ShowStop(tooLarge ? kFileTooLarge : kCannotOpen);
+    ShowStop(tooLarge ? text::kFileTooLarge : text::kCannotOpen);
     return false;
   }
   uint32_t lowest = 0;
@@ -271,7 +257,7 @@ bool FileList::RecheckFileList() {
     // The scans read the content taken when the row was listed; the file
     // itself must still be there, as it would be if held open.
     if (!ObjectFileData::CanOpen(row.entry.fileName)) {
-      ShowStop(kCannotOpen);
+      ShowStop(text::kCannotOpen);
       return false;
     }
     if (int fault = ReadRowRange(row, geometry_.flashHigh, range); fault != 0) {

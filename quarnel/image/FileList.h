@@ -68,7 +68,8 @@ struct RowRange {
 
 // Reads offset, start and end from the row's texts; a row that shows
 // "to end of the memory" ends at flashHigh. Returns 0, or the internal error
-// text of the column that does not parse: 2026 offset, 2024 start, 2025 end.
+// text of the column that does not parse: text::kRowOffsetUnreadable,
+// kRowStartUnreadable or kRowEndUnreadable.
 int ReadRowRange(const FileRow& row, uint32_t flashHigh, RowRange& range);
 // An end whose flash address lies above flashHigh becomes flashHigh. False
 // when the end is then below the start.

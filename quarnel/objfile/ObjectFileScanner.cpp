@@ -5,19 +5,11 @@
 #include <cstdint>
 
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "objfile/HexRecord.h"
 
 namespace quarnel {
 namespace {
-
-constexpr int kIllegalEndRecord = 2007;
-constexpr int kIntelChecksumError = 2008;
-constexpr int kSRecordChecksumError = 2009;
-constexpr int kUnpairedEndRecord = 2010;
-constexpr int kNoEndRecord = 2011;
-constexpr int kNoDataRecord = 2012;
-constexpr int kIllegalFormat = 2021;
-constexpr int kAddressTooLarge = 3009;
 
 bool InWindow(uint32_t address, uint32_t windowStart, uint32_t windowEnd) {
   return address >= windowStart && address <= windowEnd;
@@ -71,7 +63,7 @@ class LoadScan {
 
 int LoadScan::Take(const Record& record) {
   if (record.format == RecordFormat::None) return 0;
-  if (format_ != RecordFormat::None && record.format != format_) return kIllegalFormat;
+  if (format_ != RecordFormat::None && record.format != format_) return text::kIllegalFormat;
   format_ = record.format;
   return record.format == RecordFormat::Intel ? TakeIntel(record) : TakeMotorola(record);
 }
@@ -79,32 +71,32 @@ int LoadScan::Take(const Record& record) {
 int LoadScan::TakeIntel(const Record& record) {
   switch (record.kind) {
     case RecordKind::BadChecksum:
-      return kIntelChecksumError;
+      return text::kIntelChecksumError;
     case RecordKind::IntelEnd:
       endRecordReached_ = true;
-      return record.exactEnd ? 0 : kIllegalEndRecord;
+      return record.exactEnd ? 0 : text::kIllegalEndRecord;
     case RecordKind::Data:
       TakeData(record);
       return 0;
     case RecordKind::IntelBase:
       return 0;
     case RecordKind::AddressOverflow:
-      return kAddressTooLarge;
+      return text::kAddressTooLarge;
     default:
-      return kIllegalFormat;
+      return text::kIllegalFormat;
   }
 }
 
 int LoadScan::TakeMotorola(const Record& record) {
   switch (record.kind) {
     case RecordKind::BadChecksum:
-      return kSRecordChecksumError;
+      return text::kSRecordChecksumError;
     case RecordKind::SHeader:
       return 0;
     case RecordKind::SEnd: {
       // S7 closes S3 data, S8 closes S2 data, S9 closes S1 data.
       bool& open = sDataOpen_[DataFlagIndex(static_cast<char>('1' + ('9' - record.sType)))];
-      if (!open) return kUnpairedEndRecord;
+      if (!open) return text::kUnpairedEndRecord;
       open = false;
       return 0;
     }
@@ -113,9 +105,9 @@ int LoadScan::TakeMotorola(const Record& record) {
       TakeData(record);
       return 0;
     case RecordKind::AddressOverflow:
-      return kAddressTooLarge;
+      return text::kAddressTooLarge;
     default:
-      return kIllegalFormat;
+      return text::kIllegalFormat;
   }
 }
 
@@ -157,9 +149,9 @@ void LoadScan::TakeWrappingData(const Record& record) {
 }
 
 int LoadScan::FinalCheck() const {
-  if (std::find(sDataOpen_.begin(), sDataOpen_.end(), true) != sDataOpen_.end()) return kNoEndRecord;
-  if (!dataSeen_) return kNoDataRecord;
-  if (format_ == RecordFormat::Intel && !endRecordReached_) return kNoEndRecord;
+  if (std::find(sDataOpen_.begin(), sDataOpen_.end(), true) != sDataOpen_.end()) return text::kNoEndRecord;
+  if (!dataSeen_) return text::kNoDataRecord;
+  if (format_ == RecordFormat::Intel && !endRecordReached_) return text::kNoEndRecord;
   return 0;
 }
 
@@ -230,11 +222,11 @@ bool ObjectFileScanner::ScanFlashPresence(const ObjectFileData& file, uint32_t w
     if (record.kind == RecordKind::Data) {
       return ForEachByteInWindow(record, windowStart, windowEnd, static_cast<uint32_t>(offset), check);
     }
-    if (record.kind == RecordKind::AddressOverflow) error = kAddressTooLarge;
+    if (record.kind == RecordKind::AddressOverflow) error = text::kAddressTooLarge;
     if (record.format == RecordFormat::Motorola) return error == 0 && record.kind != RecordKind::Illegal;
-    if (record.kind == RecordKind::BadChecksum) error = kIntelChecksumError;
-    if (record.kind == RecordKind::Illegal) error = kIllegalFormat;
-    if (record.kind == RecordKind::IntelEnd && !record.exactEnd) error = kIllegalEndRecord;
+    if (record.kind == RecordKind::BadChecksum) error = text::kIntelChecksumError;
+    if (record.kind == RecordKind::Illegal) error = text::kIllegalFormat;
+    if (record.kind == RecordKind::IntelEnd && !record.exactEnd) error = text::kIllegalEndRecord;
     return error == 0 && record.kind != RecordKind::IntelEnd;
   });
   if (error != 0) ShowError(error);

@@ -2,21 +2,13 @@
 
 #include <algorithm>
 
+#include "base/TextIds.h"
 #include "ops/OperationSteps.h"
 #include "ops/TargetContents.h"
 
 namespace quarnel {
 namespace {
 
-constexpr int kStartErasure = 151;
-constexpr int kErasingBlocks = 179;
-constexpr int kErasingInterrupted = 180;
-constexpr int kErasingHeader = 181;
-constexpr int kErasingCompleted = 182;
-constexpr int kWritingFailed = 2015;
-constexpr int kErasingFailed = 2016;
-constexpr int kReadingFailed = 2017;
-constexpr int kErasingFailedOnOthers = 3004;
 constexpr const char* kSeparator = "=========================";
 constexpr const char* kEraseProgress = "Erasing";
 
@@ -49,8 +41,8 @@ bool SelectAllEraseBlocks(EraseBlockTable& table, std::vector<bool>& ticks) {
 OperationOutcome EraseOperation::Run() {
   OperationWindow& window = context_.window;
   const EraseBlockTable& table = context_.target.eraseBlocks;
-  if (!Ask(window, MessageStyle::Question, kStartErasure)) return OperationOutcome::NotStarted;
-  std::string line = Text(kErasingBlocks);
+  if (!Ask(window, MessageStyle::Question, text::kStartErasure)) return OperationOutcome::NotStarted;
+  std::string line = Text(text::kErasingBlocks);
   uint64_t planned = 0;
   for (size_t i = 0; i < table.size(); ++i) {
     if (!table[i].selected) continue;
@@ -61,7 +53,7 @@ OperationOutcome EraseOperation::Run() {
   ClearLeftoverStatuses(context_.api);
   window.SetBusyKind(OperationWindow::kErasing);
   window.TakeBusyLayout(OperationWindow::kEraseMode);
-  window.AddLogLine(OperationWindow::kNormalLine, Text(kErasingHeader) + LocalTimeStamp());
+  window.AddLogLine(OperationWindow::kNormalLine, Text(text::kErasingHeader) + LocalTimeStamp());
   window.ClearCancelRequest();
   window.ShowProgress(kEraseProgress, 0, planned);
 
@@ -86,11 +78,11 @@ OperationOutcome EraseOperation::Run() {
   }
   const bool othersFine = JudgeOtherTargets(context_.api, window);
   if (cancelled)
-    window.AddLogLine(OperationWindow::kNormalLine, Text(kErasingInterrupted));
+    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kErasingInterrupted));
   else if (othersFine)
-    window.AddLogLine(OperationWindow::kNormalLine, Text(kErasingCompleted));
+    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kErasingCompleted));
   else
-    window.AddLogLine(OperationWindow::kErrorLine, Text(kErasingFailedOnOthers));
+    window.AddLogLine(OperationWindow::kErrorLine, Text(text::kErasingFailedOnOthers));
   window.AddLogLine(OperationWindow::kNormalLine, kSeparator);
   window.TakeIdleLayout(OperationWindow::kEraseMode);
   window.SetBusyKind(OperationWindow::kIdle);
@@ -109,15 +101,15 @@ ReadOutcome EraseOperation::EraseOne(size_t blockIndex) {
   if (!kept.Empty()) {
     // No progress of its own: the erase's progress counts blocks.
     const ReadOutcome outcome = contents.ReadKept(kept, {});
-    if (outcome == ReadOutcome::Failed) FailRun(kReadingFailed);
+    if (outcome == ReadOutcome::Failed) FailRun(text::kReadingFailed);
     if (outcome != ReadOutcome::Read) return outcome;
   }
   if (!context_.api.EraseBlock(FirstFlashAddressInBlock(geometry, block.start, block.end))) {
-    FailRun(kErasingFailed);
+    FailRun(text::kErasingFailed);
     return ReadOutcome::Failed;
   }
   if (!kept.Empty() && !contents.Write(kept.first, kept.last)) {
-    FailRun(kWritingFailed);
+    FailRun(text::kWritingFailed);
     return ReadOutcome::Failed;
   }
   return ReadOutcome::Read;

@@ -6,16 +6,9 @@
 
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 
 namespace quarnel {
-namespace {
-
-constexpr int kFileChanged = 3000;
-constexpr int kTargetFailed = 3001;
-constexpr int kFailedTargetsList = 3002;
-constexpr int kRowOutOfOrder = 2028;
-
-}  // namespace
 
 std::string LocalTimeStamp() {
   std::time_t now = std::time(nullptr);
@@ -51,9 +44,9 @@ bool Ask(OperationWindow& window, MessageStyle style, int textId, const std::str
 }
 
 void ShowFailedTargets(OperationWindow& window, const std::vector<std::string>& names) {
-  std::string text = Text(kFailedTargetsList);
+  std::string text = Text(text::kFailedTargetsList);
   for (const std::string& name : names) text += "\n" + name;
-  window.ShowMessage(MessageStyle::Stop, kFailedTargetsList, text);
+  window.ShowMessage(MessageStyle::Stop, text::kFailedTargetsList, text);
 }
 
 std::vector<TargetFailure> OtherTargetFailures(ApiCalls& api) {
@@ -67,7 +60,8 @@ std::vector<TargetFailure> OtherTargetFailures(ApiCalls& api) {
 bool ListTargetFailures(OperationWindow& window, const std::vector<TargetFailure>& failures) {
   std::vector<std::string> names;
   for (const TargetFailure& failure : failures) {
-    window.AddLogLine(OperationWindow::kErrorLine, FormatText(kTargetFailed, failure.name) + StatusLine(failure.status));
+    window.AddLogLine(OperationWindow::kErrorLine,
+                      FormatText(text::kTargetFailed, failure.name) + StatusLine(failure.status));
     names.push_back(failure.name);
   }
   if (!names.empty()) ShowFailedTargets(window, names);
@@ -100,13 +94,13 @@ void ClearLeftoverStatuses(ApiCalls& api) {
 bool AcceptRowContent(OperationContext& context, size_t rowIndex) {
   if (!context.files.ContentOutdated(rowIndex)) return true;
   const std::string& fileName = context.files.Rows()[rowIndex].entry.fileName;
-  if (!Ask(context.window, MessageStyle::Question, kFileChanged, fileName)) return false;
+  if (!Ask(context.window, MessageStyle::Question, text::kFileChanged, fileName)) return false;
   return context.files.ReloadFile(rowIndex);
 }
 
 int ReadOperationRow(const FileRow& row, uint32_t flashHigh, RowRange& range) {
   if (int fault = ReadRowRange(row, flashHigh, range); fault != 0) return fault;
-  return ClampRowEnd(range, flashHigh) ? 0 : kRowOutOfOrder;
+  return ClampRowEnd(range, flashHigh) ? 0 : text::kRowOutOfOrder;
 }
 
 uint64_t CodeEndInEraseBlocks(const TargetGeometry& geometry) {

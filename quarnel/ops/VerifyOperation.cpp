@@ -4,26 +4,13 @@
 #include <cstring>
 
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "image/AddressSyntax.h"
 #include "ops/OperationSteps.h"
 
 namespace quarnel {
 namespace {
 
-constexpr int kStartVerification = 158;
-constexpr int kFlashContentFill = 170;
-constexpr int kVerificationHeader = 173;
-constexpr int kFileForVerification = 174;
-constexpr int kNoDifferences = 175;
-constexpr int kDifferencesFound = 176;
-constexpr int kVerificationInterrupted = 177;
-constexpr int kVerificationCompleted = 178;
-constexpr int kIllegalFillByte = 2002;
-constexpr int kReadingFailed = 2017;
-constexpr int kNoFillByte = 2022;
-constexpr int kTargetHeader = 3005;
-constexpr int kVerificationFailedOnOthers = 3006;
-constexpr int kTargetNotRead = 3007;
 constexpr const char* kSeparator = "=========================";
 constexpr const char* kVerifyProgress = "Verifying";
 constexpr const char* kReadProgress = "Reading";
@@ -82,7 +69,7 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   cancelled_ = false;
   OperationWindow& window = context_.window;
   context_.scanner.SetWriteImage(context_.buffers.WriteImage());
-  if (!Ask(window, MessageStyle::Question, kStartVerification)) return OperationOutcome::NotStarted;
+  if (!Ask(window, MessageStyle::Question, text::kStartVerification)) return OperationOutcome::NotStarted;
   window.SetBusyKind(OperationWindow::kVerifying);
   window.TakeBusyLayout(OperationWindow::kWriteVerifyMode);
   if (!TakeFillByte()) return EndIdle(OperationOutcome::NotStarted);
@@ -94,7 +81,7 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   std::vector<bool> read;
   switch (ReadEveryTarget(targetCount, read)) {
     case ReadOutcome::Failed:
-      ReportOperationFailure(context_, OperationWindow::kWriteVerifyMode, kReadingFailed);
+      ReportOperationFailure(context_, OperationWindow::kWriteVerifyMode, text::kReadingFailed);
       return OperationOutcome::Failed;
     case ReadOutcome::Cancelled:
       return EndLines(true, true);
@@ -114,10 +101,10 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   std::vector<std::string> unread;
   for (uint32_t n = 2; n <= targetCount; ++n) {
     const std::string name = TargetName(context_.api, n);
-    window.AddLogLine(OperationWindow::kNormalLine, FormatText(kTargetHeader, name));
+    window.AddLogLine(OperationWindow::kNormalLine, FormatText(text::kVerificationTargetHeader, name));
     if (!read[n - 1]) {
       window.AddLogLine(OperationWindow::kErrorLine,
-                        FormatText(kTargetNotRead, name) + StatusLine(context_.api.TargetStatus(n)));
+                        FormatText(text::kTargetNotRead, name) + StatusLine(context_.api.TargetStatus(n)));
       unread.push_back(name);
       continue;
     }
@@ -135,7 +122,8 @@ bool VerifyOperation::TakeFillByte() {
   if (settings_.fillMode != FillMode::ArbitraryData) return true;
   auto parsed = ParseFillByte(settings_.arbitraryData);
   if (settings_.arbitraryData.empty() || !parsed) {
-    Ask(context_.window, MessageStyle::Stop, settings_.arbitraryData.empty() ? kNoFillByte : kIllegalFillByte);
+    Ask(context_.window, MessageStyle::Stop,
+        settings_.arbitraryData.empty() ? text::kNoFillByte : text::kIllegalFillByte);
     context_.window.FocusField(Field::ArbitraryData);
     return false;
   }
@@ -245,16 +233,16 @@ VerifyOperation::Step VerifyOperation::CompareRows(bool withHeader) {
     const uint32_t flashStart = std::max(geometry.flashLow, range.start + shift);
     const uint32_t flashEnd = std::min(geometry.flashHigh, range.end + shift);
     if (withHeader && i == 0)
-      window.AddLogLine(OperationWindow::kNormalLine, Text(kVerificationHeader) + LocalTimeStamp());
+      window.AddLogLine(OperationWindow::kNormalLine, Text(text::kVerificationHeader) + LocalTimeStamp());
     window.AddLogLine(OperationWindow::kNormalLine,
-                      Format("  %s : %s", Text(kFileForVerification).c_str(), fileName.c_str()));
+                      Format("  %s : %s", Text(text::kFileForVerification).c_str(), fileName.c_str()));
     window.AddLogLine(OperationWindow::kNormalLine,
                       Format("  File: [%05lXH - %05lXH] <--> Flash: [%05lXH - %05lXH]",
                              static_cast<unsigned long>(range.start), static_cast<unsigned long>(range.end),
                              static_cast<unsigned long>(flashStart), static_cast<unsigned long>(flashEnd)));
     window.AddLogLine(OperationWindow::kNormalLine,
                       settings_.fillMode == FillMode::FlashContent
-                          ? Format("  Fill Data: %s", Text(kFlashContentFill).c_str())
+                          ? Format("  Fill Data: %s", Text(text::kFlashContentFill).c_str())
                           : Format("  Fill Data: %02XH", static_cast<unsigned>(fillByte_)));
     long differences = 0;
     if (!CompareRange(flashStart, flashEnd, differences)) return Step::Cancelled;
@@ -275,8 +263,8 @@ VerifyOperation::Step VerifyOperation::CompareRows(bool withHeader) {
 void VerifyOperation::LogCompared(long differences) {
   differencesByTarget_[currentTarget_ - 1] += static_cast<uint64_t>(differences);
   context_.window.AddLogLine(OperationWindow::kNormalLine,
-                             differences != 0 ? Format("%ld %s", differences, Text(kDifferencesFound).c_str())
-                                              : Text(kNoDifferences));
+                             differences != 0 ? Format("%ld %s", differences, Text(text::kDifferencesFound).c_str())
+                                              : Text(text::kNoDifferences));
 }
 
 bool VerifyOperation::RowsCover(const AddressRange& range) {
@@ -340,11 +328,11 @@ OperationOutcome VerifyOperation::EndLines(bool cancelled, bool othersFine) {
   OperationWindow& window = context_.window;
   if (cancelled) {
     window.ClearCancelRequest();
-    window.AddLogLine(OperationWindow::kNormalLine, Text(kVerificationInterrupted));
+    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kVerificationInterrupted));
   } else if (othersFine) {
-    window.AddLogLine(OperationWindow::kNormalLine, Text(kVerificationCompleted));
+    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kVerificationCompleted));
   } else {
-    window.AddLogLine(OperationWindow::kErrorLine, Text(kVerificationFailedOnOthers));
+    window.AddLogLine(OperationWindow::kErrorLine, Text(text::kVerificationFailedOnOthers));
   }
   window.AddLogLine(OperationWindow::kNormalLine, kSeparator);
   EndIdle(OperationOutcome::Completed);

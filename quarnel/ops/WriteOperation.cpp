@@ -4,32 +4,13 @@
 #include <optional>
 
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "image/AddressSyntax.h"
 #include "ops/OperationSteps.h"
 
 namespace quarnel {
 namespace {
 
-constexpr int kStartWriting = 123;
-constexpr int kOverwriteWarning = 134;
-constexpr int kAdditionalDataQuestion = 135;
-constexpr int kContentRead = 166;
-constexpr int kWritingHeader = 167;
-constexpr int kFileForWriting = 169;
-constexpr int kFlashContentFill = 170;
-constexpr int kWritingInterrupted = 171;
-constexpr int kWritingCompleted = 172;
-constexpr int kErasingBlocks = 179;
-constexpr int kEraseBeforeWrite = 185;
-constexpr int kNotFill = 132;
-constexpr int kAddTwoWords = 133;
-constexpr int kIllegalFillByte = 2002;
-constexpr int kWritingFailed = 2015;
-constexpr int kErasingFailed = 2016;
-constexpr int kReadingFailed = 2017;
-constexpr int kNoFillByte = 2022;
-constexpr int kPlanningFault = 2047;
-constexpr int kWritingFailedOnOthers = 3003;
 constexpr const char* kSeparator = "=========================";
 constexpr const char* kWriteProgress = "Writing";
 constexpr const char* kReadProgress = "Reading";
@@ -137,7 +118,7 @@ OperationOutcome WriteOperation::Run(const WriteSettings& settings) {
   TargetContents contents(context_);
   switch (PrepareImage(contents)) {
     case ReadOutcome::Failed:
-      return FailRun(kReadingFailed);
+      return FailRun(text::kReadingFailed);
     case ReadOutcome::Cancelled:
       LogSummary(true);
       return OperationOutcome::Cancelled;
@@ -163,15 +144,16 @@ OperationOutcome WriteOperation::Run(const WriteSettings& settings) {
 
 bool WriteOperation::Confirm() {
   OperationWindow& window = context_.window;
-  if (!Ask(window, MessageStyle::Question, kStartWriting)) return false;
-  return settings_.eraseBeforeWrite || Ask(window, MessageStyle::YesNoQuestion, kOverwriteWarning);
+  if (!Ask(window, MessageStyle::Question, text::kStartWriting)) return false;
+  return settings_.eraseBeforeWrite || Ask(window, MessageStyle::YesNoQuestion, text::kWriteWithoutErase);
 }
 
 bool WriteOperation::TakeFillByte() {
   if (settings_.fillMode != FillMode::ArbitraryData) return true;
   const std::optional<uint8_t> parsed = ParseFillByte(settings_.arbitraryData);
   if (settings_.arbitraryData.empty() || !parsed) {
-    Ask(context_.window, MessageStyle::Stop, settings_.arbitraryData.empty() ? kNoFillByte : kIllegalFillByte);
+    Ask(context_.window, MessageStyle::Stop,
+        settings_.arbitraryData.empty() ? text::kNoFillByte : text::kIllegalFillByte);
     context_.window.FocusField(Field::ArbitraryData);
     return false;
   }
@@ -188,7 +170,7 @@ ReadOutcome WriteOperation::PrepareImage(TargetContents& contents) {
         contents.ReadKept({0, static_cast<uint32_t>(image.empty() ? 0 : image.size() - 1)}, kReadProgress);
     if (outcome == ReadOutcome::Read)
       context_.window.AddLogLine(OperationWindow::kNormalLine,
-                                 Format("%s[Size:%d Bytes]", Text(kContentRead).c_str(),
+                                 Format("%s[Size:%d Bytes]", Text(text::kContentRead).c_str(),
                                         static_cast<int>(context_.buffers.FlashContent().size())));
     return outcome;
   }
@@ -198,10 +180,10 @@ ReadOutcome WriteOperation::PrepareImage(TargetContents& contents) {
 
 void WriteOperation::LogHeader() {
   OperationWindow& window = context_.window;
-  window.AddLogLine(OperationWindow::kNormalLine, Text(kWritingHeader) + LocalTimeStamp());
-  window.AddLogLine(OperationWindow::kNormalLine, Text(kEraseBeforeWrite) + OnOff(settings_.eraseBeforeWrite));
-  window.AddLogLine(OperationWindow::kNormalLine, Text(kNotFill) + OnOff(settings_.notFill));
-  window.AddLogLine(OperationWindow::kNormalLine, Text(kAddTwoWords) + OnOff(settings_.addTwoWords));
+  window.AddLogLine(OperationWindow::kNormalLine, Text(text::kWritingHeader) + LocalTimeStamp());
+  window.AddLogLine(OperationWindow::kNormalLine, Text(text::kEraseBeforeWrite) + OnOff(settings_.eraseBeforeWrite));
+  window.AddLogLine(OperationWindow::kNormalLine, Text(text::kNotFill) + OnOff(settings_.notFill));
+  window.AddLogLine(OperationWindow::kNormalLine, Text(text::kAddTwoWords) + OnOff(settings_.addTwoWords));
 }
 
 bool WriteOperation::PlanFileRanges() {
@@ -224,14 +206,14 @@ bool WriteOperation::PlanFileRanges() {
     if (!context_.scanner.LoadObjectFile(*row.entry.file, range.start, range.end, true, lowest, highest)) return false;
     if (i == 0) LogHeader();
     window.AddLogLine(OperationWindow::kNormalLine,
-                      Format("  %s : %s", Text(kFileForWriting).c_str(), row.entry.fileName.c_str()));
+                      Format("  %s : %s", Text(text::kFileForWriting).c_str(), row.entry.fileName.c_str()));
     window.AddLogLine(OperationWindow::kNormalLine,
                       Format("  File: [%05lXH - %05lXH] --> Flash: [%05lXH - %05lXH]", static_cast<unsigned long>(range.start),
                              static_cast<unsigned long>(range.end), static_cast<unsigned long>(flashStart),
                              static_cast<unsigned long>(flashEnd)));
     window.AddLogLine(OperationWindow::kNormalLine,
                       settings_.fillMode == FillMode::FlashContent
-                          ? Format("  Fill Data: %s", Text(kFlashContentFill).c_str())
+                          ? Format("  Fill Data: %s", Text(text::kFlashContentFill).c_str())
                           : Format("  Fill Data: %02XH", static_cast<unsigned>(fillByte_)));
     ranges_.push_back({row.entry.fileName, flashStart, flashEnd, WriteRange::kFileData});
   }
@@ -244,7 +226,7 @@ bool WriteOperation::AddAdditionalData(std::span<uint8_t> storedMask) {
   OperationWindow& window = context_.window;
   std::vector<AdditionalData> additions;
   if (!PlanAdditionalData(ranges_, geometry, settings_.notFill, additions)) {
-    Ask(window, MessageStyle::Stop, kPlanningFault);
+    Ask(window, MessageStyle::Stop, text::kInternalError1013);
     return false;
   }
   ApplyBoundaryRules(additions, geometry);
@@ -257,7 +239,7 @@ bool WriteOperation::AddAdditionalData(std::span<uint8_t> storedMask) {
                  return a.address <= block.start && uint64_t{block.start} < uint64_t{a.address} + a.size;
                });
       });
-  if (movesIntoBlock && !Ask(window, MessageStyle::Question, kAdditionalDataQuestion)) return false;
+  if (movesIntoBlock && !Ask(window, MessageStyle::Question, text::kAdditionalDataQuestion)) return false;
   std::span<uint8_t> image = context_.buffers.WriteImage();
   for (const AdditionalData& a : additions) {
     for (uint64_t address = a.address; address < uint64_t{a.address} + a.size && address < image.size(); ++address) {
@@ -280,9 +262,9 @@ OperationOutcome WriteOperation::WriteBlocks(TargetContents& contents) {
       cancelled = true;
       break;
     }
-    if (step.erase && !context_.api.EraseBlock(step.eraseAddress)) return FailRun(kErasingFailed);
+    if (step.erase && !context_.api.EraseBlock(step.eraseAddress)) return FailRun(text::kErasingFailed);
     for (const AddressRange& w : step.windows)
-      if (!contents.Write(w.first, w.last)) return FailRun(kWritingFailed);
+      if (!contents.Write(w.first, w.last)) return FailRun(text::kWritingFailed);
     written_.insert(written_.end(), step.records.begin(), step.records.end());
     window.ShowProgress(kWriteProgress, ++done, steps_.size());
   }
@@ -306,7 +288,7 @@ void WriteOperation::LogSummary(bool cancelled) {
   OperationWindow& window = context_.window;
   const TargetGeometry& geometry = context_.buffers.Geometry();
   if (settings_.eraseBeforeWrite) {
-    std::string line = Text(kErasingBlocks);
+    std::string line = Text(text::kErasingBlocks);
     for (size_t i = 0; i < written_.size(); ++i)
       if (i == 0 || written_[i].block != written_[i - 1].block) line += Format("%d ", written_[i].block + 1);
     window.AddLogLine(OperationWindow::kNormalLine, line);
@@ -326,11 +308,11 @@ void WriteOperation::LogSummary(bool cancelled) {
   const bool othersFine = JudgeOtherTargets(context_.api, window);
   if (cancelled) {
     window.ClearCancelRequest();
-    window.AddLogLine(OperationWindow::kNormalLine, Text(kWritingInterrupted));
+    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kWritingInterrupted));
   } else if (othersFine) {
-    window.AddLogLine(OperationWindow::kNormalLine, Text(kWritingCompleted));
+    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kWritingCompleted));
   } else {
-    window.AddLogLine(OperationWindow::kErrorLine, Text(kWritingFailedOnOthers));
+    window.AddLogLine(OperationWindow::kErrorLine, Text(text::kWritingFailedOnOthers));
   }
   window.AddLogLine(OperationWindow::kNormalLine, kSeparator);
   window.TakeIdleLayout(OperationWindow::kWriteVerifyMode);

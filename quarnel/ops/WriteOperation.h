@@ -50,7 +50,7 @@ class WriteOperation {
   OperationOutcome Run(const WriteSettings& settings);
 
   // Planning of the additional data over file ranges (all of kind 0); false
-  // with no additions when a gap has no rule (message 2047 is up to the caller).
+  // with no additions when a gap has no rule (text::kInternalError1013 is up to the caller).
   static bool PlanAdditionalData(const std::vector<WriteRange>& ranges, const TargetGeometry& geometry,
                                  bool notFill, std::vector<AdditionalData>& additions);
   // Drops additions at a 64 KiB boundary and cuts those that cross one to 2

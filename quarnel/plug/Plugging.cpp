@@ -5,14 +5,10 @@
 
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 
 namespace quarnel {
 namespace {
-
-constexpr int kTextNotConnected = 193;
-constexpr int kTextLockNotObtained = 2039;
-constexpr int kTextUnplugQuestion = 136;
-constexpr int kTextUnsupportedTarget = 2069;
 
 constexpr int kStatusChipChanged = 0x2000;
 constexpr int kStatusTargetMismatch = 0x2002;
@@ -66,8 +62,8 @@ bool Plugging::OpenEmulators() {
   api_.Disconnect();
   if (api_.Connect() != 0) return true;
   connectFailure_ = ConnectFailure::NoEmulator;
-  window_.ShowMessage(MessageStyle::Warning, kTextNotConnected,
-                      std::string(LoadText(kTextNotConnected)) + NoEmulatorLines());
+  window_.ShowMessage(MessageStyle::Warning, text::kNotConnected,
+                      std::string(LoadText(text::kNotConnected)) + NoEmulatorLines());
   return false;
 }
 
@@ -93,8 +89,8 @@ bool Plugging::Connect(Variant variant) {
       window_.ReportStatusWithText(kStatusNotConnected, lockLines);
     return false;
   }
-  window_.ShowMessage(MessageStyle::Stop, kTextLockNotObtained,
-                      std::string(LoadText(kTextLockNotObtained)) + lockLines);
+  window_.ShowMessage(MessageStyle::Stop, text::kLockNotObtained,
+                      std::string(LoadText(text::kLockNotObtained)) + lockLines);
   window_.TakeBusyLayout(OperationWindow::kUnpluggedMode);
   window_.ShowPlugButton(false);
   plugged_ = false;
@@ -204,7 +200,8 @@ bool Plugging::RunStartUpPlugLoop() {
 
 void Plugging::PlugOrUnplug() {
   if (plugged_) {
-    if (window_.ShowMessage(MessageStyle::Question, kTextUnplugQuestion, std::string(LoadText(kTextUnplugQuestion))))
+    if (window_.ShowMessage(MessageStyle::Question, text::kUnplugQuestion,
+                            std::string(LoadText(text::kUnplugQuestion))))
       GoUnplugged(true);
     return;
   }
@@ -287,7 +284,7 @@ void Plugging::ApplySelectedTarget() {
   const ApplyOutcome outcome = ApplyTarget(*description, target_);
   if (outcome != ApplyOutcome::NoFlashAreas) RememberSelectedTarget();
   if (outcome == ApplyOutcome::UnsupportedBlockSize)
-    window_.ShowMessage(MessageStyle::Stop, kTextUnsupportedTarget, std::string(LoadText(kTextUnsupportedTarget)));
+    window_.ShowMessage(MessageStyle::Stop, text::kUnsupportedTarget, std::string(LoadText(text::kUnsupportedTarget)));
   window_.ShowFields();
 }
 

@@ -99,8 +99,8 @@ class Plugging {
   void ChangeTarget(int32_t listIndex);
 
   // Applies the selected description: flash range, erase block table, end
-  // address text, "TRGNAME" and code block geometry (stop box 2069 for a
-  // code block above 64 KiB, applied anyway).
+  // address text, "TRGNAME" and code block geometry (stop box
+  // text::kUnsupportedTarget for a code block above 64 KiB, applied anyway).
   void ApplySelectedTarget();
   // The write-image buffers for the applied target.
   void AllocateWriteImageBuffers();

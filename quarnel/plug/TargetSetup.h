@@ -12,7 +12,7 @@ namespace quarnel {
 enum class ApplyOutcome {
   NoFlashAreas,          // only flash low and high became 0
   Applied,
-  UnsupportedBlockSize,  // applied, but the code block size exceeds 64 KiB (message 2069)
+  UnsupportedBlockSize,  // applied, but the code block size exceeds 64 KiB (text::kUnsupportedTarget)
 };
 
 // What applying a target description changes in the window.

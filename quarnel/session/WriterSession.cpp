@@ -1,12 +1,11 @@
 #include "session/WriterSession.h"
 
+#include "base/TextIds.h"
 #include "plug/TargetSetup.h"
 
 namespace quarnel {
 namespace {
 
-constexpr int kNoTrgFiles = 165;
-constexpr int kNoTrgRead = 2068;
 // The widest product ID any description may name, in bits.
 constexpr uint8_t kWidestProductIdBits = 93;
 
@@ -29,7 +28,7 @@ DescriptionsRead WriterSession::ReadDescriptions() {
   ReleaseDescriptions();
   uint16_t filesFound = 0;
   descriptions_ = api_.ReadTargetDescriptions(kWidestProductIdBits, &filesFound);
-  if (descriptions_ == nullptr) return {filesFound == 0 ? kNoTrgFiles : kNoTrgRead, false};
+  if (descriptions_ == nullptr) return {filesFound == 0 ? text::kNoTrgFiles : text::kNoTrgRead, false};
   plugging_.SetDescriptions(descriptions_);
   return {0, filesFound != descriptions_->count};
 }

@@ -18,8 +18,8 @@
 namespace quarnel {
 
 // What reading the target descriptions came to: 0, or the text that ends the
-// start (165 no TRG file, 2068 none could be read); with `someSkipped` the
-// files the library passed over (text 2067).
+// start (text::kNoTrgFiles: no TRG file, kNoTrgRead: none could be read); with
+// `someSkipped` the files the library passed over (text::kTrgSkipped).
 struct DescriptionsRead {
   int failureTextId = 0;
   bool someSkipped = false;

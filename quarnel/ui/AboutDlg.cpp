@@ -8,6 +8,7 @@
 
 #include "base/ControlIds.h"
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 
 namespace quarnel {
 
@@ -15,7 +16,7 @@ QString ProductVersionText(int major, int minor) {
   return QStringLiteral("%1.%2%3")
       .arg(major)
       .arg(minor, 2, 10, QLatin1Char('0'))
-      .arg(QString::fromUtf8(LoadText(203)));
+      .arg(QString::fromUtf8(LoadText(text::kVersionSuffix)));
 }
 
 CAboutDlg::CAboutDlg(const QString& versionText, QWidget* parent) : QDialog(parent) {

@@ -4,7 +4,8 @@
 
 namespace quarnel {
 
-// "1.00" for version 1.0: major, then minor as two digits, then string 203.
+// "1.00" for version 1.0: major, then minor as two digits, then the text
+// text::kVersionSuffix.
 QString ProductVersionText(int major, int minor);
 
 // "QUARNEL version": the program's version and the maker's notice.

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "ui/SecurityDialog.h"
 #include "ui/TargetDialog.h"
 
@@ -47,7 +48,7 @@ std::optional<QString> ChooseFileName(QWidget* parent, const QString& title, con
 }  // namespace
 
 bool QtPrompter::ShowMessage(QWidget* parent, MessageStyle style, const QString& text) {
-  QMessageBox box(BoxIcon(style), QString::fromUtf8(LoadText(105)), text, BoxButtons(style), parent);
+  QMessageBox box(BoxIcon(style), QString::fromUtf8(LoadText(text::kProgramName)), text, BoxButtons(style), parent);
   const int answer = box.exec();
   return answer == QMessageBox::Ok || answer == QMessageBox::Yes;
 }

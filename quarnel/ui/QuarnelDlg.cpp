@@ -30,6 +30,7 @@
 
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "ui/AboutDlg.h"
 
 namespace quarnel {
@@ -126,7 +127,7 @@ CQuarnelDlg::CQuarnelDlg(ApiCalls& api, SettingsStore& settings, Prompter& promp
       settings_(settings, [this](const std::string& location) { TellSettingsNotSaved(location); }),
       session_(api, settings_, *this),
       log_(this) {
-  setWindowTitle(Text(105));
+  setWindowTitle(Text(text::kProgramName));
   setWindowIcon(QIcon(QStringLiteral(":/quarnel/quarnel.png")));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
@@ -375,7 +376,8 @@ QFont CQuarnelDlg::ListFont() {
 
 void CQuarnelDlg::ConfigureListColumns() {
   const QFont font = ListFont();
-  const int fileTitles[] = {114, 115, 117, 116, 204};
+  const int fileTitles[] = {text::kFileNameColumn, text::kStartAddressColumn, text::kEndAddressColumn,
+                            text::kOffsetColumn, text::kFlashStartColumn};
   const int fileExtra[] = {220, 30, 30, 40, 40};
   QStringList titles;
   for (int id : fileTitles) titles << Text(id);
@@ -408,7 +410,8 @@ void CQuarnelDlg::ConfigureListColumns() {
       ->SetPreferredHeight(ViewHeight(*fileListView_, kFileListRows, fileRow, fileHeader));
   fileListView_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
-  const int eraseTitles[] = {191, 128, 129, 130, 192};
+  const int eraseTitles[] = {text::kEraseColumn, text::kBlockColumn, text::kBlockStartColumn, text::kBlockEndColumn,
+                             text::kStatusColumn};
   const int eraseExtra[] = {20, 20, 20, 20, 140};
   titles.clear();
   for (int id : eraseTitles) titles << Text(id);
@@ -526,7 +529,7 @@ bool CQuarnelDlg::ReadTargetDescriptions() {
     ShowText(MessageStyle::Stop, read.failureTextId);
     return false;
   }
-  if (read.someSkipped) ShowText(MessageStyle::Warning, 2067);
+  if (read.someSkipped) ShowText(MessageStyle::Warning, text::kTrgSkipped);
   const QSignalBlocker quiet(targetList_);
   for (const std::string& name : session_.DescriptionNames()) targetList_->addItem(TargetNameText(name));
   targetList_->setCurrentIndex(-1);
@@ -601,7 +604,7 @@ void CQuarnelDlg::TellSettingsNotSaved(const std::string& location) {
   prompter_.ShowMessage(this, MessageStyle::Stop,
                         QStringLiteral("%1 cannot save its settings in\n%2\n\nThe selected target and the security ID "
                                        "will not be remembered when %1 starts again.")
-                            .arg(Text(105), QString::fromStdString(location)));
+                            .arg(Text(text::kProgramName), QString::fromStdString(location)));
 }
 
 void CQuarnelDlg::FocusField(Field field) {
@@ -679,7 +682,7 @@ void CQuarnelDlg::CloseWindow() {
 // ------------------------------------------------------ exit, close, keys
 
 bool CQuarnelDlg::ConfirmExit() {
-  if (!ShowText(MessageStyle::Question, 188)) return false;
+  if (!ShowText(MessageStyle::Question, text::kExitQuestion)) return false;
   session_.Leave();
   return true;
 }
@@ -716,7 +719,8 @@ void CQuarnelDlg::reject() {}
 // ---------------------------------------------------------- file list
 
 void CQuarnelDlg::Browse() {
-  const std::optional<QString> path = prompter_.OpenFileName(this, Text(106), Text(109), QStringLiteral("hex"));
+  const std::optional<QString> path = prompter_.OpenFileName(this, Text(text::kSelectFileToWrite),
+                                                             Text(text::kObjectFileFilter), QStringLiteral("hex"));
   if (!path) return;
   fileName_->setText(WithDefaultExtension(*path, QStringLiteral("hex")));
   Control(kAddToList)->setEnabled(true);
@@ -815,13 +819,15 @@ void CQuarnelDlg::ShowOperationEnd() {
 }
 
 void CQuarnelDlg::CancelWriteOrVerify() {
-  const int question = busyKind_ == kWriting ? 124 : busyKind_ == kVerifying ? 159 : 152;
+  const int question = busyKind_ == kWriting     ? text::kCancelWriting
+                         : busyKind_ == kVerifying ? text::kCancelVerification
+                                                   : text::kCancelErasure;
   if (ShowText(MessageStyle::Question, question)) cancelRequest_ = 1;
 }
 
 void CQuarnelDlg::CancelErase() {
   if (busyKind_ != kErasing) return;
-  if (ShowText(MessageStyle::Question, 152)) cancelRequest_ = 1;
+  if (ShowText(MessageStyle::Question, text::kCancelErasure)) cancelRequest_ = 1;
 }
 
 void CQuarnelDlg::DrainEvents() { QCoreApplication::processEvents(); }
@@ -865,13 +871,14 @@ void CQuarnelDlg::SetLogButtons(bool enabled) { SetEnabled({kSaveLog, kClearLog}
 
 void CQuarnelDlg::ClearLog() {
   if (log_.rowCount() == 0) return;
-  if (!ShowText(MessageStyle::Question, 160)) return;
+  if (!ShowText(MessageStyle::Question, text::kClearLogQuestion)) return;
   log_.Clear();
   if (busyKind_ == kIdle) SetLogButtons(false);
 }
 
 void CQuarnelDlg::SaveLog() {
-  const std::optional<QString> chosen = prompter_.SaveFileName(this, Text(161), Text(162), QStringLiteral("log"));
+  const std::optional<QString> chosen =
+      prompter_.SaveFileName(this, Text(text::kSaveLogTitle), Text(text::kLogFileFilter), QStringLiteral("log"));
   if (!chosen) return;
   const QString path = WithDefaultExtension(*chosen, QStringLiteral("log"));
   // The dialog asked about the name it gave back; "run1." gains its
@@ -880,7 +887,8 @@ void CQuarnelDlg::SaveLog() {
       !prompter_.ShowMessage(this, MessageStyle::YesNoQuestion,
                              QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path)))
     return;
-  if (!log_.Save(path)) ShowMessage(MessageStyle::Stop, 3008, FormatText(3008, path.toStdString()));
+  if (!log_.Save(path))
+    ShowMessage(MessageStyle::Stop, text::kLogNotSaved, FormatText(text::kLogNotSaved, path.toStdString()));
 }
 
 void CQuarnelDlg::ShowAbout() {

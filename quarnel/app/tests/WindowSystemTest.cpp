@@ -22,6 +22,7 @@
 #include "base/ControlIds.h"
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "ui/QuarnelDlg.h"
 #include "testing/MemorySettings.h"
 #include "testing/ScriptedPrompter.h"
@@ -224,14 +225,14 @@ TEST_F(WindowSystemTest, RememberedTargetPlugsAndALinkFaultUnplugsWithoutAReset)
   Button(*w, kErase)->click();
   // The start question, the link failure, then the other target's failure.
   ASSERT_EQ(prompter.shown.size(), 3u) << Boxes().join(QStringLiteral(" | ")).toStdString();
-  EXPECT_EQ(prompter.shown[0].text, Text(151));
+  EXPECT_EQ(prompter.shown[0].text, Text(text::kStartErasure));
   bool linkMessage = false;
   for (int status = 0x5000; status <= 0x5005; ++status)
     linkMessage = linkMessage || prompter.shown[1].text == Text(StatusTextId(status));
   EXPECT_TRUE(linkMessage) << prompter.shown[1].text.toStdString();
   // Unplugged, the window lets the emulators go with the lock.
   EXPECT_EQ(api.TargetCount(), 0u);
-  EXPECT_TRUE(prompter.shown[2].text.startsWith(Text(3002)));
+  EXPECT_TRUE(prompter.shown[2].text.startsWith(Text(text::kFailedTargetsList)));
   EXPECT_FALSE(w->Plugged());
   EXPECT_EQ(api.resets, 0);
   EXPECT_EQ(Button(*w, kPlug)->text(), QStringLiteral("&Plug"));
@@ -263,11 +264,11 @@ TEST_F(WindowSystemTest, StartUpReportsWhatKeepsTheEmulatorsFromPlugging) {
       {"no emulator",
        {},
        false,
-       {Text(193) + QStringLiteral("\nNo emulator sockets (korvo-NN) in %1 (KORVO_SIM_DIR).")
+       {Text(text::kNotConnected) + QStringLiteral("\nNo emulator sockets (korvo-NN) in %1 (KORVO_SIM_DIR).")
                         .arg(work.filePath(QStringLiteral("empty")))},
        true,
        false},
-      {"KORVO lock held by another program", {"--emulators", "2"}, true, {Text(2039)}, true, false},
+      {"KORVO lock held by another program", {"--emulators", "2"}, true, {Text(text::kLockNotObtained)}, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -331,7 +332,7 @@ TEST_F(WindowSystemTest, AfterPickingTheAttachedChipAtStartUpAWriteReachesBothBo
   Button(*w, kWrite)->click();
   const QStringList log = LogLines(*w);
   const std::string all = log.join(QStringLiteral("\n")).toStdString();
-  EXPECT_TRUE(log.contains(Text(172))) << all;
+  EXPECT_TRUE(log.contains(Text(text::kWritingCompleted))) << all;
   EXPECT_TRUE(log.filter(QStringLiteral("Error: ")).isEmpty()) << all;
   EXPECT_EQ(prompter.shown.size(), 1u) << Boxes().join(QStringLiteral(" | ")).toStdString();  // the start question
 
@@ -396,17 +397,18 @@ TEST_F(WindowSystemTest, WriteAndCheckOfHexAndSrecordFilesThenVerifyOnTwoTargets
   Button(*w, kWrite)->click();
   QStringList log = LogLines(*w);
   EXPECT_EQ(prompter.shown.size(), 1u) << Boxes().join(QStringLiteral(" | ")).toStdString();  // the start question
-  EXPECT_TRUE(log.contains(Text(172))) << log.join(QStringLiteral("\n")).toStdString();
+  EXPECT_TRUE(log.contains(Text(text::kWritingCompleted))) << log.join(QStringLiteral("\n")).toStdString();
   EXPECT_FALSE(log.filter(QStringLiteral("Error: ")).size()) << log.join(QStringLiteral("\n")).toStdString();
   EXPECT_EQ(w->Control(kWrite)->isEnabled(), true);
 
   Button(*w, kVerify)->click();
   log = LogLines(*w).mid(log.size());
-  EXPECT_EQ(log.filter(Text(175)).size(), 4) << log.join(QStringLiteral("\n")).toStdString();  // 2 rows x 2 targets
+  // 2 rows x 2 targets
+  EXPECT_EQ(log.filter(Text(text::kNoDifferences)).size(), 4) << log.join(QStringLiteral("\n")).toStdString();
   EXPECT_EQ(log.filter(QStringLiteral("Verification of target 2 (")).size(), 1)
       << log.join(QStringLiteral("\n")).toStdString();
-  EXPECT_TRUE(log.filter(Text(176)).isEmpty());
-  EXPECT_TRUE(log.contains(Text(178)));
+  EXPECT_TRUE(log.filter(Text(text::kDifferencesFound)).isEmpty());
+  EXPECT_TRUE(log.contains(Text(text::kVerificationCompleted)));
 
   w = nullptr;
   sim->stop();
@@ -448,9 +450,9 @@ TEST_F(WindowSystemTest, VerifyListsTheDifferencesOfTheSecondTargetOnly) {
   ASSERT_LT(secondStart, log.size()) << all.toStdString();
   const QStringList firstPart = log.mid(0, secondStart);
   const QStringList secondPart = log.mid(secondStart);
-  EXPECT_EQ(firstPart.filter(Text(175)).size(), 1) << all.toStdString();
-  EXPECT_TRUE(firstPart.filter(Text(176)).isEmpty()) << all.toStdString();
-  EXPECT_TRUE(secondPart.contains(QStringLiteral("2 ") + Text(176))) << all.toStdString();
+  EXPECT_EQ(firstPart.filter(Text(text::kNoDifferences)).size(), 1) << all.toStdString();
+  EXPECT_TRUE(firstPart.filter(Text(text::kDifferencesFound)).isEmpty()) << all.toStdString();
+  EXPECT_TRUE(secondPart.contains(QStringLiteral("2 ") + Text(text::kDifferencesFound))) << all.toStdString();
   for (uint32_t address : {0x0210u, 0x02FFu}) {
     char line[64];
     std::snprintf(line, sizeof line, " %05XH    %02XH       %02XH", address, first[address], second[address]);
@@ -479,7 +481,7 @@ TEST_F(WindowSystemTest, ErasingTheLastCodeBlockKeepsItsPreservedAreaAndTail) {
       0, Qt::Checked);
   Button(*w, kErase)->click();
   const QStringList log = LogLines(*w);
-  EXPECT_TRUE(log.contains(Text(182))) << log.join(QStringLiteral("\n")).toStdString();
+  EXPECT_TRUE(log.contains(Text(text::kErasingCompleted))) << log.join(QStringLiteral("\n")).toStdString();
   w = nullptr;
   sim->stop();
 
@@ -502,10 +504,11 @@ TEST_F(WindowSystemTest, ASecondTargetFailingMidWriteEndsWithErrorLinesNotSucces
   Button(*w, kWrite)->click();
   const QStringList log = LogLines(*w);
   const QString all = log.join(QStringLiteral("\n"));
-  EXPECT_FALSE(log.contains(Text(172))) << all.toStdString();
+  EXPECT_FALSE(log.contains(Text(text::kWritingCompleted))) << all.toStdString();
   EXPECT_FALSE(log.filter(QStringLiteral("Error: Target 2")).isEmpty()) << all.toStdString();
-  EXPECT_TRUE(log.contains(QStringLiteral("Error: ") + Text(3003))) << all.toStdString();
-  EXPECT_TRUE(Boxes().join(QStringLiteral("\n")).contains(Text(3002))) << Boxes().join(QStringLiteral(" | ")).toStdString();
+  EXPECT_TRUE(log.contains(QStringLiteral("Error: ") + Text(text::kWritingFailedOnOthers))) << all.toStdString();
+  EXPECT_TRUE(Boxes().join(QStringLiteral("\n")).contains(Text(text::kFailedTargetsList)))
+      << Boxes().join(QStringLiteral(" | ")).toStdString();
 }
 
 }  // namespace

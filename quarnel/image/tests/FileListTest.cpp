@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/TextIds.h"
 #include "testing/RecordText.h"
 #include "testing/RecordingUser.h"
 
@@ -88,19 +89,20 @@ TEST_F(FileListTest, RowShowsTheResolvedWindowAndOffset) {
 }
 
 TEST_F(FileListTest, RefusalsNameTheirMessageAndField) {
-  ExpectRefused(Entry(app, EndAddressMode::FileContent, "", "x100"), 2001, Field::FlashOffset);
-  ExpectRefused(Entry(directory + "/missing.hex"), 2013, Field::FileName);
-  ExpectRefused(Entry(WriteFile("bad.hex", {":0100000001FF", kEnd})), 2008, Field::FileName);
-  ExpectRefused(Entry(app, EndAddressMode::FileContent, "1H0"), 2000, Field::StartAddress);
-  ExpectRefused(Entry(app, EndAddressMode::FileContent, "110"), 183, Field::StartAddress);
-  ExpectRefused(Entry(app, EndAddressMode::Arbitrary), 2005, Field::ArbitraryAddress);
-  ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "", "", "10G"), 2003, Field::ArbitraryAddress);
-  ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "", "", "FF"), 184, Field::ArbitraryAddress);
-  ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "108", "", "104"), 2014, Field::ArbitraryAddress);
+  ExpectRefused(Entry(app, EndAddressMode::FileContent, "", "x100"), text::kIllegalOffset, Field::FlashOffset);
+  ExpectRefused(Entry(directory + "/missing.hex"), text::kCannotOpen, Field::FileName);
+  ExpectRefused(Entry(WriteFile("bad.hex", {":0100000001FF", kEnd})), text::kIntelChecksumError, Field::FileName);
+  ExpectRefused(Entry(app, EndAddressMode::FileContent, "1H0"), text::kIllegalStart, Field::StartAddress);
+  ExpectRefused(Entry(app, EndAddressMode::FileContent, "110"), text::kNothingAtOrAboveStart, Field::StartAddress);
+  ExpectRefused(Entry(app, EndAddressMode::Arbitrary), text::kNoArbitraryEnd, Field::ArbitraryAddress);
+  ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "", "", "10G"), text::kIllegalArbitraryEnd,
+                Field::ArbitraryAddress);
+  ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "", "", "FF"), text::kNothingInWindow, Field::ArbitraryAddress);
+  ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "108", "", "104"), text::kStartAboveEnd, Field::ArbitraryAddress);
   // Far more text than the flash could take: refused before it is read.
   const std::string huge = WriteFile("huge.hex", {IntelRecord(0, 0x0100, Bytes(16, 0x40)), kEnd});
   std::filesystem::resize_file(huge, uint64_t{64} << 30);
-  ExpectRefused(Entry(huge), 3010, Field::FileName);
+  ExpectRefused(Entry(huge), text::kFileTooLarge, Field::FileName);
 }
 
 TEST_F(FileListTest, MessagesNameTheFile) {
@@ -113,29 +115,30 @@ TEST_F(FileListTest, MessagesNameTheFile) {
 
 TEST_F(FileListTest, RepeatedAddressInsideTheNewFile) {
   std::string twice = WriteFile("twice.hex", {IntelRecord(0, 0x10, {1, 2}), IntelRecord(0, 0x11, {3}), kEnd});
-  ExpectRefused(Entry(twice), 2023, Field::StartAddress);
-  ExpectRefused(Entry(twice, EndAddressMode::FileContent, "", "10"), 2023, Field::FlashOffset);
+  ExpectRefused(Entry(twice), text::kDuplicateInFile, Field::StartAddress);
+  ExpectRefused(Entry(twice, EndAddressMode::FileContent, "", "10"), text::kDuplicateInFile, Field::FlashOffset);
   EXPECT_TRUE(list.AddFileEntry(Entry(twice, EndAddressMode::Arbitrary, "", "", "10")));
 }
 
 TEST_F(FileListTest, DataThatMissesEveryFlashAreaIsRefused) {
   std::string high = WriteFile("high.hex", {IntelBaseRecord(4, 2), IntelRecord(0, 0, {1}), kEnd});
-  ExpectRefused(Entry(high), 184, Field::ArbitraryAddress);
-  ExpectRefused(Entry(app, EndAddressMode::FileContent, "", "FFFF"), 184, Field::ArbitraryAddress);
+  ExpectRefused(Entry(high), text::kNothingInWindow, Field::ArbitraryAddress);
+  ExpectRefused(Entry(app, EndAddressMode::FileContent, "", "FFFF"), text::kNothingInWindow, Field::ArbitraryAddress);
 }
 
 TEST_F(FileListTest, DataPartlyOutsideFlashIsAddedWithANotice) {
   ASSERT_TRUE(list.AddFileEntry(Entry(app, EndAddressMode::FileContent, "", "FEF8")));
   ASSERT_EQ(user.messages.size(), 1u);
   EXPECT_EQ(user.messages[0].style, MessageStyle::Plain);
-  EXPECT_EQ(user.messages[0].textId, 2070);
+  EXPECT_EQ(user.messages[0].textId, text::kOutsideFlash);
   EXPECT_EQ(list.Rows().size(), 1u);
 }
 
 TEST_F(FileListTest, SameFileTwiceSharesOneCopyUnlessTheBytesCollide) {
   ASSERT_TRUE(list.AddFileEntry(Entry(app, EndAddressMode::Arbitrary, "100", "", "107")));
-  ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "107", "", "10F"), 163, Field::StartAddress);
-  ExpectRefused(Entry(app, EndAddressMode::FileContent, "", "4"), 163, Field::FlashOffset);
+  ExpectRefused(Entry(app, EndAddressMode::Arbitrary, "107", "", "10F"), text::kDuplicateWithListed,
+                Field::StartAddress);
+  ExpectRefused(Entry(app, EndAddressMode::FileContent, "", "4"), text::kDuplicateWithListed, Field::FlashOffset);
   ASSERT_TRUE(list.AddFileEntry(Entry(app, EndAddressMode::Arbitrary, "108", "", "10F")));
   ASSERT_TRUE(list.AddFileEntry(Entry(app, EndAddressMode::FileContent, "", "1000")));
   ASSERT_EQ(list.Rows().size(), 3u);
@@ -149,9 +152,9 @@ TEST_F(FileListTest, DuplicateCheckReadsListedRowsFromTheirTexts) {
   ASSERT_TRUE(list.AddFileEntry(Entry(app, EndAddressMode::EndOfMemory, "", "100")));
   EXPECT_TRUE(list.CheckDuplicates(*list.Rows()[0].entry.file, 0x100, 0x10F, 0));
   EXPECT_FALSE(list.CheckDuplicates(*list.Rows()[0].entry.file, 0x100, 0x10F, 0x100));
-  EXPECT_THAT(user.TextIds(), ElementsAre(163));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kDuplicateWithListed));
   user.Clear();
-  ExpectRefused(Entry(other), 163, Field::StartAddress);
+  ExpectRefused(Entry(other), text::kDuplicateWithListed, Field::StartAddress);
 }
 
 TEST_F(FileListTest, ListedFileKeepsTheContentThatWasChecked) {
@@ -220,7 +223,7 @@ TEST_F(FileListTest, RecheckStopsWhenAFileIsGone) {
   std::filesystem::remove(other);
   EXPECT_FALSE(list.RecheckFileList());
   ASSERT_EQ(user.messages.size(), 1u);
-  EXPECT_EQ(user.messages[0].textId, 2013);
+  EXPECT_EQ(user.messages[0].textId, text::kCannotOpen);
   EXPECT_EQ(user.messages[0].text, other + " could not be opened.");
   EXPECT_EQ(image[0x100], 0xEE);  // the rows after it are not scanned
 }
@@ -231,7 +234,7 @@ TEST_F(FileListTest, RecheckNoticesDataOutsideTheNewTargetOnce) {
   ASSERT_TRUE(list.AddFileEntry(Entry(other)));
   geometry.SetFlashAreas({{0x0000, 0x00FF}, {0x0108, 0x010B}});
   EXPECT_TRUE(list.RecheckFileList());
-  EXPECT_THAT(user.TextIds(), ElementsAre(2070));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kOutsideFlash));
   // Storing follows the lowest and highest flash address, not the areas.
   EXPECT_EQ(image[0x100], 0x40);
   EXPECT_EQ(image[0x10B], 0x4B);
@@ -249,14 +252,14 @@ TEST(ReadRowRange, ReportsTheColumnThatDoesNotParse) {
   EXPECT_EQ(range.end, 0x10Fu);
   EXPECT_EQ(range.offset, -0x10);
   row.columns[kEndAddressColumn] = "to end of the memory";
-  EXPECT_EQ(ReadRowRange(row, 0xFFFF, range), 2025);
+  EXPECT_EQ(ReadRowRange(row, 0xFFFF, range), text::kRowEndUnreadable);
   row.entry.endMode = EndAddressMode::EndOfMemory;
   EXPECT_EQ(ReadRowRange(row, 0x7FFF, range), 0);
   EXPECT_EQ(range.end, 0x7FFFu);  // the target selected now decides
   row.columns[kStartAddressColumn] = "0Q100H";
-  EXPECT_EQ(ReadRowRange(row, 0xFFFF, range), 2024);
+  EXPECT_EQ(ReadRowRange(row, 0xFFFF, range), text::kRowStartUnreadable);
   row.columns[kOffsetColumn] = "*10H";
-  EXPECT_EQ(ReadRowRange(row, 0xFFFF, range), 2026);
+  EXPECT_EQ(ReadRowRange(row, 0xFFFF, range), text::kRowOffsetUnreadable);
 }
 
 TEST(ClampRowEnd, EndsWhoseFlashAddressPassesTheTopBecomeTheTop) {

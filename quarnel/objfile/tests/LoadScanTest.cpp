@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/TextIds.h"
 #include "objfile/tests/ScanFixture.h"
 
 namespace quarnel {
@@ -42,14 +43,14 @@ TEST_F(LoadScan, MessagesNameTheCurrentFileWithAStopBox) {
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {1})})));
   ASSERT_EQ(user.messages.size(), 1u);
   EXPECT_EQ(user.messages[0].style, MessageStyle::Stop);
-  EXPECT_EQ(user.messages[0].textId, 2011);
+  EXPECT_EQ(user.messages[0].textId, text::kNoEndRecord);
   EXPECT_EQ(user.messages[0].text, "No valid end record was found in /data/app.hex.");
 }
 
 TEST_F(LoadScan, MixedFormatsAreIllegalEitherWay) {
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {1}), SRecord('1', 2, {2}), kEnd})));
   EXPECT_FALSE(Load(Lines({SRecord('1', 0, {1}), IntelRecord(0, 2, {2}), kS9})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2021, 2021));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kIllegalFormat, text::kIllegalFormat));
   EXPECT_EQ(image[2], kUntouched);  // nothing after the error is used
 }
 
@@ -57,7 +58,7 @@ TEST_F(LoadScan, IntelChecksumErrorStopsTheScan) {
   std::string bad = IntelRecord(0, 0x10, {0x44});
   bad.back() = bad.back() == '0' ? '1' : '0';
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {0x55}), bad, IntelRecord(0, 0x20, {0x66}), kEnd})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2008));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kIntelChecksumError));
   EXPECT_EQ(image[0], 0x55);  // bytes stored before the error stay
   EXPECT_EQ(image[0x10], kUntouched);
   EXPECT_EQ(image[0x20], kUntouched);
@@ -68,13 +69,13 @@ TEST_F(LoadScan, MotorolaChecksumErrorOnAnyTypeStopsTheScan) {
   badHeader.back() = badHeader.back() == '0' ? '1' : '0';
   EXPECT_FALSE(Load(Lines({badHeader, SRecord('1', 0, {1}), kS9})));
   EXPECT_FALSE(Load(Lines({SRecord('1', 0, {1}), "S", kS9})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2009, 2009));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kSRecordChecksumError, text::kSRecordChecksumError));
 }
 
 TEST_F(LoadScan, ColonAloneIsANonRecordWhileSAloneFailsItsChecksum) {
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {1}), ":", kEnd})));
   EXPECT_FALSE(Load(Lines({":"})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2021, 2021));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kIllegalFormat, text::kIllegalFormat));
 }
 
 TEST_F(LoadScan, EndRecordIsComparedWithoutCaseButExactly) {
@@ -82,7 +83,7 @@ TEST_F(LoadScan, EndRecordIsComparedWithoutCaseButExactly) {
   EXPECT_THAT(user.messages, IsEmpty());
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {1}), ":00000001FF "})));
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {1}), IntelRecord(1, 0x0010)})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2007, 2007));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kIllegalEndRecord, text::kIllegalEndRecord));
 }
 
 TEST_F(LoadScan, ReadingStopsAtTheFirstIntelEndRecord) {
@@ -96,14 +97,14 @@ TEST_F(LoadScan, StartAddressAndUnknownIntelTypesAreIllegal) {
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {1}), IntelRecord(3, 0, {0, 0, 0, 0}), kEnd})));
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {1}), IntelRecord(5, 0, {0, 0, 0, 0}), kEnd})));
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {1}), IntelRecord(6, 0), kEnd})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2021, 2021, 2021));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kIllegalFormat, text::kIllegalFormat, text::kIllegalFormat));
 }
 
 TEST_F(LoadScan, UnknownSTypesAreIllegal) {
   EXPECT_FALSE(Load(Lines({SRecord('1', 0, {1}), SRecord('4', 0), kS9})));
   EXPECT_FALSE(Load(Lines({SRecord('1', 0, {1}), SRecord('6', 0), kS9})));
   EXPECT_FALSE(Load(Lines({SRecord('1', 0, {1}), "SX03000000FC", kS9})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2021, 2021, 2021));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kIllegalFormat, text::kIllegalFormat, text::kIllegalFormat));
 }
 
 TEST_F(LoadScan, EndRecordsPairWithTheirDataType) {
@@ -114,7 +115,8 @@ TEST_F(LoadScan, EndRecordsPairWithTheirDataType) {
   EXPECT_FALSE(Load(Lines({SRecord('2', 0, {1}), SRecord('9', 0)})));
   EXPECT_FALSE(Load(Lines({SRecord('1', 0, {1}), SRecord('7', 0)})));
   EXPECT_FALSE(Load(Lines({SRecord('3', 0, {1}), SRecord('8', 0)})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2010, 2010, 2010));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kUnpairedEndRecord, text::kUnpairedEndRecord,
+                                          text::kUnpairedEndRecord));
 }
 
 TEST_F(LoadScan, MotorolaEndRecordsDoNotStopReading) {
@@ -127,7 +129,7 @@ TEST_F(LoadScan, MotorolaEndRecordsDoNotStopReading) {
 TEST_F(LoadScan, DataAfterTheLastEndRecordLacksItsEndRecord) {
   EXPECT_FALSE(Load(Lines({SRecord('1', 0, {1}), kS9, SRecord('1', 0x50, {2})})));
   EXPECT_FALSE(Load(Lines({SRecord('1', 0, {1})})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2011, 2011));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kNoEndRecord, text::kNoEndRecord));
 }
 
 TEST_F(LoadScan, FilesWithoutDataRecords) {
@@ -135,7 +137,8 @@ TEST_F(LoadScan, FilesWithoutDataRecords) {
   EXPECT_FALSE(Load(Lines({"", "; comment", "s1130000", "  :00000001FF"})));
   EXPECT_FALSE(Load(Lines({kEnd})));
   EXPECT_FALSE(Load(Lines({SRecord('0', 0, {'x'}), SRecord('5', 0)})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2012, 2012, 2012, 2012));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kNoDataRecord, text::kNoDataRecord, text::kNoDataRecord,
+                                          text::kNoDataRecord));
   EXPECT_EQ(lowest, 0xFFFFFFFFu);
   EXPECT_EQ(highest, 0u);
 }
@@ -148,7 +151,7 @@ TEST_F(LoadScan, DataWithoutBytesCountsAsData) {
 
 TEST_F(LoadScan, IntelWithoutEndRecord) {
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {1}), IntelRecord(0, 1, {2})})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2011));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kNoEndRecord));
 }
 
 TEST_F(LoadScan, SegmentAndLinearBasesAreSummed) {
@@ -169,7 +172,7 @@ TEST_F(LoadScan, RecordsWhoseFileAddressDoesNotFit32BitsAreRefused) {
     SCOPED_TRACE(lines.front());
     user.messages.clear();
     EXPECT_FALSE(Load(Lines(lines)));
-    EXPECT_THAT(user.TextIds(), ElementsAre(3009));
+    EXPECT_THAT(user.TextIds(), ElementsAre(text::kAddressTooLarge));
     EXPECT_EQ(image[0x100], kUntouched);
     EXPECT_EQ(image[0], kUntouched);
   }
@@ -246,7 +249,7 @@ TEST_F(LoadScan, ReadsCrLfLinesAndLowerCaseDigits) {
 TEST_F(LoadScan, RecordLongerThanItsLineIsIllegal) {
   EXPECT_FALSE(Load(Lines({IntelRecord(0, 0, {1}), ":040000000102F9", kEnd})));
   EXPECT_FALSE(Load(Lines({SRecord('1', 0, {1}), "S1020000FD", kS9})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2021, 2021));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kIllegalFormat, text::kIllegalFormat));
 }
 
 }  // namespace

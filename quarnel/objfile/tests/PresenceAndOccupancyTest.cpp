@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/TextIds.h"
 #include "objfile/tests/ScanFixture.h"
 
 namespace quarnel {
@@ -73,7 +74,7 @@ TEST_F(PresenceScan, IntelErrorsAreReported) {
   EXPECT_FALSE(Scan(Lines({WithBadChecksum(IntelRecord(0, 0, {1})), kEnd})));
   EXPECT_FALSE(Scan(Lines({IntelRecord(3, 0, {0, 0, 0, 0}), kEnd})));
   EXPECT_FALSE(Scan(Lines({IntelRecord(0, 0, {1}), ":00000001FF "})));
-  EXPECT_THAT(user.TextIds(), ElementsAre(2008, 2021, 2007));
+  EXPECT_THAT(user.TextIds(), ElementsAre(text::kIntelChecksumError, text::kIllegalFormat, text::kIllegalEndRecord));
 }
 
 TEST_F(PresenceScan, StopsAtTheFirstIntelEndRecord) {

@@ -13,6 +13,7 @@
 
 #include "SystemFixture.h"
 #include "app/ApiTable.h"
+#include "base/TextIds.h"
 #include "ops/EraseOperation.h"
 #include "ops/VerifyOperation.h"
 #include "ops/WriteOperation.h"
@@ -236,7 +237,7 @@ TEST_F(OperationsSystemTest, ASecondEmulatorFallingSilentMidWriteEndsWithTheFail
   EXPECT_THAT(window.log, Not(Contains("Writing was completed normally. ")));
   EXPECT_EQ(window.log[window.log.size() - 2], "Error: Writing ended with errors on other targets. ");
   ASSERT_FALSE(window.messages.empty());
-  EXPECT_EQ(window.messages.back().textId, 3002);
+  EXPECT_EQ(window.messages.back().textId, text::kFailedTargetsList);
   EXPECT_EQ(guarded.Status(), 0);
 }
 

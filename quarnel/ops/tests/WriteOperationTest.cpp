@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 
+#include "base/TextIds.h"
 #include "ops/tests/OpsFixture.h"
 
 namespace quarnel::testing {
@@ -84,15 +85,15 @@ class WriteTest : public OpsTest {
 
 TEST_F(WriteTest, AsksTheOverwriteWarningOnlyWithEraseOff) {
   ListTwoFiles();
-  window.answers[134] = false;
+  window.answers[text::kWriteWithoutErase] = false;
   EXPECT_EQ(write.Run(Settings(false, true)), OperationOutcome::NotStarted);
-  EXPECT_THAT(window.TextIds(), ElementsAre(123, 134));
+  EXPECT_THAT(window.TextIds(), ElementsAre(text::kStartWriting, text::kWriteWithoutErase));
   EXPECT_EQ(window.messages[1].style, MessageStyle::YesNoQuestion);
   EXPECT_THAT(api.calls, IsEmpty());
 
   window.messages.clear();
   EXPECT_EQ(write.Run(Settings(true, true)), OperationOutcome::Completed);
-  EXPECT_THAT(window.TextIds(), ElementsAre(123));
+  EXPECT_THAT(window.TextIds(), ElementsAre(text::kStartWriting));
 }
 
 TEST_F(WriteTest, ReadFailureOfTheFlashContentLogsAndWritesNothing) {
@@ -165,12 +166,12 @@ TEST_F(WriteTest, AdditionalDataIntoAFileBlockAsksFirstAndWritesOnlyOnOk) {
   List(WriteFile("b.hex", IntelHexText(0x2004, Pattern(0xFC, 5))));
   WriteSettings settings = Settings(true, true);
   settings.addTwoWords = true;
-  window.answers[135] = false;
+  window.answers[text::kAdditionalDataQuestion] = false;
   EXPECT_EQ(write.Run(settings), OperationOutcome::NotStarted);
-  EXPECT_THAT(window.TextIds(), ElementsAre(123, 135));
+  EXPECT_THAT(window.TextIds(), ElementsAre(text::kStartWriting, text::kAdditionalDataQuestion));
   EXPECT_THAT(Changes(), IsEmpty());
 
-  window.answers[135] = true;
+  window.answers[text::kAdditionalDataQuestion] = true;
   Fill(0, 0x2000, 0x2003, 0x00);
   settings.eraseBeforeWrite = false;
   ASSERT_EQ(write.Run(settings), OperationOutcome::Completed);
@@ -216,7 +217,7 @@ TEST_F(WriteTest, AFailedSecondTargetEndsWithItsErrorLinesInsteadOfCompletion) {
   EXPECT_THAT(window.log, Contains(StartsWith("Error: Target 2 (/sim/korvo-01) failed: ")));
   EXPECT_THAT(window.log, Not(Contains("Writing was completed normally. ")));
   EXPECT_EQ(window.log[window.log.size() - 2], "Error: Writing ended with errors on other targets. ");
-  ASSERT_EQ(window.messages.back().textId, 3002);
+  ASSERT_EQ(window.messages.back().textId, text::kFailedTargetsList);
   EXPECT_THAT(window.messages.back().text, HasSubstr("2 (/sim/korvo-01)"));
   EXPECT_EQ(api.memory[0][0x3000], Pattern(1, 2)[0]);
   EXPECT_EQ(api.memory[1][0x3000], 0xFF);
@@ -240,13 +241,13 @@ TEST_F(WriteTest, AFileChangedOnDiskIsUsedOnlyAfterTheUserAgrees) {
   const std::string path = WriteFile("a.hex", IntelHexText(0x1000, Pattern(0x100, 1)));
   List(path);
   WriteFile("a.hex", IntelHexText(0x1000, Pattern(0x80, 9)));
-  window.answers[3000] = false;
+  window.answers[text::kFileChanged] = false;
   EXPECT_EQ(write.Run(Settings(true, true)), OperationOutcome::NotStarted);
-  EXPECT_THAT(window.TextIds(), ElementsAre(123, 3000));
+  EXPECT_THAT(window.TextIds(), ElementsAre(text::kStartWriting, text::kFileChanged));
   EXPECT_THAT(window.messages[1].text, HasSubstr(path));
   EXPECT_THAT(Changes(), IsEmpty());
 
-  window.answers[3000] = true;
+  window.answers[text::kFileChanged] = true;
   ASSERT_EQ(write.Run(Settings(true, true)), OperationOutcome::Completed);
   EXPECT_THAT(Changes(), ElementsAre("Erase 01000", "Write 01000-0107F"));
   EXPECT_EQ(api.memory[0][0x1000], Pattern(1, 9)[0]);

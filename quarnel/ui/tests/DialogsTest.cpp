@@ -14,6 +14,7 @@
 
 #include "base/ControlIds.h"
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "ui/AboutDlg.h"
 #include "ui/Prompter.h"
 #include "ui/TargetDialog.h"
@@ -133,7 +134,10 @@ TEST(FileDialogs, TypedNamesGetTheDefaultExtensionBeforeTheyAreChecked) {
   QStringList boxes;
   bool typedOnce = false;
   const std::optional<QString> opened = AnswerModals(
-      [&] { return prompter.OpenFileName(nullptr, QStringLiteral("Open"), Text(109), QStringLiteral("hex")); },
+      [&] {
+        return prompter.OpenFileName(nullptr, QStringLiteral("Open"), Text(text::kObjectFileFilter),
+                                     QStringLiteral("hex"));
+      },
       [&](QWidget* modal) {
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
           boxes << box->text();

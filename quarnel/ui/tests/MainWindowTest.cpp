@@ -24,6 +24,7 @@
 
 #include "base/NamedLock.h"
 #include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "ui/QuarnelDlg.h"
 #include "testing/FakeApi.h"
 #include "testing/MemorySettings.h"
@@ -190,7 +191,7 @@ TEST_F(MainWindowTest, WithoutEmulatorOpensUnpluggedWithTheTargetsListed) {
   EXPECT_TRUE(initialised);
   ASSERT_EQ(prompter.shown.size(), 1u);
   EXPECT_EQ(prompter.shown[0].style, MessageStyle::Warning);
-  EXPECT_EQ(prompter.shown[0].text, Text(193));
+  EXPECT_EQ(prompter.shown[0].text, Text(text::kNotConnected));
   EXPECT_FALSE(w->Plugged());
   EXPECT_EQ(Button(*w, kPlug)->text(), QStringLiteral("&Plug"));
   EXPECT_EQ(Enabled(*w), (std::set<int>{kExit, kPlug, kAbout}));
@@ -276,7 +277,8 @@ TEST_F(MainWindowTest, TheWindowFitsASmallScreenAndGivesALargeOneToTheLists) {
   const int logSmall = w->Control(kLogList)->height();
   const int fileNameSmall = w->Control(kFileName)->width();
   const int fileColumnSmall = Tree(*w, kFileList)->columnWidth(0);
-  EXPECT_GE(fileColumnSmall, QFontMetrics(Tree(*w, kFileList)->font()).horizontalAdvance(Text(114)) + 220);
+  EXPECT_GE(fileColumnSmall,
+            QFontMetrics(Tree(*w, kFileList)->font()).horizontalAdvance(Text(text::kFileNameColumn)) + 220);
   const std::map<int, int> small = heights();
 
   w->resize(1400, 1000);
@@ -298,7 +300,7 @@ TEST_F(MainWindowTest, MissingOrUnreadableDescriptionsEndTheProgram) {
     int extraFiles;
     int stopText;
     bool runs;
-  } cases[] = {{false, 0, 165, false}, {false, 2, 2068, false}, {true, 1, 0, true}};
+  } cases[] = {{false, 0, text::kNoTrgFiles, false}, {false, 2, text::kNoTrgRead, false}, {true, 1, 0, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stopText);
     prompter.shown.clear();
@@ -310,7 +312,7 @@ TEST_F(MainWindowTest, MissingOrUnreadableDescriptionsEndTheProgram) {
     if (c.runs) {
       ASSERT_EQ(prompter.shown.size(), 1u);
       EXPECT_EQ(prompter.shown[0].style, MessageStyle::Warning);
-      EXPECT_EQ(prompter.shown[0].text, Text(2067));
+      EXPECT_EQ(prompter.shown[0].text, Text(text::kTrgSkipped));
       EXPECT_TRUE(w->Plugged());
     } else {
       ASSERT_EQ(prompter.shown.size(), 1u);
@@ -345,7 +347,7 @@ TEST_F(MainWindowTest, KorvoLockHeldElsewhereOpensUnpluggedAfterTheWait) {
   EXPECT_TRUE(initialised);
   ASSERT_FALSE(prompter.shown.empty());
   EXPECT_EQ(prompter.shown[0].style, MessageStyle::Stop);
-  EXPECT_EQ(prompter.shown[0].text, Text(2039));
+  EXPECT_EQ(prompter.shown[0].text, Text(text::kLockNotObtained));
   EXPECT_FALSE(w->Plugged());
   EXPECT_EQ(Enabled(*w), (std::set<int>{kExit, kPlug, kAbout}));
 }
@@ -372,7 +374,7 @@ TEST_F(MainWindowTest, PlugButtonPlugsAndUnplugsWithItsQuestion) {
   api.resets = 0;
   Button(*w, kPlug)->click();
   ASSERT_EQ(prompter.shown.size(), 2u);
-  EXPECT_EQ(prompter.shown[1].text, Text(136));
+  EXPECT_EQ(prompter.shown[1].text, Text(text::kUnplugQuestion));
   EXPECT_FALSE(w->Plugged());
   EXPECT_EQ(api.resets, 1);
   EXPECT_FALSE(KorvoLockHeldElsewhere());
@@ -390,7 +392,7 @@ TEST_F(MainWindowTest, AFailedPlugNamesTheChipThenOffersTheTargetsAgain) {
   Button(*w, kPlug)->click();
   ASSERT_GE(prompter.shown.size(), 3u);
   EXPECT_EQ(prompter.shown[0].text, QStringLiteral("The target LSI has changed to KT51456."));
-  EXPECT_EQ(prompter.shown[1].text, Text(146));
+  EXPECT_EQ(prompter.shown[1].text, Text(text::kTargetMismatch));
   EXPECT_EQ(settings.values["TRGNAME"], "KT3888");
   EXPECT_EQ(api.pluggedNames, (std::vector<std::string>{"KT51456", "KT3888", "KT3888"}));
   EXPECT_FALSE(w->isVisible());  // Exit in Select Target quits
@@ -501,7 +503,7 @@ TEST_F(MainWindowTest, BrowseAppliesTheExtensionRule) {
     EXPECT_EQ(Edit(*w, kFileName)->text(), QString::fromUtf8(c.shown));
     EXPECT_TRUE(w->Control(kAddToList)->isEnabled());
   }
-  EXPECT_EQ(prompter.lastFilter, Text(109));
+  EXPECT_EQ(prompter.lastFilter, Text(text::kObjectFileFilter));
   Edit(*w, kFileName)->setText(QStringLiteral("kept"));
   Button(*w, kBrowse)->click();  // Cancel
   EXPECT_EQ(Edit(*w, kFileName)->text(), QStringLiteral("kept"));
@@ -522,7 +524,7 @@ TEST_F(MainWindowTest, FileListControlsAddRowsOrPointAtTheFieldToCorrect) {
   Button(*w, kAddToList)->click();
   ASSERT_EQ(prompter.shown.size(), 1u);
   EXPECT_EQ(prompter.shown[0].style, MessageStyle::Stop);
-  EXPECT_EQ(prompter.shown[0].text, Text(2001));
+  EXPECT_EQ(prompter.shown[0].text, Text(text::kIllegalOffset));
   EXPECT_EQ(w->focusWidget(), w->Control(kFlashOffset));
   EXPECT_EQ(Tree(*w, kFileList)->topLevelItemCount(), 0);
 
@@ -539,7 +541,7 @@ TEST_F(MainWindowTest, FileListControlsAddRowsOrPointAtTheFieldToCorrect) {
 
   // The same window again overlaps the listed row.
   Button(*w, kAddToList)->click();
-  EXPECT_EQ(prompter.shown.back().text, Text(163));
+  EXPECT_EQ(prompter.shown.back().text, Text(text::kDuplicateWithListed));
   EXPECT_EQ(Tree(*w, kFileList)->topLevelItemCount(), 1);
 
   Tree(*w, kFileList)->setCurrentItem(row);
@@ -557,8 +559,10 @@ TEST_F(MainWindowTest, CancelButtonsAskByBusyKindAndSetTheRequest) {
     int button;
     int busyKind;
     int question;  // 0: no question
-  } cases[] = {{kWriteCancel, OperationWindow::kWriting, 124}, {kWriteCancel, OperationWindow::kVerifying, 159},
-               {kWriteCancel, OperationWindow::kErasing, 152}, {kEraseCancel, OperationWindow::kErasing, 152},
+  } cases[] = {{kWriteCancel, OperationWindow::kWriting, text::kCancelWriting},
+               {kWriteCancel, OperationWindow::kVerifying, text::kCancelVerification},
+               {kWriteCancel, OperationWindow::kErasing, text::kCancelErasure},
+               {kEraseCancel, OperationWindow::kErasing, text::kCancelErasure},
                {kEraseCancel, OperationWindow::kWriting, 0}};
   for (const Case& c : cases) {
     for (bool ok : {false, true}) {
@@ -617,7 +621,7 @@ TEST_F(MainWindowTest, ExitAsksThenResetsAndReleasesTheLock) {
 
   Button(*w, kExit)->click();
   ASSERT_EQ(prompter.shown.size(), 2u);
-  EXPECT_EQ(prompter.shown[1].text, Text(188));
+  EXPECT_EQ(prompter.shown[1].text, Text(text::kExitQuestion));
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(w->result(), QDialog::Accepted);
   EXPECT_EQ(api.resets, 1);
@@ -674,7 +678,7 @@ TEST_F(MainWindowTest, LogAddsClearsAndSavesExactBytes) {
   EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("run1.log"))), expected);
   EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("run2.log"))), expected);
   EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("run3.txt"))), expected);
-  EXPECT_EQ(prompter.lastFilter, Text(162));
+  EXPECT_EQ(prompter.lastFilter, Text(text::kLogFileFilter));
   EXPECT_EQ(prompter.lastSuffix, QStringLiteral("log"));
 
   // "run2." names the existing run2.log, which the dialog did not ask about.
@@ -708,7 +712,7 @@ TEST_F(MainWindowTest, LogAddsClearsAndSavesExactBytes) {
   Button(*w, kClearLog)->click();
   EXPECT_EQ(w->Log().rowCount(), 0);
   ASSERT_EQ(prompter.shown.size(), 2u);
-  EXPECT_EQ(prompter.shown[1].text, Text(160));
+  EXPECT_EQ(prompter.shown[1].text, Text(text::kClearLogQuestion));
   EXPECT_FALSE(w->Control(kSaveLog)->isEnabled());
   EXPECT_FALSE(w->Control(kClearLog)->isEnabled());
 
@@ -847,7 +851,9 @@ TEST_F(MainWindowTest, ControlsCarryTheirIdentifiersAndCaptions) {
   EXPECT_TRUE(Button(*w, kFillArbitrary)->isChecked());
   QTreeWidget* files = Tree(*w, kFileList);
   ASSERT_EQ(files->columnCount(), 5);
-  const QStringList fileTitles = {Text(114), Text(115), Text(117), Text(116), Text(204)};
+  const QStringList fileTitles = {Text(text::kFileNameColumn), Text(text::kStartAddressColumn),
+                                  Text(text::kEndAddressColumn), Text(text::kOffsetColumn),
+                                  Text(text::kFlashStartColumn)};
   for (int c = 0; c < 5; ++c) EXPECT_EQ(files->headerItem()->text(c), fileTitles[c]);
 }
 
