@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Question.h"
 #include "base/UserNotifier.h"
 
 namespace quarnel {
@@ -19,6 +20,8 @@ class OperationWindow : public UserNotifier {
   enum LayoutMode : int32_t { kWriteVerifyMode = 0, kEraseMode = 1, kUnpluggedMode = 2 };
   enum LogKind : int32_t { kNormalLine = 0, kErrorLine = 1 };
 
+  // Asks `question`, whose text (with "%1" replaced) is `text`; true to go on.
+  virtual bool Ask(Question question, const std::string& text) = 0;
   // Appends a line to the log; an error line is shown as "Error: " + text.
   virtual void AddLogLine(int32_t kind, const std::string& text) = 0;
   virtual void TakeBusyLayout(int32_t mode) = 0;

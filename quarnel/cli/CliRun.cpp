@@ -174,11 +174,10 @@ class Run {
   // The questions that depend on the options alone are asked before any
   // emulator is touched.
   int AskBeforeConnecting() {
-    int question = 0;
-    if (options_.command == Command::Write && !options_.eraseBeforeWrite) question = text::kWriteWithoutErase;
-    if (options_.command == Command::Erase) question = text::kStartErasure;
-    if (question == 0 || console_.ShowMessage(MessageStyle::Question, question, std::string(LoadText(question))))
-      return kPassed;
+    std::optional<Question> question;
+    if (options_.command == Command::Write && !options_.eraseBeforeWrite) question = Question::WriteWithoutErase;
+    if (options_.command == Command::Erase) question = Question::StartErasure;
+    if (!question || console_.Ask(*question, std::string(LoadText(BoxFor(*question).textId)))) return kPassed;
     return Fail(kBadInput, "a question was answered no; nothing was touched");
   }
 

@@ -57,21 +57,22 @@ void ConsoleWindow::NoteStreamError(const std::string& what) {
   if (streamError_.empty()) streamError_ = what + " could not be written: " + std::strerror(errno);
 }
 
-bool ConsoleWindow::ShowMessage(MessageStyle style, int textId, const std::string& text) {
+bool ConsoleWindow::ShowMessage(MessageStyle, int, const std::string& text) {
   EndProgressLine();
-  bool question = style == MessageStyle::Question || style == MessageStyle::YesNoQuestion;
-  if (!question) {
-    lastMessage_ = text;
-    std::fprintf(err_, "quarnel-cli: %s\n", text.c_str());
-    return true;
-  }
+  lastMessage_ = text;
+  std::fprintf(err_, "quarnel-cli: %s\n", text.c_str());
+  return true;
+}
+
+bool ConsoleWindow::Ask(Question question, const std::string& text) {
+  EndProgressLine();
   // The questions whose answer is the command itself.
-  if (textId == text::kStartWriting || textId == text::kStartVerification) return true;
+  if (question == Question::StartWriting || question == Question::StartVerification) return true;
   if (settings_.yes) {
     if (!settings_.quiet) std::fprintf(err_, "quarnel-cli: %s -> yes (--yes)\n", text.c_str());
     return true;
   }
-  declinedQuestion_ = textId;
+  declinedQuestion_ = question;
   lastMessage_ = text;
   std::fprintf(err_, "quarnel-cli: %s\nquarnel-cli: answered no; give --yes to go on\n", text.c_str());
   return false;

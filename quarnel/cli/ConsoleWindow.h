@@ -33,7 +33,9 @@ class ConsoleWindow : public PlugWindow {
   // output), as a sentence; empty while every line went out.
   const std::string& StreamError() const { return streamError_; }
 
+  // Boxes go to standard error; every box has only an OK button here.
   bool ShowMessage(MessageStyle style, int textId, const std::string& text) override;
+  bool Ask(Question question, const std::string& text) override;
   void FocusField(Field field) override;
   void AddLogLine(int32_t kind, const std::string& text) override;
   void TakeBusyLayout(int32_t) override {}
@@ -58,7 +60,7 @@ class ConsoleWindow : public PlugWindow {
   void CloseWindow() override {}
 
   // The question that was answered no, if any.
-  std::optional<int> DeclinedQuestion() const { return declinedQuestion_; }
+  std::optional<Question> DeclinedQuestion() const { return declinedQuestion_; }
   // The first fatal status reported, 0 when none: the run then unplugs.
   int FatalStatus() const { return fatalStatus_; }
   // The text of the last stop or warning box, for the run's report.
@@ -80,7 +82,7 @@ class ConsoleWindow : public PlugWindow {
   std::string progressPhase_;
   int lastPercent_ = -1;
   bool progressLineOpen_ = false;
-  std::optional<int> declinedQuestion_;
+  std::optional<Question> declinedQuestion_;
   int fatalStatus_ = 0;
   std::string streamError_;
   std::string lastMessage_;

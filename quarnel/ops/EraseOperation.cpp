@@ -41,7 +41,7 @@ bool SelectAllEraseBlocks(EraseBlockTable& table, std::vector<bool>& ticks) {
 OperationOutcome EraseOperation::Run() {
   OperationWindow& window = context_.window;
   const EraseBlockTable& table = context_.target.eraseBlocks;
-  if (!Ask(window, MessageStyle::Question, text::kStartErasure)) return OperationOutcome::NotStarted;
+  if (!Ask(window, Question::StartErasure)) return OperationOutcome::NotStarted;
   std::string line = Text(text::kErasingBlocks);
   uint64_t planned = 0;
   for (size_t i = 0; i < table.size(); ++i) {

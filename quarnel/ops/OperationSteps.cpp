@@ -39,6 +39,10 @@ std::string StatusLine(int status) {
   return text;
 }
 
+bool Ask(OperationWindow& window, Question question, const std::string& fileName) {
+  return window.Ask(question, FormatText(BoxFor(question).textId, fileName));
+}
+
 bool Ask(OperationWindow& window, MessageStyle style, int textId, const std::string& fileName) {
   return window.ShowMessage(style, textId, FormatText(textId, fileName));
 }
@@ -94,7 +98,7 @@ void ClearLeftoverStatuses(ApiCalls& api) {
 bool AcceptRowContent(OperationContext& context, size_t rowIndex) {
   if (!context.files.ContentOutdated(rowIndex)) return true;
   const std::string& fileName = context.files.Rows()[rowIndex].entry.fileName;
-  if (!Ask(context.window, MessageStyle::Question, text::kFileChanged, fileName)) return false;
+  if (!Ask(context.window, Question::UseChangedFile, fileName)) return false;
   return context.files.ReloadFile(rowIndex);
 }
 

@@ -21,6 +21,8 @@ std::string StatusLine(int status);
 
 // A stop box (or question) with the text of textId, "%1" = fileName.
 bool Ask(OperationWindow& window, MessageStyle style, int textId, const std::string& fileName = {});
+// Asks the question with its text, "%1" = fileName; true to go on.
+bool Ask(OperationWindow& window, Question question, const std::string& fileName = {});
 
 // A target after the first whose status is not 0: its name and status.
 struct TargetFailure {

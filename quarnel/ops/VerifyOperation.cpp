@@ -69,7 +69,7 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   cancelled_ = false;
   OperationWindow& window = context_.window;
   context_.scanner.SetWriteImage(context_.buffers.WriteImage());
-  if (!Ask(window, MessageStyle::Question, text::kStartVerification)) return OperationOutcome::NotStarted;
+  if (!Ask(window, Question::StartVerification)) return OperationOutcome::NotStarted;
   window.SetBusyKind(OperationWindow::kVerifying);
   window.TakeBusyLayout(OperationWindow::kWriteVerifyMode);
   if (!TakeFillByte()) return EndIdle(OperationOutcome::NotStarted);

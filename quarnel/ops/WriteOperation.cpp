@@ -144,8 +144,8 @@ OperationOutcome WriteOperation::Run(const WriteSettings& settings) {
 
 bool WriteOperation::Confirm() {
   OperationWindow& window = context_.window;
-  if (!Ask(window, MessageStyle::Question, text::kStartWriting)) return false;
-  return settings_.eraseBeforeWrite || Ask(window, MessageStyle::YesNoQuestion, text::kWriteWithoutErase);
+  if (!Ask(window, Question::StartWriting)) return false;
+  return settings_.eraseBeforeWrite || Ask(window, Question::WriteWithoutErase);
 }
 
 bool WriteOperation::TakeFillByte() {
@@ -239,7 +239,7 @@ bool WriteOperation::AddAdditionalData(std::span<uint8_t> storedMask) {
                  return a.address <= block.start && uint64_t{block.start} < uint64_t{a.address} + a.size;
                });
       });
-  if (movesIntoBlock && !Ask(window, MessageStyle::Question, text::kAdditionalDataQuestion)) return false;
+  if (movesIntoBlock && !Ask(window, Question::AdditionalDataElsewhere)) return false;
   std::span<uint8_t> image = context_.buffers.WriteImage();
   for (const AdditionalData& a : additions) {
     for (uint64_t address = a.address; address < uint64_t{a.address} + a.size && address < image.size(); ++address) {

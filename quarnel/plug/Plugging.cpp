@@ -200,9 +200,7 @@ bool Plugging::RunStartUpPlugLoop() {
 
 void Plugging::PlugOrUnplug() {
   if (plugged_) {
-    if (window_.ShowMessage(MessageStyle::Question, text::kUnplugQuestion,
-                            std::string(LoadText(text::kUnplugQuestion))))
-      GoUnplugged(true);
+    if (window_.Ask(Question::Unplug, std::string(LoadText(text::kUnplugQuestion)))) GoUnplugged(true);
     return;
   }
   if (Connect(Variant::Button)) PlugFromButton();

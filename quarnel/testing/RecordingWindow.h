@@ -61,6 +61,10 @@ class RecordingWindow : public PlugWindow {
   bool Logged(const std::string& line) const;
 
   bool ShowMessage(MessageStyle style, int textId, const std::string& text) override;
+  // Recorded and answered as the question's box.
+  bool Ask(Question question, const std::string& text) override {
+    return ShowMessage(BoxFor(question).style, BoxFor(question).textId, text);
+  }
   void FocusField(Field field) override { focused.push_back(field); }
   void AddLogLine(int32_t kind, const std::string& text) override {
     log.push_back(kind == kErrorLine ? "Error: " + text : text);

@@ -51,6 +51,10 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
 
   // OperationWindow.
   bool ShowMessage(MessageStyle style, int textId, const std::string& text) override;
+  // A question box with the question's buttons.
+  bool Ask(Question question, const std::string& text) override {
+    return ShowMessage(BoxFor(question).style, BoxFor(question).textId, text);
+  }
   void FocusField(Field field) override;
   void AddLogLine(int32_t kind, const std::string& text) override;
   void TakeBusyLayout(int32_t mode) override;
