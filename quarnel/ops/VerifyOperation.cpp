@@ -53,13 +53,17 @@ std::vector<AddressRange> ComparedRanges(const TargetGeometry& geometry, uint32_
 }
 
 // A row's flash range as verify compares it: its window moved by the
-// offset, inside the lowest and highest flash address; none when the row
-// does not parse.
+// offset, inside the lowest and highest flash address.
+AddressRange FlashRangeOf(const RowRange& range, const TargetGeometry& geometry) {
+  const uint32_t shift = static_cast<uint32_t>(range.offset);
+  return {std::max(geometry.flashLow, range.start + shift), std::min(geometry.flashHigh, range.end + shift)};
+}
+
+// The same for a listed row; none when the row does not parse.
 std::optional<AddressRange> RowFlashRange(const FileRow& row, const TargetGeometry& geometry) {
   RowRange range;
   if (ReadOperationRow(row, geometry.flashHigh, range) != 0) return std::nullopt;
-  const uint32_t shift = static_cast<uint32_t>(range.offset);
-  return AddressRange{std::max(geometry.flashLow, range.start + shift), std::min(geometry.flashHigh, range.end + shift)};
+  return FlashRangeOf(range, geometry);
 }
 
 }  // namespace
@@ -229,9 +233,9 @@ VerifyOperation::Step VerifyOperation::CompareRows(bool withHeader) {
     RowRange range;
     if (!ReadRow(i, range)) return Step::Ended;
     const std::string& fileName = context_.files.Rows()[i].entry.fileName;
-    const uint32_t shift = static_cast<uint32_t>(range.offset);
-    const uint32_t flashStart = std::max(geometry.flashLow, range.start + shift);
-    const uint32_t flashEnd = std::min(geometry.flashHigh, range.end + shift);
+    const AddressRange flash = FlashRangeOf(range, geometry);
+    const uint32_t flashStart = flash.first;
+    const uint32_t flashEnd = flash.last;
     if (withHeader && i == 0)
       window.AddLogLine(OperationWindow::kNormalLine, Text(text::kVerificationHeader) + LocalTimeStamp());
     window.AddLogLine(OperationWindow::kNormalLine,
