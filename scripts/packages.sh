@@ -44,15 +44,19 @@ ensure_build_packages() {
   # offscreen in the GUI tests) and the fonts it draws with; their
   # recommended packages are not needed.
   ensure_packages --no-install-recommends qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+  # The record store's SQLite driver, which quarnel-cli loads at run time.
+  ensure_packages --no-install-recommends libqt6sql6-sqlite
 }
 
 # The build's packages and the tools of a whole test run: dpkg-shlibdeps and
-# file for the Debian package that cpack makes, and srec_cat, which the
-# object file load benchmark (built with everything) measures against.
+# file for the Debian package that cpack makes, srec_cat, which the object
+# file load benchmark (built with everything) measures against, and the
+# record store's drivers with the PostgreSQL server its tests start.
 ensure_test_packages() {
   ensure_build_packages
   ensure_packages srecord
   ensure_packages --no-install-recommends dpkg-dev file
+  ensure_packages --no-install-recommends libqt6sql6-sqlite libqt6sql6-psql postgresql
 }
 
 # The build's packages, clang with the libFuzzer and sanitizer runtimes, and

@@ -28,9 +28,10 @@ root=$scratch/root
 dpkg -x "$deb" "$root"
 app=$root/usr/lib/quarnel
 
-# Runtime dependencies: Qt 6 Widgets and Network, libusb-1.0.
+# Runtime dependencies: Qt 6 Widgets and Network, the SQLite driver of the
+# record store, libusb-1.0.
 depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/(.*//; s/ //g')
-for package in libqt6widgets6 libqt6network6 libusb-1.0-0; do
+for package in libqt6widgets6 libqt6network6 libqt6sql6-sqlite libusb-1.0-0; do
   grep -qx "$package" <<<"$depends" || fail "Depends lacks $package: $(echo $depends)"
 done
 
