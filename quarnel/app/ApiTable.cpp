@@ -1,5 +1,7 @@
 #include "app/ApiTable.h"
 
+#include <algorithm>
+#include <map>
 #include <vector>
 
 namespace quarnel {
@@ -46,7 +48,7 @@ int GuardedApiTable::Connect() { return api_.ApiCreateConnectOne(); }
 
 int GuardedApiTable::Status() {
   int status = 0;
-  api_.ApiGetTargetStatus(kTarget1, &status);
+  api_.ApiGetTargetStatus(Device(kTarget1), &status);
   return status;
 }
 
@@ -57,7 +59,7 @@ TRGINFO* GuardedApiTable::ReadTargetDescriptions(uint8_t maxIdBits, uint16_t* fi
 bool GuardedApiTable::Target1Ok() { return Status() == 0; }
 
 bool GuardedApiTable::Target1OkAfterSecurityAnswer() {
-  if (Status() == kSecurityCheckStatus) api_.ApiSetTargetStatus(kTarget1, 0);
+  if (Status() == kSecurityCheckStatus) api_.ApiSetTargetStatus(Device(kTarget1), 0);
   return Target1Ok();
 }
 
@@ -72,7 +74,7 @@ bool GuardedApiTable::PlugAll(TRGINFO* set, const char* targetName) {
 }
 
 bool GuardedApiTable::IsProtected(uint16_t* isProtected) {
-  api_.ApiIsTargetProtected(kTarget1, isProtected);
+  api_.ApiIsTargetProtected(Device(kTarget1), isProtected);
   return Target1OkAfterSecurityAnswer();
 }
 
@@ -97,7 +99,7 @@ bool GuardedApiTable::ResetAll() {
 }
 
 bool GuardedApiTable::SetStatus(int status) {
-  api_.ApiSetTargetStatus(kTarget1, status);
+  api_.ApiSetTargetStatus(Device(kTarget1), status);
   return Target1Ok();
 }
 
@@ -107,83 +109,116 @@ bool GuardedApiTable::ReleaseDescriptions(TRGINFO** set) {
 }
 
 bool GuardedApiTable::SendSecurityId(uint8_t wordCount, uint16_t* words, uint16_t* isProtected) {
-  api_.ApiSetSecIDEx(kTarget1, wordCount, words, isProtected);
+  api_.ApiSetSecIDEx(Device(kTarget1), wordCount, words, isProtected);
   return Target1OkAfterSecurityAnswer();
 }
 
 bool GuardedApiTable::SecurityType(uint16_t* type) {
-  api_.ApiGetSecType(kTarget1, type);
+  api_.ApiGetSecType(Device(kTarget1), type);
   return Target1Ok();
 }
 
 bool GuardedApiTable::CheckTargetName(TRGINFO* set, const char* targetName) {
-  api_.ApiCheckTargetName(kTarget1, set, targetName);
+  api_.ApiCheckTargetName(Device(kTarget1), set, targetName);
   return Target1Ok();
 }
 
 bool GuardedApiTable::ProductId(uint32_t idBitNum, uint32_t* id) {
-  api_.ApiTargetReadProductID(kTarget1, idBitNum, id);
+  api_.ApiTargetReadProductID(Device(kTarget1), idBitNum, id);
   return Target1Ok();
 }
 
 bool GuardedApiTable::FirmwareVersionText(char* buffer, uint32_t bufferSize, uint32_t* needed) {
-  api_.ApiGetFirmVersionStr(kTarget1, buffer, bufferSize, needed);
+  api_.ApiGetFirmVersionStr(Device(kTarget1), buffer, bufferSize, needed);
   return Target1Ok();
 }
 
 int GuardedApiTable::ConnectAll() { return api_.ApiCreateConnect(); }
 
 uint32_t GuardedApiTable::TargetCount() {
+  if (selected_) return static_cast<uint32_t>(selected_->size());
+  return LibraryTargetCount();
+}
+
+uint32_t GuardedApiTable::LibraryTargetCount() const {
   uint32_t count = 0;
   return api_.ApiGetTargetNum(&count) ? count : 0;
 }
 
-int GuardedApiTable::TargetStatus(uint32_t n) {
-  int status = 0;
-  api_.ApiGetTargetStatus(n, &status);
-  return status;
+uint32_t GuardedApiTable::Device(uint32_t n) const {
+  if (!selected_) return n;
+  return n >= 1 && n <= selected_->size() ? (*selected_)[n - 1] : 0;
 }
 
-int GuardedApiTable::SetTargetStatus(uint32_t n, int status) { return api_.ApiSetTargetStatus(n, status); }
-
-int GuardedApiTable::TargetIsProtected(uint32_t n, uint16_t* isProtected) {
-  return api_.ApiIsTargetProtected(n, isProtected);
-}
-
-int GuardedApiTable::TargetSendSecurityId(uint32_t n, uint8_t wordCount, uint16_t* words, uint16_t* isProtected) {
-  return api_.ApiSetSecIDEx(n, wordCount, words, isProtected);
-}
-
-std::string GuardedApiTable::DevicePath(uint32_t n) {
+std::string GuardedApiTable::LibraryDevicePath(uint32_t device) const {
   return LibraryText([&](char* buffer, uint32_t size, uint32_t* needed) {
-    return api_.ApiGetDevicePathStr(n, buffer, size, needed) != 0;
+    return api_.ApiGetDevicePathStr(device, buffer, size, needed) != 0;
   });
 }
 
+std::vector<std::string> GuardedApiTable::SelectDevices(const std::vector<std::string>& paths) {
+  std::map<std::string, uint32_t> attached;
+  const uint32_t count = LibraryTargetCount();
+  for (uint32_t device = 1; device <= count; ++device) attached[LibraryDevicePath(device)] = device;
+  std::vector<uint32_t> selected;
+  std::vector<std::string> missing;
+  for (const std::string& path : paths) {
+    const auto found = attached.find(path);
+    if (found == attached.end())
+      missing.push_back(path);
+    else
+      selected.push_back(found->second);
+  }
+  for (uint32_t device = 1; device <= count; ++device)
+    api_.ApiSetEnableFlg(device, std::find(selected.begin(), selected.end(), device) != selected.end() ? 1 : 0);
+  selected_ = std::move(selected);
+  return missing;
+}
+
+void GuardedApiTable::SelectEveryDevice() { selected_.reset(); }
+
+int GuardedApiTable::TargetStatus(uint32_t n) {
+  int status = 0;
+  api_.ApiGetTargetStatus(Device(n), &status);
+  return status;
+}
+
+int GuardedApiTable::SetTargetStatus(uint32_t n, int status) { return api_.ApiSetTargetStatus(Device(n), status); }
+
+int GuardedApiTable::TargetIsProtected(uint32_t n, uint16_t* isProtected) {
+  return api_.ApiIsTargetProtected(Device(n), isProtected);
+}
+
+int GuardedApiTable::TargetSendSecurityId(uint32_t n, uint8_t wordCount, uint16_t* words, uint16_t* isProtected) {
+  return api_.ApiSetSecIDEx(Device(n), wordCount, words, isProtected);
+}
+
+std::string GuardedApiTable::DevicePath(uint32_t n) { return LibraryDevicePath(Device(n)); }
+
 std::string GuardedApiTable::FirmwareVersion(uint32_t n) {
   return LibraryText([&](char* buffer, uint32_t size, uint32_t* needed) {
-    return api_.ApiGetFirmVersionStr(n, buffer, size, needed) != 0;
+    return api_.ApiGetFirmVersionStr(Device(n), buffer, size, needed) != 0;
   });
 }
 
 int GuardedApiTable::ReadTargetBlock(uint32_t n, uint32_t address, uint32_t* got, uint8_t* buffer) {
-  return api_.ApiFlashReadBlock(n, address, got, buffer);
+  return api_.ApiFlashReadBlock(Device(n), address, got, buffer);
 }
 
 bool GuardedApiTable::TargetPlugged(uint32_t n) {
   int success = 0;
-  return api_.ApiIsTargetPlugSuccess(n, &success) == 1 && success == 1;
+  return api_.ApiIsTargetPlugSuccess(Device(n), &success) == 1 && success == 1;
 }
 
 bool GuardedApiTable::TargetEnabled(uint32_t n) {
   int flag = 0;
-  return api_.ApiGetEnableFlg(n, &flag) == 1 && flag == 1;
+  return api_.ApiGetEnableFlg(Device(n), &flag) == 1 && flag == 1;
 }
 
-int GuardedApiTable::SetTargetEnabled(uint32_t n, bool enabled) { return api_.ApiSetEnableFlg(n, enabled ? 1 : 0); }
+int GuardedApiTable::SetTargetEnabled(uint32_t n, bool enabled) { return api_.ApiSetEnableFlg(Device(n), enabled ? 1 : 0); }
 
 int GuardedApiTable::SetSerialNumber(uint32_t n, uint8_t* bytes, uint32_t length) {
-  return api_.ApiSetSerialNumber(n, bytes, length);
+  return api_.ApiSetSerialNumber(Device(n), bytes, length);
 }
 
 int GuardedApiTable::WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image,
@@ -192,8 +227,15 @@ int GuardedApiTable::WriteWithSerialNumber(uint32_t start, uint32_t end, uint32_
 }
 
 int GuardedApiTable::TargetCheckDescription(uint32_t n, TRGINFO* set, const char* targetName) {
-  if (api_.ApiCheckTargetName(n, set, targetName) == 0) return 0;
-  return api_.ApiCheckFirm(n);
+  if (api_.ApiCheckTargetName(Device(n), set, targetName) == 0) return 0;
+  return api_.ApiCheckFirm(Device(n));
+}
+
+uint32_t GuardedApiTable::TargetProductIdWord(uint32_t n) {
+  constexpr uint32_t kShortProductIdBits = 64;
+  uint32_t id[4] = {};
+  api_.ApiTargetReadProductID(Device(n), kShortProductIdBits, id);
+  return id[0];
 }
 
 std::string GuardedApiTable::NoEmulatorReason() {

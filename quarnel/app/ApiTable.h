@@ -1,7 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/ApiCalls.h"
 #include "vestra.h"
@@ -84,9 +86,24 @@ class GuardedApiTable : public ApiCalls {
                             uint32_t serialAddress) override;
   std::string NoEmulatorReason() override;
   int TargetCheckDescription(uint32_t n, TRGINFO* set, const char* targetName) override;
+  uint32_t TargetProductIdWord(uint32_t n) override;
+
+ // Narrows the targets to the attached emulators at `paths`, in that order:
+  // target n is then the emulator at paths[n - 1], and every other emulator
+  // is disabled, so that it takes no part in plugging or the lock-step
+  // calls. Call it after connecting; a new connection enables every emulator
+  // again. Returns the paths that no attached emulator has.
+  std::vector<std::string> SelectDevices(const std::vector<std::string>& paths);
+  // Every connected emulator is a target again, in the library's order.
+  void SelectEveryDevice();
+  // The attached emulators' paths in the library's order, whatever is selected.
+  uint32_t LibraryTargetCount() const;
+  std::string LibraryDevicePath(uint32_t device) const;
 
  protected:
   const ApiTable& Table() const { return api_; }
+  // The library's number of target n (0 when a selection has no target n).
+  uint32_t Device(uint32_t n) const;
 
  private:
   bool Target1Ok();
@@ -95,6 +112,7 @@ class GuardedApiTable : public ApiCalls {
   bool Target1OkAfterSecurityAnswer();
 
   const ApiTable& api_;
+  std::optional<std::vector<uint32_t>> selected_;
 };
 
 }  // namespace quarnel

@@ -76,6 +76,10 @@ class ApiCalls {
   // a target whose status is not 0. The default reaches no target and
   // returns 0, as the exports do for a target they do not have.
   virtual int TargetCheckDescription(uint32_t, TRGINFO*, const char*) { return 0; }
+
+  // The first word of target n's product ID (read as a 64-bit ID), which
+  // names its chip (ChipNameFromProductId); 0 where the default reaches no target.
+  virtual uint32_t TargetProductIdWord(uint32_t) { return 0; }
 };
 
 }  // namespace quarnel

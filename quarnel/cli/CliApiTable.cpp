@@ -1,13 +1,18 @@
 #include "cli/CliApiTable.h"
 
 namespace quarnel::cli {
-namespace {
 
-constexpr uint32_t kShortProductIdBits = 64;
+int CliApiTable::Connect() {
+  if (!selection_) return connectEveryEmulator_ ? ConnectAll() : GuardedApiTable::Connect();
+  const int connected = ConnectAll();
+  missingPaths_ = SelectDevices(*selection_);
+  return connected;
+}
 
-}  // namespace
-
-int CliApiTable::Connect() { return connectEveryEmulator_ ? ConnectAll() : GuardedApiTable::Connect(); }
+void CliApiTable::SelectOnConnect(std::vector<std::string> paths) {
+  selection_ = std::move(paths);
+  missingPaths_.clear();
+}
 
 bool CliApiTable::Write(uint32_t start, uint32_t end, uint32_t flashAddress, uint8_t* image) {
   if (!serialAddress_) return GuardedApiTable::Write(start, end, flashAddress, image);
@@ -19,21 +24,16 @@ bool CliApiTable::Write(uint32_t start, uint32_t end, uint32_t flashAddress, uin
 // plugged; checking the firmware reads it from the emulator.
 std::string CliApiTable::ProbeFirmware(uint32_t n) {
   const ApiTable& api = Table();
+  const uint32_t device = Device(n);
   PlugStatus before = PlugNone;
-  api.ApiGetTargetPlugStatus(n, &before);
+  api.ApiGetTargetPlugStatus(device, &before);
   if (before != PlugNone) return FirmwareVersion(n);
-  api.ApiCheckFirm(n);
-  api.ApiSetTargetPlugStatus(n, PlugInProgress);
+  api.ApiCheckFirm(device);
+  api.ApiSetTargetPlugStatus(device, PlugInProgress);
   std::string version = FirmwareVersion(n);
-  api.ApiSetTargetPlugStatus(n, PlugNone);
-  api.ApiSetTargetStatus(n, 0);
+  api.ApiSetTargetPlugStatus(device, PlugNone);
+  api.ApiSetTargetStatus(device, 0);
   return version;
-}
-
-uint32_t CliApiTable::ProbeProductId(uint32_t n) {
-  uint32_t id[4] = {};
-  Table().ApiTargetReadProductID(n, kShortProductIdBits, id);
-  return id[0];
 }
 
 }  // namespace quarnel::cli
