@@ -12,6 +12,9 @@ namespace quarnel {
 
 enum class ReadOutcome { Read, Failed, Cancelled };
 
+// The progress phase of reading the targets' flash.
+inline constexpr const char* kReadingPhase = "Reading";
+
 // Reads flash erase block by erase block into images indexed by address,
 // showing progress over every block it will read (none for an empty phase)
 // and letting the window react (and Cancel) between blocks.

@@ -13,7 +13,6 @@ namespace {
 
 constexpr const char* kSeparator = "=========================";
 constexpr const char* kVerifyProgress = "Verifying";
-constexpr const char* kReadProgress = "Reading";
 
 // Bytes compared between two looks at the clock, and the work time after
 // which the window gets to react.
@@ -71,6 +70,7 @@ std::optional<AddressRange> RowFlashRange(const FileRow& row, const TargetGeomet
 OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   settings_ = settings;
   cancelled_ = false;
+  bytesCompared_ = 0;
   OperationWindow& window = context_.window;
   context_.scanner.SetWriteImage(context_.buffers.WriteImage());
   if (!Ask(window, Question::StartVerification)) return OperationOutcome::NotStarted;
@@ -93,7 +93,8 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
       break;
   }
   progressDone_ = 0;
-  progressTotal_ = PlannedBytes() * targetCount;
+  bytesCompared_ = PlannedBytes();
+  progressTotal_ = bytesCompared_ * targetCount;
   window.ShowProgress(kVerifyProgress, 0, progressTotal_);
 
   TakeReadBack(1);
@@ -140,7 +141,7 @@ bool VerifyOperation::TakeFillByte() {
 ReadOutcome VerifyOperation::ReadEveryTarget(uint32_t targetCount, std::vector<bool>& read) {
   const size_t imageSize = context_.buffers.ReadBackImage().size();
   const uint32_t last = imageSize == 0 ? 0 : static_cast<uint32_t>(imageSize - 1);
-  FlashBlockReader reader(context_, kReadProgress);
+  FlashBlockReader reader(context_, kReadingPhase);
   reader.Expect(reader.BlocksToRead(0, last) * targetCount);
   readBacks_.assign(targetCount, {});
   read.assign(targetCount, false);

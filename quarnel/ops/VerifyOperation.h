@@ -43,6 +43,8 @@ class VerifyOperation {
   bool CompareRange(uint32_t flashStart, uint32_t flashEnd, long& differences);
   // Differences found on each target (index 0 = target 1) in the last run.
   const std::vector<uint64_t>& DifferencesByTarget() const { return differencesByTarget_; }
+  // The bytes of the listed rows compared on each target in the last run.
+  uint64_t BytesCompared() const { return bytesCompared_; }
 
  private:
   enum class Step { Done, Cancelled, Ended };
@@ -62,6 +64,7 @@ class VerifyOperation {
   bool ReadRow(size_t rowIndex, RowRange& range);
   void DrainAndCheck();
   uint64_t PlannedBytes();
+  uint64_t bytesCompared_ = 0;
   void LogDifference(uint32_t address, bool& headerLogged);
   OperationOutcome EndIdle(OperationOutcome outcome);
   OperationOutcome EndLines(bool cancelled, bool othersFine);

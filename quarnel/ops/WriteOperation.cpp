@@ -13,7 +13,6 @@ namespace {
 
 constexpr const char* kSeparator = "=========================";
 constexpr const char* kWriteProgress = "Writing";
-constexpr const char* kReadProgress = "Reading";
 
 const char* OnOff(bool on) { return on ? " : ON" : " : OFF"; }
 
@@ -107,6 +106,8 @@ OperationOutcome WriteOperation::Run(const WriteSettings& settings) {
   steps_.clear();
   written_.clear();
   requiredRangeMissed_ = false;
+  bytesWritten_ = 0;
+  plannedImage_.clear();
   OperationWindow& window = context_.window;
   context_.scanner.SetWriteImage(context_.buffers.WriteImage());
   if (!Confirm() || !TakeFillByte()) return OperationOutcome::NotStarted;
@@ -131,6 +132,7 @@ OperationOutcome WriteOperation::Run(const WriteSettings& settings) {
   const bool planned = PlanFileRanges() && AddAdditionalData(contents.StoredMask());
   context_.scanner.SetStoredMask({});
   if (!planned) return EndIdle(OperationOutcome::NotStarted);
+  KeepPlannedImage(contents.StoredMask());
   std::stable_sort(ranges_.begin(), ranges_.end(),
                    [](const WriteRange& a, const WriteRange& b) { return a.start < b.start; });
   steps_ = PlanWriteSteps(ranges_, context_.buffers.Geometry(), context_.target.eraseBlocks,
@@ -140,6 +142,18 @@ OperationOutcome WriteOperation::Run(const WriteSettings& settings) {
     return EndIdle(OperationOutcome::NotStarted);
   }
   return WriteBlocks(contents);
+}
+
+void WriteOperation::KeepPlannedImage(std::span<const uint8_t> storedMask) {
+  const std::span<const uint8_t> image = context_.buffers.WriteImage();
+  const TargetGeometry& geometry = context_.buffers.Geometry();
+  if (image.empty() || geometry.flashLow > geometry.flashHigh || geometry.flashHigh >= image.size()) return;
+  const uint8_t fill = settings_.fillMode == FillMode::FlashContent ? 0xFF : fillByte_;
+  plannedImage_.resize(size_t{geometry.flashHigh} - geometry.flashLow + 1);
+  for (size_t k = 0; k < plannedImage_.size(); ++k) {
+    const size_t address = geometry.flashLow + k;
+    plannedImage_[k] = storedMask[address] != 0 ? image[address] : fill;
+  }
 }
 
 bool WriteOperation::Confirm() {
@@ -167,7 +181,7 @@ ReadOutcome WriteOperation::PrepareImage(TargetContents& contents) {
   std::span<uint8_t> image = context_.buffers.WriteImage();
   if (settings_.fillMode == FillMode::FlashContent) {
     const ReadOutcome outcome =
-        contents.ReadKept({0, static_cast<uint32_t>(image.empty() ? 0 : image.size() - 1)}, kReadProgress);
+        contents.ReadKept({0, static_cast<uint32_t>(image.empty() ? 0 : image.size() - 1)}, kReadingPhase);
     if (outcome == ReadOutcome::Read)
       context_.window.AddLogLine(OperationWindow::kNormalLine,
                                  Format("%s[Size:%d Bytes]", Text(text::kContentRead).c_str(),
@@ -175,7 +189,7 @@ ReadOutcome WriteOperation::PrepareImage(TargetContents& contents) {
     return outcome;
   }
   std::fill(image.begin(), image.end(), fillByte_);
-  return contents.ReadKept(KeptTopOfCode(context_.buffers.Geometry()), kReadProgress);
+  return contents.ReadKept(KeptTopOfCode(context_.buffers.Geometry()), kReadingPhase);
 }
 
 void WriteOperation::LogHeader() {
@@ -263,8 +277,10 @@ OperationOutcome WriteOperation::WriteBlocks(TargetContents& contents) {
       break;
     }
     if (step.erase && !context_.api.EraseBlock(step.eraseAddress)) return FailRun(text::kErasingFailed);
-    for (const AddressRange& w : step.windows)
+    for (const AddressRange& w : step.windows) {
       if (!contents.Write(w.first, w.last)) return FailRun(text::kWritingFailed);
+      bytesWritten_ += uint64_t{w.last} - w.first + 1;
+    }
     written_.insert(written_.end(), step.records.begin(), step.records.end());
     window.ShowProgress(kWriteProgress, ++done, steps_.size());
   }

@@ -61,6 +61,14 @@ class WriteOperation {
   // The last run ended before writing because its plan left out part of
   // WriteSettings::mustWrite.
   bool RequiredRangeMissed() const { return requiredRangeMissed_; }
+  // The bytes the last run wrote to each target (the windows of the steps it
+  // completed).
+  uint64_t BytesWritten() const { return bytesWritten_; }
+  // The flash image the last run planned, from the lowest flash address to
+  // the highest: the files' and additional data, and the fill byte (FFH
+  // when filling with the flash content) wherever a target keeps its own
+  // bytes. Empty when the run did not get as far as its plan.
+  const std::vector<uint8_t>& PlannedImage() const { return plannedImage_; }
 
  private:
   bool Confirm();
@@ -68,6 +76,7 @@ class WriteOperation {
   ReadOutcome PrepareImage(TargetContents& contents);
   bool PlanFileRanges();
   bool AddAdditionalData(std::span<uint8_t> storedMask);
+  void KeepPlannedImage(std::span<const uint8_t> storedMask);
   OperationOutcome WriteBlocks(TargetContents& contents);
   OperationOutcome FailRun(int textId);
   OperationOutcome EndIdle(OperationOutcome outcome);
@@ -81,6 +90,8 @@ class WriteOperation {
   std::vector<WriteStep> steps_;
   std::vector<WrittenRange> written_;
   bool requiredRangeMissed_ = false;
+  uint64_t bytesWritten_ = 0;
+  std::vector<uint8_t> plannedImage_;
 };
 
 }  // namespace quarnel

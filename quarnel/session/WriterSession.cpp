@@ -1,6 +1,10 @@
 #include "session/WriterSession.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "base/TextIds.h"
+#include "objfile/ObjectFileWriter.h"
 #include "plug/TargetSetup.h"
 
 namespace quarnel {
@@ -63,25 +67,62 @@ void WriterSession::ReleaseDescriptions() {
 
 OperationContext WriterSession::Context() { return {api_, face_, plugging_.Target(), buffers_, scanner_, files_}; }
 
-OperationOutcome WriterSession::Write(const WriteSettings& settings, bool* requiredRangeMissed) {
-  OperationContext context = Context();
-  WriteOperation write(context);
-  const OperationOutcome outcome = write.Run(settings);
-  if (requiredRangeMissed != nullptr) *requiredRangeMissed = write.RequiredRangeMissed();
-  return outcome;
+std::string FiguresLine(const RunFigures& figures) {
+  char line[160];
+  std::snprintf(line, sizeof line, "Time: %.2f s  Bytes: %llu  Rate: %.1f KiB/s", figures.seconds,
+                static_cast<unsigned long long>(figures.bytes), figures.KiBPerSecond());
+  return line;
 }
 
-OperationOutcome WriterSession::Verify(const VerifySettings& settings, std::vector<uint64_t>* differences) {
+void WriterSession::Finish(std::chrono::steady_clock::time_point start) {
+  lastRun_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (lastRun_.outcome != OperationOutcome::NotStarted)
+    face_.AddLogLine(OperationWindow::kNormalLine, FiguresLine(lastRun_));
+}
+
+OperationOutcome WriterSession::Write(const WriteSettings& settings) {
+  const auto start = std::chrono::steady_clock::now();
+  OperationContext context = Context();
+  WriteOperation write(context);
+  lastRun_ = {};
+  lastRun_.outcome = write.Run(settings);
+  lastRun_.bytes = write.BytesWritten();
+  lastRun_.plannedImage = write.PlannedImage();
+  lastRun_.requiredRangeMissed = write.RequiredRangeMissed();
+  Finish(start);
+  return lastRun_.outcome;
+}
+
+OperationOutcome WriterSession::Verify(const VerifySettings& settings) {
+  const auto start = std::chrono::steady_clock::now();
   OperationContext context = Context();
   VerifyOperation verify(context);
-  const OperationOutcome outcome = verify.Run(settings);
-  if (differences != nullptr) *differences = verify.DifferencesByTarget();
-  return outcome;
+  lastRun_ = {};
+  lastRun_.outcome = verify.Run(settings);
+  lastRun_.bytes = verify.BytesCompared();
+  lastRun_.differences = verify.DifferencesByTarget();
+  Finish(start);
+  return lastRun_.outcome;
 }
 
 OperationOutcome WriterSession::Erase() {
+  const auto start = std::chrono::steady_clock::now();
   OperationContext context = Context();
-  return EraseOperation(context).Run();
+  lastRun_ = {};
+  lastRun_.outcome = EraseOperation(context).Run();
+  Finish(start);
+  return lastRun_.outcome;
+}
+
+ReadOutcome WriterSession::ReadFlash(uint32_t n, std::vector<uint8_t>& image) {
+  OperationContext context = Context();
+  image.assign(buffers_.WriteImage().size(), 0xFF);
+  const TargetGeometry& geometry = buffers_.Geometry();
+  if (image.empty() || geometry.flashLow > geometry.flashHigh) return ReadOutcome::Read;
+  const uint32_t last = std::min<uint32_t>(FlashTop(geometry), static_cast<uint32_t>(image.size() - 1));
+  FlashBlockReader reader(context, kReadingPhase);
+  reader.Expect(reader.BlocksToRead(geometry.flashLow, last));
+  return reader.Read(n, geometry.flashLow, last, image);
 }
 
 }  // namespace quarnel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "image/FlashBuffers.h"
 #include "objfile/ObjectFileScanner.h"
 #include "ops/EraseOperation.h"
+#include "ops/TargetContents.h"
 #include "ops/VerifyOperation.h"
 #include "ops/WriteOperation.h"
 #include "plug/Plugging.h"
@@ -24,6 +26,21 @@ struct DescriptionsRead {
   int failureTextId = 0;
   bool someSkipped = false;
 };
+
+// What the last operation of a session came to, beyond its outcome.
+struct RunFigures {
+  OperationOutcome outcome = OperationOutcome::NotStarted;
+  double seconds = 0;  // from the start to the end of the operation
+  uint64_t bytes = 0;  // written (write), compared (verify) or read (read) per target
+  std::vector<uint8_t> plannedImage;  // write: see WriteOperation::PlannedImage
+  std::vector<uint64_t> differences;  // verify: per target, index 0 = target 1
+  bool requiredRangeMissed = false;   // write: see WriteOperation::RequiredRangeMissed
+
+  double KiBPerSecond() const { return seconds > 0 ? static_cast<double>(bytes) / 1024.0 / seconds : 0; }
+};
+
+// The log line with the time, the bytes and the rate of an operation.
+std::string FiguresLine(const RunFigures& figures);
 
 // One writer: the description set, plugging with its applied target, the
 // file list with its scanner, and the write image buffers, over one call
@@ -58,14 +75,22 @@ class WriterSession {
   FlashBuffers& Buffers() { return buffers_; }
   ObjectFileScanner& Scanner() { return scanner_; }
 
-  OperationOutcome Write(const WriteSettings& settings, bool* requiredRangeMissed = nullptr);
-  // Differences per target (index 0 = target 1) go to `differences` when given.
-  OperationOutcome Verify(const VerifySettings& settings, std::vector<uint64_t>* differences = nullptr);
+  // Each operation that starts ends its log with FiguresLine; LastRun() then
+  // tells its figures.
+  OperationOutcome Write(const WriteSettings& settings);
+  OperationOutcome Verify(const VerifySettings& settings);
   OperationOutcome Erase();
+  // Reads target n's whole flash (with its reserved tail) erase block by
+  // erase block into `image`, indexed by address and sized to the write
+  // image; addresses outside flash stay FFH. Failed when the library
+  // reports a failure (the target's status says why).
+  ReadOutcome ReadFlash(uint32_t n, std::vector<uint8_t>& image);
+  const RunFigures& LastRun() const { return lastRun_; }
 
  private:
   OperationContext Context();
   void ReleaseDescriptions();
+  void Finish(std::chrono::steady_clock::time_point start);
 
   ApiCalls& api_;
   PlugWindow& face_;
@@ -74,6 +99,7 @@ class WriterSession {
   FileList files_;
   FlashBuffers buffers_;
   TRGINFO* descriptions_ = nullptr;
+  RunFigures lastRun_;
 };
 
 }  // namespace quarnel

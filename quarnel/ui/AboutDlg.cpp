@@ -7,16 +7,14 @@
 #include <QVBoxLayout>
 
 #include "base/ControlIds.h"
+#include "base/ProgramVersion.h"
 #include "base/StringTable.h"
 #include "base/TextIds.h"
 
 namespace quarnel {
 
 QString ProductVersionText(int major, int minor) {
-  return QStringLiteral("%1.%2%3")
-      .arg(major)
-      .arg(minor, 2, 10, QLatin1Char('0'))
-      .arg(QString::fromUtf8(LoadText(text::kVersionSuffix)));
+  return QString::fromStdString(ProgramVersionText(major, minor));
 }
 
 CAboutDlg::CAboutDlg(const QString& versionText, QWidget* parent) : QDialog(parent) {
