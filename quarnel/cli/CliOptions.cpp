@@ -1,6 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <set>
 
@@ -11,6 +12,7 @@ namespace {
 
 constexpr uint32_t kMostEmulators = 32;
 constexpr size_t kMostSecurityWords = 12;
+constexpr uint32_t kMostRetries = 9;
 
 struct Parser {
   const std::vector<std::string>& args;
@@ -53,17 +55,62 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
   }
 }
 
+// A sequence name: letters, digits, '-', '_' and '.', as it goes into
+// records and the store.
+bool IsSequenceName(std::string_view name) {
+  return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.';
+  });
+}
+
 bool ParseSerial(Parser& p, const std::string& text) {
   std::vector<std::string_view> parts = Split(text, ':');
-  if (parts.size() < 2 || parts.size() > 3) return p.Fail("--serial takes ADDR:FIRST[:SIZE]");
+  if (parts.size() < 2 || parts.size() > 3) return p.Fail("--serial takes ADDR:FIRST[:SIZE] or ADDR:@NAME[:SIZE]");
+  SerialOption serial;
   auto address = ParseAddress(parts[0]);
-  auto first = ParseNumber(parts[1]);
-  auto size = parts.size() == 3 ? ParseNumber(parts[2]) : std::optional<uint64_t>(4);
   if (!address) return p.Fail("--serial: bad address " + std::string(parts[0]));
-  if (!first) return p.Fail("--serial: bad first number " + std::string(parts[1]));
+  serial.address = *address;
+  if (parts[1].starts_with('@')) {
+    serial.sequence = std::string(parts[1].substr(1));
+    if (!IsSequenceName(serial.sequence)) return p.Fail("--serial: bad sequence name " + std::string(parts[1]));
+  } else {
+    auto first = ParseNumber(parts[1]);
+    if (!first) return p.Fail("--serial: bad first number " + std::string(parts[1]));
+    serial.first = *first;
+  }
+  auto size = parts.size() == 3 ? ParseNumber(parts[2]) : std::optional<uint64_t>(4);
   if (!size || *size < 1 || *size > 8) return p.Fail("--serial: SIZE must be 1 to 8 bytes");
-  p.options.serial = SerialOption{*address, *first, static_cast<uint32_t>(*size)};
+  serial.size = static_cast<uint32_t>(*size);
+  p.options.serial = serial;
   return true;
+}
+
+bool ParseCount(Parser& p, const std::string& option, uint32_t most, uint32_t& count) {
+  std::string value;
+  if (!p.Value(option, value)) return false;
+  auto number = ParseNumber(value);
+  if (!number || *number > most) return p.Fail(option + " takes 0 to " + std::to_string(most));
+  count = static_cast<uint32_t>(*number);
+  return true;
+}
+
+// The options of the records command; false when `option` is none of them.
+std::optional<bool> ParseRecordsOption(Parser& p, const std::string& option) {
+  RecordsOptions& r = p.options.records;
+  std::string value;
+  if (option == "--csv") return r.csv = true;
+  if (option == "--json") return r.json = true;
+  if (option == "--since") {
+    if (!p.Value(option, value)) return false;
+    r.since = value;
+    return true;
+  }
+  if (option == "--serial") {
+    if (!p.Value(option, value)) return false;
+    r.serialNumber = ParseNumber(value);
+    return r.serialNumber ? true : p.Fail("--serial: bad number " + value);
+  }
+  return std::nullopt;
 }
 
 bool ParseEmulators(Parser& p, const std::string& text) {
@@ -120,6 +167,9 @@ constexpr Switch kSwitches[] = {
 bool ParseOption(Parser& p, const std::string& option) {
   Options& o = p.options;
   if (IsFileOption(option)) return ParseFileOption(p, option);
+  if (o.command == Command::Records)
+    if (std::optional<bool> parsed = ParseRecordsOption(p, option)) return *parsed;
+  if (o.command == Command::Slots && option == "--save") return p.Value(option, o.saveSlotsPath);
   for (const Switch& s : kSwitches) {
     if (option == s.name) {
       o.*s.field = s.value;
@@ -138,6 +188,9 @@ bool ParseOption(Parser& p, const std::string& option) {
   if (option == "--serial") return p.Value(option, value) && ParseSerial(p, value);
   if (option == "--json") return p.Value(option, o.jsonPath);
   if (option == "--log") return p.Value(option, o.logPath);
+  if (option == "--slots") return p.Value(option, o.slotsPath);
+  if (option == "--records") return p.Value(option, o.recordsUrl);
+  if (option == "--retry") return ParseCount(p, option, kMostRetries, o.retries);
   if (option == "--help" || option == "-h") {
     o.command = Command::Help;
     p.next = p.args.size();
@@ -151,6 +204,11 @@ std::optional<Command> CommandNamed(const std::string& word) {
   if (word == "write") return Command::Write;
   if (word == "verify") return Command::Verify;
   if (word == "erase") return Command::Erase;
+  if (word == "read") return Command::Read;
+  if (word == "blank-check") return Command::BlankCheck;
+  if (word == "records") return Command::Records;
+  if (word == "sequence") return Command::Sequence;
+  if (word == "slots") return Command::Slots;
   if (word == "udev-rule") return Command::UdevRule;
   if (word == "help") return Command::Help;
   return std::nullopt;
@@ -161,10 +219,15 @@ bool TakesFiles(Command command) { return command == Command::Write || command =
 bool CheckComplete(Parser& p, bool commandSeen) {
   const Options& o = p.options;
   if (o.command == Command::Help) return true;
-  if (!commandSeen) return p.Fail("no command given (list, write, verify, erase)");
+  if (!commandSeen) return p.Fail("no command given (list, write, verify, erase, read, blank-check)");
   if (TakesFiles(o.command) && o.files.empty()) return p.Fail("no FILE given");
   if (o.command == Command::Erase && o.blocks.empty()) return p.Fail("erase needs BLOCKS (e.g. 3,5-7 or all)");
-  bool needsTarget = TakesFiles(o.command) || o.command == Command::Erase;
+  if (o.command == Command::Read && o.output.empty()) return p.Fail("read needs OUTPUT (a .hex, .srec or .bin file)");
+  if (o.command == Command::Sequence && o.sequenceName.empty()) return p.Fail("sequence needs NAME FIRST");
+  if (o.records.csv && o.records.json) return p.Fail("--csv and --json exclude each other");
+  if (o.serial && !o.serial->sequence.empty() && o.command != Command::Write)
+    return p.Fail("--serial ADDR:@NAME takes numbers for write only; verify with the fixed form");
+  const bool needsTarget = OperatesOnTargets(o.command);
   if (needsTarget && o.target.empty()) return p.Fail("--target NAME is required");
   if (o.securityId && o.initialize) return p.Fail("--security-id and --initialize exclude each other");
   if (o.securityId && !ParseSecurityWords(*o.securityId)) return p.Fail("--security-id: bad words");
@@ -173,14 +236,23 @@ bool CheckComplete(Parser& p, bool commandSeen) {
 
 }  // namespace
 
-bool SerialOption::Fits(uint32_t targets) const {
-  const uint64_t last = first + (targets == 0 ? 0 : targets - 1);
-  if (last < first) return false;
-  return size >= 8 || last >> (8 * size) == 0;
+bool OperatesOnTargets(Command command) {
+  return TakesFiles(command) || command == Command::Erase || command == Command::Read ||
+         command == Command::BlankCheck;
 }
 
-std::vector<uint8_t> SerialOption::BytesFor(uint32_t targetNumber) const {
-  uint64_t number = first + targetNumber - 1;
+std::optional<std::vector<uint64_t>> SerialOption::FixedNumbers(uint32_t targets) const {
+  std::vector<uint64_t> numbers;
+  for (uint32_t n = 0; n < targets; ++n) {
+    const uint64_t number = first + n;
+    if (number < first || SerialBytes(number, size).empty()) return std::nullopt;
+    numbers.push_back(number);
+  }
+  return numbers;
+}
+
+std::vector<uint8_t> SerialBytes(uint64_t number, uint32_t size) {
+  if (size < 8 && number >> (8 * size) != 0) return {};
   std::vector<uint8_t> bytes(size);
   for (uint32_t i = size; i-- > 0; number >>= 8) bytes[i] = static_cast<uint8_t>(number);
   return bytes;
@@ -190,6 +262,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   Parser p{arguments, 0, {}, {}};
   bool commandSeen = false;
   bool fillSeen = false;
+  bool sequenceFirstSeen = false;
   while (!p.AtEnd()) {
     const std::string& word = p.args[p.next++];
     if (word.size() > 1 && word[0] == '-') {
@@ -207,13 +280,26 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       file.settings.fileName = word;
       file.settings.startText = "0";
       p.options.files.push_back(std::move(file));
-    } else if (p.options.command == Command::Erase && p.options.blocks.empty()) {
+    } else if ((p.options.command == Command::Erase || p.options.command == Command::BlankCheck) &&
+               p.options.blocks.empty()) {
       p.options.blocks = word;
+    } else if (p.options.command == Command::Read && p.options.output.empty()) {
+      p.options.output = word;
+    } else if (p.options.command == Command::Sequence && p.options.sequenceName.empty()) {
+      if (!IsSequenceName(word)) return {std::nullopt, "bad sequence name " + word};
+      p.options.sequenceName = word;
+    } else if (p.options.command == Command::Sequence && !sequenceFirstSeen) {
+      auto first = ParseNumber(word);
+      if (!first) return {std::nullopt, "bad first number " + word};
+      p.options.sequenceFirst = *first;
+      sequenceFirstSeen = true;
     } else {
       return {std::nullopt, "unexpected argument " + word};
     }
   }
   if (fillSeen && p.options.fillFromFlash) return {std::nullopt, "--fill and --fill-flash exclude each other"};
+  if (p.options.command == Command::Sequence && commandSeen && !sequenceFirstSeen)
+    return {std::nullopt, "sequence needs NAME FIRST"};
   if (!CheckComplete(p, commandSeen)) return {std::nullopt, p.error, !commandSeen};
   return {std::move(p.options), {}};
 }
@@ -261,6 +347,11 @@ std::string UsageText() {
   quarnel-cli [OPTIONS] write  FILE [FILE OPTIONS] [FILE [FILE OPTIONS]]...
   quarnel-cli [OPTIONS] verify FILE [FILE OPTIONS] [FILE [FILE OPTIONS]]...
   quarnel-cli [OPTIONS] erase  BLOCKS
+  quarnel-cli [OPTIONS] read   OUTPUT
+  quarnel-cli [OPTIONS] blank-check [BLOCKS]
+  quarnel-cli [--records URL] records [--since TIME] [--serial N] [--csv|--json]
+  quarnel-cli [--records URL] sequence NAME FIRST
+  quarnel-cli slots [--save FILE]
   quarnel-cli udev-rule
 
 Writes, verifies and erases the flash of every plugged target, as the
@@ -274,6 +365,17 @@ Commands:
   verify      compare the flash with the listed files (every target)
   erase       erase the given blocks, numbered as the erase list shows them
               (from 1): e.g. 3,5-7, or all
+  read        save each target's flash (reserved tail included) as Intel HEX
+              (.hex), S-records (.srec, .s19, .s28, .s37, .mot) or binary
+              (.bin), with its CRC-32; {slot} in OUTPUT gives one file per
+              target (its slot, else its number)
+  blank-check whether each target's flash (or the given BLOCKS) is erased
+  records     the records of earlier runs, one per target and attempt: a
+              table, or --csv, or --json; --since TIME (UTC, e.g. 2026-12-08
+              or 2026-12-08T10:00) and --serial N select
+  sequence    create the serial number sequence NAME, starting at FIRST
+  slots       print a slot map of the emulators attached now (slot 1, 2, ...
+              in port order); --save FILE keeps it for --slots
   udev-rule   print a udev rule for the configured emulator USB IDs
 
 FILE OPTIONS (apply to the FILE before them; addresses as in the window,
@@ -300,6 +402,23 @@ OPTIONS:
                           target n gets the number FIRST + n - 1, big-endian
                           in SIZE bytes (default 4) at ADDR; verify expects
                           each target's own number there
+  --serial ADDR:@NAME[:SIZE]
+                          write: each target gets the next number of the
+                          sequence NAME; the number of a target that fails
+                          is spoiled and never handed out again
+  --slots FILE            the fixture's slot map: the targets are its slots'
+                          emulators in slot order; a slot without its
+                          emulator ends the run with 3 before anything is
+                          written
+  --retry N               plug and run again only the targets that failed,
+                          up to N more times (0 to 9); each attempt is
+                          recorded, and a target's result is its last attempt
+  --records URL           the record store: postgresql://USER@HOST/DB,
+                          sqlite:PATH or a PATH; default RecordsUrl in the
+                          settings, else $XDG_DATA_HOME/Zentor/QUARNEL/
+                          records.sqlite. Every write, verify, erase, read and
+                          blank-check adds one record per target; a record
+                          that cannot be stored fails the run
   --json FILE             write the result of the run as JSON
   --log FILE              write the log lines to FILE (also on standard
                           output unless --quiet)
@@ -313,12 +432,14 @@ OPTIONS:
 Exit codes:
   0  every target passed
   1  the operation ran and at least one target failed (or verify found
-     differences)
+     differences, or blank-check a programmed byte), or the run's records
+     could not be stored
   2  bad usage or bad input (a file that does not check, an address that does
      not parse, an unknown target name), or a question declined; nothing
      touched
-  3  no emulator, the KORVO access lock not obtained within 3000 ms, or a
-     plug that failed (wrong chip, old firmware, still protected)
+  3  no emulator, the KORVO access lock not obtained within 3000 ms, a
+     plug that failed (wrong chip, old firmware, still protected), a slot
+     without its emulator, or a record store that cannot be opened
 )";
 }
 

@@ -10,24 +10,36 @@
 
 namespace quarnel::cli {
 
-enum class Command { None, Help, List, Write, Verify, Erase, UdevRule };
+enum class Command { None, Help, List, Write, Verify, Erase, Read, BlankCheck, Records, Sequence, Slots, UdevRule };
 
 // One FILE with the FILE OPTIONS after it: one row of the file list.
 struct FileArgument {
   FileEntrySettings settings;
 };
 
-// --serial ADDR:FIRST[:SIZE]: target n gets FIRST + n - 1, big-endian in
-// SIZE bytes, at flash address ADDR.
+// --serial ADDR:FIRST[:SIZE]: target n gets FIRST + n - 1; --serial
+// ADDR:@NAME[:SIZE]: each target gets the next number of the sequence NAME.
+// Big-endian in SIZE bytes, at flash address ADDR.
 struct SerialOption {
   uint32_t address = 0;
   uint64_t first = 0;
+  std::string sequence;  // empty: the fixed form
   uint32_t size = 4;
 
-  // The bytes of target n's number.
-  std::vector<uint8_t> BytesFor(uint32_t targetNumber) const;
-  // Whether the numbers of targets 1 to `targets` all fit in SIZE bytes.
-  bool Fits(uint32_t targets) const;
+  // The numbers of targets 1 to `targets` in the fixed form; none when one
+  // of them does not fit in SIZE bytes.
+  std::optional<std::vector<uint64_t>> FixedNumbers(uint32_t targets) const;
+};
+
+// `number` big-endian in `size` bytes; empty when it does not fit.
+std::vector<uint8_t> SerialBytes(uint64_t number, uint32_t size);
+
+// quarnel-cli records: which records, and how they are printed.
+struct RecordsOptions {
+  std::optional<std::string> since;
+  std::optional<uint64_t> serialNumber;
+  bool csv = false;
+  bool json = false;
 };
 
 struct Options {
@@ -50,8 +62,19 @@ struct Options {
   bool quiet = false;
   bool yes = false;
   std::vector<FileArgument> files;
-  std::string blocks;  // erase: "3,5-7" or "all"
+  std::string blocks;  // erase and blank-check: "3,5-7" or "all"
+  std::string output;  // read: the file name, with {slot} for one file per target
+  std::string slotsPath;       // --slots FILE
+  std::string saveSlotsPath;   // slots --save FILE
+  uint32_t retries = 0;        // --retry N
+  std::string recordsUrl;      // --records URL; empty: the settings, else SQLite
+  RecordsOptions records;      // the records command
+  std::string sequenceName;    // the sequence command
+  uint64_t sequenceFirst = 0;
 };
+
+// Whether the command works on plugged targets (and so adds records).
+bool OperatesOnTargets(Command command);
 
 struct ParsedCommandLine {
   std::optional<Options> options;  // empty on bad usage

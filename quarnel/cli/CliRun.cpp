@@ -3,8 +3,13 @@
 #include <linux/magic.h>
 #include <sys/vfs.h>
 
+#include <QSaveFile>
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <memory>
 
 #include "app/VestraLibrary.h"
 #include "base/MemorySettingsStore.h"
@@ -14,8 +19,12 @@
 #include "cli/CliApiTable.h"
 #include "cli/ConsoleWindow.h"
 #include "cli/RunReport.h"
+#include "cli/SlotMap.h"
 #include "image/AddressSyntax.h"
+#include "objfile/ObjectFileWriter.h"
 #include "plug/SecurityCheck.h"
+#include "recording/RunRecords.h"
+#include "session/TargetResults.h"
 #include "session/WriterSession.h"
 
 namespace quarnel::cli {
@@ -23,6 +32,8 @@ namespace {
 
 // Emulators that connecting the way the window does reaches at most.
 constexpr uint32_t kWindowEmulators = 2;
+// Where the output name of read takes each target's slot (or number).
+constexpr std::string_view kSlotPlaceholder = "{slot}";
 
 const char* OperationName(Command command) {
   switch (command) {
@@ -34,13 +45,20 @@ const char* OperationName(Command command) {
       return "verify";
     case Command::Erase:
       return "erase";
+    case Command::Read:
+      return "read";
+    case Command::BlankCheck:
+      return "blank-check";
+    case Command::Slots:
+      return "slots";
     default:
       return "";
   }
 }
 
 bool ConnectsEveryEmulator(const Options& options) {
-  return options.allEmulators || options.emulators > kWindowEmulators;
+  return options.allEmulators || options.emulators > kWindowEmulators || options.command == Command::Slots ||
+         !options.slotsPath.empty();
 }
 
 // Whether both paths name one existing file.
@@ -64,6 +82,25 @@ std::optional<uint32_t> SerialAddress(const Options& options) {
   return options.serial->address;
 }
 
+// Writes `bytes` to `path` completely or not at all: empty, or why not.
+std::string SaveFile(const std::string& path, const std::string& bytes) {
+  QSaveFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::WriteOnly)) return file.errorString().toStdString();
+  if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+    const std::string why = file.errorString().toStdString();
+    file.cancelWriting();
+    return why;
+  }
+  if (!file.commit()) return file.errorString().toStdString();
+  return {};
+}
+
+std::string Crc32Text(uint32_t crc) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", crc);
+  return text;
+}
+
 // One run of the program: what it was asked, what it holds, what it found.
 class Run {
  public:
@@ -78,7 +115,14 @@ class Run {
 
   int Execute() {
     int code = Prepare();
-    if (code == kPassed) code = options_.command == Command::List ? List() : Operate();
+    if (code == kPassed) {
+      if (options_.command == Command::List)
+        code = List();
+      else if (options_.command == Command::Slots)
+        code = Slots();
+      else
+        code = Operate();
+    }
     // The boards are done; a log line that did not get out still fails the run.
     if (const std::string& streamError = console_.StreamError(); !streamError.empty()) {
       std::fprintf(err_, "quarnel-cli: %s\n", streamError.c_str());
@@ -115,12 +159,15 @@ class Run {
         return Fail(kNotPlugged, std::string(LoadText(text::kInvalid)) + library + " (" + missing + " is missing)");
     }
     if (int code = ReadDescriptions(); code != kPassed) return code;
-    if (options_.command == Command::List) return kPassed;
-    return CheckInput();
+    if (int code = ReadSlots(); code != kPassed) return code;
+    if (!OperatesOnTargets(options_.command)) return kPassed;
+    if (int code = CheckInput(); code != kPassed) return code;
+    return OpenRecordStore();
   }
 
-  // Where the log and the JSON record go is checked before any emulator is
-  // touched: a run must not write boards whose record it cannot keep.
+  // Where the log, the JSON record and the read-back files go is checked
+  // before any emulator is touched: a run must not write boards whose record
+  // it cannot keep.
   int CheckDestinations() {
     if (!options_.logPath.empty()) {
       for (const FileArgument& file : options_.files)
@@ -135,6 +182,8 @@ class Run {
       if (const std::string why = CheckReportFile(options_.jsonPath); !why.empty())
         return Fail(kBadInput, "cannot write the JSON record " + options_.jsonPath + ": " + why);
     }
+    if (options_.command == Command::Read && !FormatForPath(options_.output, outputFormat_))
+      return Fail(kBadInput, "read: " + options_.output + " names no object file format (.hex, .srec or .bin)");
     return kPassed;
   }
 
@@ -142,6 +191,20 @@ class Run {
     const DescriptionsRead read = session_.ReadDescriptions();
     if (read.failureTextId != 0) return Fail(kBadInput, std::string(LoadText(read.failureTextId)));
     if (read.someSkipped) std::fprintf(err_, "quarnel-cli: %s\n", LoadText(text::kTrgSkipped).data());
+    return kPassed;
+  }
+
+  int ReadSlots() {
+    if (options_.slotsPath.empty()) return kPassed;
+    std::string error;
+    slots_ = ReadSlotMap(options_.slotsPath, &error);
+    return slots_ ? kPassed : Fail(kBadInput, error);
+  }
+
+  int OpenRecordStore() {
+    records::StoreResult result;
+    store_ = records::RecordStore::Open(RecordsUrl(options_), &result);
+    if (!store_) return Fail(kNotPlugged, "the record store cannot be opened: " + result.error + "; nothing was touched");
     return kPassed;
   }
 
@@ -167,7 +230,7 @@ class Run {
     for (const FileArgument& file : options_.files)
       if (!session_.Files().AddFileEntry(file.settings))
         return Fail(kBadInput, file.settings.fileName + " was refused: " + console_.LastMessage());
-    if (options_.command == Command::Erase) return SelectBlocks();
+    if (!options_.blocks.empty()) return SelectBlocks();
     return kPassed;
   }
 
@@ -181,20 +244,21 @@ class Run {
     return Fail(kBadInput, "a question was answered no; nothing was touched");
   }
 
+  // The blocks of erase (and of blank-check) as the erase list numbers them.
   int SelectBlocks() {
     EraseBlockTable& blocks = session_.Target().eraseBlocks;
     auto indices = ParseBlockList(options_.blocks, static_cast<uint32_t>(blocks.size()));
     if (!indices) return Fail(kBadInput, "bad BLOCKS " + options_.blocks + " (1 to " + std::to_string(blocks.size()) + ")");
     for (uint32_t index : *indices) {
-      if (!blocks[index].available && options_.blocks != "all")
+      if (!blocks[index].available && options_.blocks != "all" && options_.command == Command::Erase)
         return Fail(kBadInput, "block " + std::to_string(index + 1) + " is Not Available");
-      blocks[index].selected = blocks[index].available;
+      blocks[index].selected = blocks[index].available || options_.command == Command::BlankCheck;
     }
     return kPassed;
   }
 
   // Connects and takes the KORVO access lock; then expects the emulators
-  // the options name.
+  // the options (or the slot map) name.
   int Connect() {
     Plugging& plugging = session_.Plug();
     if (!plugging.Connect(Plugging::Variant::StartUp)) {
@@ -209,11 +273,26 @@ class Run {
           return Fail(kNotPlugged, "no emulator plugged");
       }
     }
+    if (!api_.MissingPaths().empty()) return MissingSlots();
     const uint32_t count = api_.TargetCount();
     const uint32_t expected = options_.allEmulators ? 1 : options_.emulators;
-    if (count < expected)
+    if (!slots_ && count < expected)
       return Fail(kNotPlugged, "found " + std::to_string(count) + " emulators, expected " + std::to_string(expected));
     return kPassed;
+  }
+
+  int MissingSlots() {
+    std::string missing;
+    for (const std::string& path : api_.MissingPaths()) {
+      const std::optional<int> slot = slots_ ? slots_->SlotOf(path) : std::nullopt;
+      missing += (missing.empty() ? "" : ", ") + (slot ? "slot " + std::to_string(*slot) + " (" + path + ")" : path);
+    }
+    session_.Leave();
+    return Fail(kNotPlugged, "no emulator at " + missing + "; nothing was written");
+  }
+
+  std::optional<int> SlotOf(const std::string& path) const {
+    return slots_ ? slots_->SlotOf(path) : std::nullopt;
   }
 
   int List() {
@@ -224,22 +303,46 @@ class Run {
       TargetReport target = Describe(n);
       target.firmware = api_.ProbeFirmware(n);
       target.passed = true;
-      std::fprintf(out_, "  %u  %s  firmware %s  chip %s\n", n, target.devicePath.c_str(),
-                  target.firmware.empty() ? "?" : target.firmware.c_str(),
-                  ChipNameFromProductId(api_.ProbeProductId(n)).c_str());
+      std::fprintf(out_, "  %u  %s%s  firmware %s  chip %s\n", n, target.slot ? ("slot " + std::to_string(*target.slot) + "  ").c_str() : "",
+                   target.devicePath.c_str(), target.firmware.empty() ? "?" : target.firmware.c_str(),
+                   ChipNameFromProductId(api_.TargetProductIdWord(n)).c_str());
       report_.targets.push_back(target);
     }
+    if (slots_) ListMissingSlots();
     std::fprintf(out_, "Target descriptions:\n");
     const TRGINFO* set = session_.Descriptions();
     for (int32_t k = 0; k < set->count; ++k) {
       AppliedTarget applied;
       ApplyTarget(set->array[k], applied);
       std::fprintf(out_, "  %-12s  flash %s - %s  block %XH\n", TargetNameOf(set->array[k]).c_str(),
-                  HexAddressText(applied.geometry.flashLow).c_str(), HexAddressText(applied.geometry.flashHigh).c_str(),
-                  static_cast<unsigned>(set->array[k].blockSize));
+                   HexAddressText(applied.geometry.flashLow).c_str(), HexAddressText(applied.geometry.flashHigh).c_str(),
+                   static_cast<unsigned>(set->array[k].blockSize));
     }
     std::fflush(out_);
     session_.Leave();
+    return kPassed;
+  }
+
+  void ListMissingSlots() {
+    for (const auto& [slot, path] : slots_->paths) {
+      bool attached = false;
+      for (uint32_t n = 1; n <= api_.TargetCount(); ++n) attached = attached || api_.DevicePath(n) == path;
+      if (!attached) std::fprintf(out_, "  -  slot %d  %s  no emulator\n", slot, path.c_str());
+    }
+  }
+
+  // slots [--save FILE]: slots 1, 2, ... for the emulators attached now.
+  int Slots() {
+    if (int code = Connect(); code != kPassed) return code;
+    std::vector<std::string> paths;
+    for (uint32_t n = 1; n <= api_.TargetCount(); ++n) paths.push_back(api_.DevicePath(n));
+    session_.Leave();
+    const std::string text = SlotMapText(paths);
+    std::fputs(text.c_str(), out_);
+    if (options_.saveSlotsPath.empty()) return kPassed;
+    if (const std::string why = SaveFile(options_.saveSlotsPath, text); !why.empty())
+      return Fail(kBadInput, "cannot write the slot map " + options_.saveSlotsPath + ": " + why);
+    std::fprintf(err_, "quarnel-cli: saved %zu slots in %s\n", paths.size(), options_.saveSlotsPath.c_str());
     return kPassed;
   }
 
@@ -247,79 +350,220 @@ class Run {
     TargetReport target;
     target.number = n;
     target.devicePath = api_.DevicePath(n);
+    target.slot = SlotOf(target.devicePath);
     return target;
   }
 
-  int Plug() {
+  // The first connect: with a slot map the targets are the slots' emulators
+  // in slot order. Every target gets its report; the attempts to come
+  // refer to them by number.
+  int ConnectTargets() {
+    if (slots_) api_.SelectOnConnect(slots_->PathsInSlotOrder());
     if (int code = Connect(); code != kPassed) return code;
+    for (uint32_t n = 1; n <= api_.TargetCount(); ++n) {
+      targets_.push_back(Describe(n));
+      attemptTargets_.push_back(n);
+    }
+    return CheckOutputName();
+  }
+
+  // read: one file per target takes {slot} in the name.
+  int CheckOutputName() {
+    if (options_.command != Command::Read || targets_.size() < 2 ||
+        options_.output.find(kSlotPlaceholder) != std::string::npos)
+      return kPassed;
+    session_.Leave();
+    return Fail(kBadInput, "read: " + options_.output + " names one file for " + std::to_string(targets_.size()) +
+                               " targets; put {slot} in the name for one file per target");
+  }
+
+  std::string OutputFileFor(const TargetReport& target) const {
+    std::string name = options_.output;
+    const std::string slot = std::to_string(target.slot.value_or(static_cast<int>(target.number)));
+    for (size_t at = name.find(kSlotPlaceholder); at != std::string::npos; at = name.find(kSlotPlaceholder, at))
+      name.replace(at, kSlotPlaceholder.size(), slot);
+    return name;
+  }
+
+  // The numbers of this attempt's targets, handed to the library; fixed
+  // numbers follow the target, sequence numbers are new for every attempt.
+  int AssignSerialNumbers() {
+    if (!options_.serial || (options_.command != Command::Write && options_.command != Command::Verify)) return kPassed;
+    const SerialOption& serial = *options_.serial;
+    const auto count = static_cast<uint32_t>(attemptTargets_.size());
+    std::vector<uint64_t> numbers;
+    if (serial.sequence.empty()) {
+      const std::optional<std::vector<uint64_t>> fixed = serial.FixedNumbers(static_cast<uint32_t>(targets_.size()));
+      if (!fixed)
+        return Fail(kBadInput, "the serial numbers from " + std::to_string(serial.first) + " for " +
+                                   std::to_string(targets_.size()) + " targets do not fit in " +
+                                   std::to_string(serial.size) + " bytes; nothing was written");
+      for (uint32_t target : attemptTargets_) numbers.push_back((*fixed)[target - 1]);
+    } else {
+      const records::StoreResult allocated = store_->Allocate(serial.sequence, count, StationName(), &numbers);
+      if (!allocated.Ok()) return Fail(kNotPlugged, "no serial numbers: " + allocated.error + "; nothing was written");
+      allocated_ = numbers;
+      for (uint64_t number : numbers)
+        if (SerialBytes(number, serial.size).empty()) {
+          SpoilAllocated();
+          return Fail(kBadInput, "the serial number " + std::to_string(number) + " of the sequence " +
+                                     serial.sequence + " does not fit in " + std::to_string(serial.size) +
+                                     " bytes; nothing was written");
+        }
+    }
+    for (uint32_t k = 0; k < count; ++k) {
+      serialOf_[attemptTargets_[k]] = numbers[k];
+      std::vector<uint8_t> bytes = SerialBytes(numbers[k], serial.size);
+      api_.SetSerialNumber(k + 1, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
+    return kPassed;
+  }
+
+  // Numbers of the sequence that no board took: never handed out again.
+  void SpoilAllocated() {
+    for (uint64_t number : allocated_) NoteStore(store_->MarkSpoiled(options_.serial->sequence, number));
+    allocated_.clear();
+  }
+
+  void NoteStore(const records::StoreResult& result) {
+    if (!result.Ok() && storeError_.empty()) storeError_ = result.error;
+  }
+
+  int Plug() {
     settings_.WriteText(kTargetNameKey, options_.target);
     if (options_.securityId) {
       std::vector<uint16_t> words = *ParseSecurityWords(*options_.securityId);
       RememberSecurityId(settings_, words);
     }
-    if (options_.serial) {
-      if (!options_.serial->Fits(api_.TargetCount()))
-        return Unplug(Fail(kBadInput, "the serial numbers from " + std::to_string(options_.serial->first) + " for " +
-                                          std::to_string(api_.TargetCount()) + " targets do not fit in " +
-                                          std::to_string(options_.serial->size) + " bytes; nothing was written"));
-      for (uint32_t n = 1; n <= api_.TargetCount(); ++n) {
-        std::vector<uint8_t> bytes = options_.serial->BytesFor(n);
-        api_.SetSerialNumber(n, bytes.data(), static_cast<uint32_t>(bytes.size()));
-      }
-    }
-    if (session_.Plug().RunStartUpPlugLoop())
-      return Unplug(Fail(kNotPlugged, "the emulators could not be plugged"));
+    if (int code = AssignSerialNumbers(); code != kPassed) return code;
+    if (session_.Plug().RunStartUpPlugLoop()) return Fail(kNotPlugged, "the emulators could not be plugged");
     switch (session_.Plug().RunSecurityCheck()) {
       case SecurityCheckResult::Passed:
         return kPassed;
       case SecurityCheckResult::Failed:
         console_.ReportStatus(api_.Status());
-        return Unplug(Fail(kNotPlugged, "the security check failed"));
+        return Fail(kNotPlugged, "the security check failed");
       case SecurityCheckResult::ExitRequested:
         break;
     }
-    return Unplug(Fail(kNotPlugged, "the chip is still read-protected"));
+    return Fail(kNotPlugged, "the chip is still read-protected");
   }
 
   int Operate() {
-    if (int code = Plug(); code != kPassed) return code;
+    if (int code = ConnectTargets(); code != kPassed) return code;
+    run_ = NewRunIdentity(report_.operation, options_.target);
+    int code = Plug();
+    if (code != kPassed) {
+      SpoilAllocated();
+      return FinishRun(Unplug(code));
+    }
     ConsoleWindow::InstallCancelOnSignals();
-    std::vector<uint64_t> differences;
-    const OperationOutcome outcome = RunOperation(differences);
-    const int code = Judge(outcome, differences);
-    return Unplug(code);
+    for (uint32_t attempt = 1;; ++attempt) {
+      const OperationOutcome outcome = RunOperation();
+      if (outcome == OperationOutcome::NotStarted) {
+        SpoilAllocated();
+        return FinishRun(Unplug(NotStarted()));
+      }
+      JudgeAttempt(attempt);
+      const std::vector<uint32_t> failed = FailedTargets();
+      if (failed.empty() || attempt > options_.retries || outcome == OperationOutcome::Cancelled) {
+        if (outcome == OperationOutcome::Cancelled) report_.message = "interrupted";
+        break;
+      }
+      if (!Replug(failed, attempt + 1)) {
+        RecordUnplugged(failed, attempt + 1);
+        break;
+      }
+    }
+    Unplug(kPassed);
+    return FinishRun(FailedTargets().empty() ? kPassed : kTargetFailed);
   }
 
-  OperationOutcome RunOperation(std::vector<uint64_t>& differences) {
+  std::vector<uint32_t> FailedTargets() const {
+    std::vector<uint32_t> failed;
+    for (const TargetReport& target : targets_)
+      if (!target.passed) failed.push_back(target.number);
+    return failed;
+  }
+
+  // Leaves the emulators and plugs only the targets that failed, as the
+  // targets of the next attempt.
+  bool Replug(const std::vector<uint32_t>& failed, uint32_t attempt) {
+    std::string which;
+    for (uint32_t number : failed) which += " " + Name(targets_[number - 1]);
+    console_.AddLogLine(OperationWindow::kNormalLine,
+                        "Attempt " + std::to_string(attempt) + " of " + std::to_string(options_.retries + 1) + ":" + which);
+    Unplug(kPassed);
+    console_.ClearFatalStatus();
+    std::vector<std::string> paths;
+    for (uint32_t number : failed) paths.push_back(targets_[number - 1].devicePath);
+    attemptTargets_ = failed;
+    api_.SelectOnConnect(paths);
+    if (Connect() != kPassed) return false;
+    if (Plug() == kPassed) return true;
+    SpoilAllocated();
+    Unplug(kPassed);
+    return false;
+  }
+
+  static std::string Name(const TargetReport& target) {
+    return target.slot ? "slot " + std::to_string(*target.slot) : "target " + std::to_string(target.number);
+  }
+
+  // Targets that could not be plugged again keep their failure, recorded
+  // as an attempt of their own.
+  void RecordUnplugged(const std::vector<uint32_t>& failed, uint32_t attempt) {
+    RunFigures figures;
+    for (uint32_t number : failed) {
+      TargetReport& target = targets_[number - 1];
+      target.attempts = attempt;
+      TargetOutcome outcome;
+      outcome.target = number;
+      outcome.devicePath = target.devicePath;
+      outcome.firmware = target.firmware;
+      outcome.status = target.status;
+      records::BoardRecord record = BoardRecordOf(run_, static_cast<int>(attempt), outcome, figures);
+      record.slot = target.slot;
+      record.statusText = "not plugged again: " + report_.message;
+      records_.push_back(std::move(record));
+    }
+  }
+
+  OperationOutcome RunOperation() {
     const FillMode fill = options_.fillFromFlash ? FillMode::FlashContent : FillMode::ArbitraryData;
-    if (options_.command == Command::Write) {
-      WriteSettings settings;
-      settings.eraseBeforeWrite = options_.eraseBeforeWrite;
-      settings.notFill = options_.notFill;
-      settings.addTwoWords = options_.addTwoWords;
-      settings.fillMode = fill;
-      settings.arbitraryData = options_.fillText;
-      // The window plans the additional data by the end address mode its
-      // radio buttons show, normally that of the file listed last.
-      settings.endMode = options_.files.back().settings.endMode;
-      settings.mustWrite = SerialRange();
-      bool serialNotWritten = false;
-      const OperationOutcome outcome = session_.Write(settings, &serialNotWritten);
-      if (serialNotWritten)
-        refusal_ = "the serial number at " + HexAddressText(options_.serial->address) +
-                   " lies outside the flash this run writes on every target (see --end, --not-fill, --no-erase); "
-                   "nothing was written";
-      return outcome;
+    switch (options_.command) {
+      case Command::Write: {
+        WriteSettings settings;
+        settings.eraseBeforeWrite = options_.eraseBeforeWrite;
+        settings.notFill = options_.notFill;
+        settings.addTwoWords = options_.addTwoWords;
+        settings.fillMode = fill;
+        settings.arbitraryData = options_.fillText;
+        // The window plans the additional data by the end address mode its
+        // radio buttons show, normally that of the file listed last.
+        settings.endMode = options_.files.back().settings.endMode;
+        settings.mustWrite = SerialRange();
+        const OperationOutcome outcome = session_.Write(settings);
+        if (session_.LastRun().requiredRangeMissed)
+          refusal_ = "the serial number at " + HexAddressText(options_.serial->address) +
+                     " lies outside the flash this run writes on every target (see --end, --not-fill, --no-erase); "
+                     "nothing was written";
+        return outcome;
+      }
+      case Command::Verify: {
+        VerifySettings settings;
+        settings.fillMode = fill;
+        settings.arbitraryData = options_.fillText;
+        if (options_.serial)
+          settings.adjustExpected = [this](uint32_t n, std::span<uint8_t> image) { ExpectSerial(n, image); };
+        settings.alsoCompared = SerialRange();
+        return session_.Verify(settings);
+      }
+      case Command::Erase:
+        return session_.Erase();
+      default:
+        return ReadTargets();
     }
-    if (options_.command == Command::Verify) {
-      VerifySettings settings;
-      settings.fillMode = fill;
-      settings.arbitraryData = options_.fillText;
-      if (options_.serial) settings.adjustExpected = [this](uint32_t n, std::span<uint8_t> image) { ExpectSerial(n, image); };
-      settings.alsoCompared = SerialRange();
-      return session_.Verify(settings, &differences);
-    }
-    return session_.Erase();
   }
 
   std::optional<AddressRange> SerialRange() const {
@@ -328,33 +572,164 @@ class Run {
   }
 
   void ExpectSerial(uint32_t n, std::span<uint8_t> image) const {
-    const std::vector<uint8_t> bytes = options_.serial->BytesFor(n);
+    const std::vector<uint8_t> bytes = SerialBytes(serialOf_.at(attemptTargets_[n - 1]), options_.serial->size);
     for (size_t k = 0; k < bytes.size(); ++k) {
       const uint64_t address = uint64_t{options_.serial->address} + k;
       if (address < image.size()) image[address] = bytes[k];
     }
   }
 
-  // Every target's own outcome, read before anything resets them.
-  int Judge(OperationOutcome outcome, const std::vector<uint64_t>& differences) {
-    if (outcome == OperationOutcome::NotStarted) {
-      if (!refusal_.empty()) return Fail(kBadInput, refusal_);
-      if (console_.DeclinedQuestion()) return Fail(kBadInput, "a question was answered no; nothing was touched");
-      return Fail(kBadInput, "the operation did not start: " + console_.LastMessage());
+  // read and blank-check: each target's flash, read back whole.
+  OperationOutcome ReadTargets() {
+    const auto start = std::chrono::steady_clock::now();
+    readResults_.assign(attemptTargets_.size(), {});
+    ConsoleWindow& window = console_;
+    window.ClearCancelRequest();
+    std::vector<uint8_t> image;
+    OperationOutcome outcome = OperationOutcome::Completed;
+    uint64_t bytes = 0;
+    for (uint32_t k = 1; k <= attemptTargets_.size(); ++k) {
+      const ReadOutcome read = session_.ReadFlash(k, image);
+      if (read == ReadOutcome::Cancelled) {
+        outcome = OperationOutcome::Cancelled;
+        break;
+      }
+      ReadResult& result = readResults_[k - 1];
+      if (read == ReadOutcome::Failed) {
+        result.line = "could not be read";
+        continue;
+      }
+      const std::vector<ImageSegment> segments = FlashSegments(session_.Target().geometry, image);
+      bytes = 0;
+      for (const ImageSegment& segment : segments) bytes += segment.bytes.size();
+      result.crc32 = SegmentsCrc32(segments);
+      if (options_.command == Command::Read)
+        SaveReadBack(targets_[attemptTargets_[k - 1] - 1], segments, result);
+      else
+        CheckBlank(image, result);
     }
-    bool allPassed = outcome == OperationOutcome::Completed;
-    for (uint32_t n = 1; n <= api_.TargetCount(); ++n) {
-      TargetReport target = Describe(n);
-      target.firmware = api_.FirmwareVersion(n);
-      target.status = api_.TargetStatus(n);
-      if (options_.serial && options_.command != Command::Erase) target.serialNumber = options_.serial->BytesFor(n);
-      if (options_.command == Command::Verify) target.differences = n <= differences.size() ? differences[n - 1] : 0;
-      target.passed = outcome == OperationOutcome::Completed && target.status == 0 && target.differences.value_or(0) == 0;
-      allPassed = allPassed && target.passed;
-      report_.targets.push_back(target);
+    window.ShowProgress({}, 0, 0);
+    readFigures_ = {};
+    readFigures_.outcome = outcome;
+    readFigures_.bytes = bytes;
+    readFigures_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    console_.AddLogLine(OperationWindow::kNormalLine, FiguresLine(readFigures_));
+    return outcome;
+  }
+
+  struct ReadResult {
+    bool passed = false;
+    std::optional<uint32_t> crc32;
+    std::string outputFile;
+    std::string line;  // what the log says about the target
+  };
+
+  void SaveReadBack(TargetReport& target, const std::vector<ImageSegment>& segments, ReadResult& result) {
+    result.outputFile = OutputFileFor(target);
+    if (const std::string why = SaveFile(result.outputFile, ObjectFileText(outputFormat_, segments)); !why.empty()) {
+      result.line = "could not be saved as " + result.outputFile + ": " + why;
+      return;
     }
-    if (outcome == OperationOutcome::Cancelled) report_.message = "interrupted";
-    return allPassed ? kPassed : kTargetFailed;
+    result.passed = true;
+    result.line = "saved as " + result.outputFile + ", CRC-32 " + Crc32Text(*result.crc32);
+  }
+
+  // Erased flash reads FFH; the selected blocks, or the whole flash.
+  void CheckBlank(const std::vector<uint8_t>& image, ReadResult& result) {
+    const TargetGeometry& geometry = session_.Target().geometry;
+    const EraseBlockTable& blocks = session_.Target().eraseBlocks;
+    const bool someSelected = std::any_of(blocks.begin(), blocks.end(), [](const EraseBlock& b) { return b.selected; });
+    for (const ImageSegment& segment : FlashSegments(geometry, image)) {
+      for (size_t k = 0; k < segment.bytes.size(); ++k) {
+        const uint32_t address = segment.address + static_cast<uint32_t>(k);
+        if (segment.bytes[k] == 0xFF || (someSelected && !InSelectedBlock(blocks, address))) continue;
+        result.line = "not blank (first programmed byte at " + HexAddressText(address) + ")";
+        return;
+      }
+    }
+    result.passed = true;
+    result.line = "blank";
+  }
+
+  static bool InSelectedBlock(const EraseBlockTable& blocks, uint32_t address) {
+    return std::any_of(blocks.begin(), blocks.end(), [address](const EraseBlock& b) {
+      return b.selected && address >= b.start && address <= b.end;
+    });
+  }
+
+  const RunFigures& Figures() const {
+    return options_.command == Command::Read || options_.command == Command::BlankCheck ? readFigures_
+                                                                                         : session_.LastRun();
+  }
+
+  // Every target's own outcome of this attempt, read before anything resets
+  // them, into its report and a record; sequence numbers of targets that
+  // failed are spoiled.
+  void JudgeAttempt(uint32_t attempt) {
+    const RunFigures& figures = Figures();
+    std::vector<TargetOutcome> outcomes = JudgeTargets(api_, figures);
+    if (options_.command == Command::Write || options_.command == Command::Verify)
+      ReadBackPassedTargets(session_, outcomes);
+    if (attempt == 1) {
+      report_.imageSha256 = Sha256Hex(figures.plannedImage);
+      report_.bytes = figures.bytes;
+      run_.imageSha256 = report_.imageSha256;
+    }
+    report_.seconds += figures.seconds;
+    for (TargetOutcome& outcome : outcomes) {
+      const uint32_t number = attemptTargets_[outcome.target - 1];
+      TargetReport& target = targets_[number - 1];
+      if (!readResults_.empty()) ApplyReadResult(readResults_[outcome.target - 1], outcome, target);
+      outcome.target = number;
+      target.firmware = outcome.firmware;
+      target.status = outcome.status;
+      target.differences = outcome.differences;
+      target.crc32 = outcome.crc32;
+      target.passed = outcome.passed;
+      target.attempts = attempt;
+      records::BoardRecord record = BoardRecordOf(run_, static_cast<int>(attempt), outcome, figures);
+      record.slot = target.slot;
+      if (const auto serial = serialOf_.find(number); serial != serialOf_.end()) {
+        target.serialNumber = SerialBytes(serial->second, options_.serial->size);
+        record.serialNumber = serial->second;
+        if (!options_.serial->sequence.empty())
+          NoteStore(outcome.passed ? store_->MarkUsed(options_.serial->sequence, serial->second)
+                                   : store_->MarkSpoiled(options_.serial->sequence, serial->second));
+      }
+      records_.push_back(std::move(record));
+    }
+    allocated_.clear();
+    readResults_.clear();
+  }
+
+  void ApplyReadResult(const ReadResult& result, TargetOutcome& outcome, TargetReport& target) {
+    outcome.passed = outcome.passed && result.passed;
+    outcome.crc32 = result.crc32;
+    target.outputFile = result.outputFile;
+    console_.AddLogLine(result.passed ? OperationWindow::kNormalLine : OperationWindow::kErrorLine,
+                        "Target " + std::to_string(target.number) +
+                            (target.slot ? " (slot " + std::to_string(*target.slot) + ")" : "") + ": " + result.line);
+  }
+
+  int NotStarted() {
+    if (!refusal_.empty()) return Fail(kBadInput, refusal_);
+    if (console_.DeclinedQuestion()) return Fail(kBadInput, "a question was answered no; nothing was touched");
+    return Fail(kBadInput, "the operation did not start: " + console_.LastMessage());
+  }
+
+  // The boards are done: the report gets every target, the store every
+  // record. A record that cannot be stored fails a run that passed.
+  int FinishRun(int code) {
+    if (!records_.empty()) report_.targets = targets_;
+    report_.utcTime = UtcTimeNow();
+    report_.station = run_.station;
+    report_.version = run_.version;
+    if (store_ && !records_.empty()) NoteStore(store_->Add(records_));
+    if (storeError_.empty()) return code;
+    const std::string message = "the records of this run could not be stored: " + storeError_;
+    if (code == kPassed) return Fail(kTargetFailed, message);
+    std::fprintf(err_, "quarnel-cli: %s\n", message.c_str());
+    return code;
   }
 
   // Leaves the emulators as the window does when it closes.
@@ -376,11 +751,27 @@ class Run {
   WriterSession session_{api_, settings_, console_};
   RunReport report_;
   std::string refusal_;
+  std::optional<SlotMap> slots_;
+  ObjectFileFormat outputFormat_ = ObjectFileFormat::IntelHex;
+  std::unique_ptr<records::RecordStore> store_;
+  RunIdentity run_;
+  std::vector<records::BoardRecord> records_;
+  std::string storeError_;
+  // Every target of the run, by number (index = number - 1), with its last attempt.
+  std::vector<TargetReport> targets_;
+  // The run's target numbers of the session's targets 1, 2, ... in this attempt.
+  std::vector<uint32_t> attemptTargets_;
+  std::map<uint32_t, uint64_t> serialOf_;  // by the run's target number
+  std::vector<uint64_t> allocated_;        // sequence numbers not yet taken by a board
+  std::vector<ReadResult> readResults_;    // read and blank-check, per session target
+  RunFigures readFigures_;
 };
 
 }  // namespace
 
 int RunCommandLine(const Options& options, std::FILE* out, std::FILE* err) {
+  if (options.command == Command::Records || options.command == Command::Sequence)
+    return RunStoreCommand(options, out, err);
   return Run(options, out, err).Execute();
 }
 

@@ -130,11 +130,17 @@ void ConsoleWindow::ShowProgress(const std::string& phase, uint64_t done, uint64
     return;
   }
   const int percent = static_cast<int>(done * 100 / total);
-  const char* unit = phase == kVerifyPhase ? "bytes" : "blocks";
+  const bool inBytes = phase == kVerifyPhase;
+  const char* unit = inBytes ? "bytes" : "blocks";
+  if (phase != progressPhase_) progressStart_ = std::chrono::steady_clock::now();
   if (terminal_) {
     if (phase == progressPhase_ && percent == lastPercent_) return;
-    std::fprintf(err_, "\r%s: %3d%% (%llu of %llu %s)", phase.c_str(), percent,
-                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), unit);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - progressStart_).count();
+    std::string rate;
+    if (inBytes && seconds > 0) rate = ", " + std::to_string(static_cast<long long>(done / 1024.0 / seconds)) + " KiB/s";
+    std::fprintf(err_, "\r%s: %3d%% (%llu of %llu %s) %.1f s%s   ", phase.c_str(), percent,
+                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), unit, seconds,
+                 rate.c_str());
     std::fflush(err_);
     progressLineOpen_ = true;
   } else if (phase != progressPhase_) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -63,6 +64,8 @@ class ConsoleWindow : public PlugWindow {
   std::optional<Question> DeclinedQuestion() const { return declinedQuestion_; }
   // The first fatal status reported, 0 when none: the run then unplugs.
   int FatalStatus() const { return fatalStatus_; }
+  // Forgets it once the run has unplugged, before the next attempt.
+  void ClearFatalStatus() { fatalStatus_ = 0; }
   // The text of the last stop or warning box, for the run's report.
   const std::string& LastMessage() const { return lastMessage_; }
 
@@ -80,6 +83,7 @@ class ConsoleWindow : public PlugWindow {
   std::ofstream log_;
   bool terminal_ = false;
   std::string progressPhase_;
+  std::chrono::steady_clock::time_point progressStart_;
   int lastPercent_ = -1;
   bool progressLineOpen_ = false;
   std::optional<Question> declinedQuestion_;

@@ -50,11 +50,16 @@ QJsonObject OptionsJson(const Options& o) {
       {"files", files},
   };
   if (o.serial) {
-    json["serial"] = QJsonObject{{"address", static_cast<qint64>(o.serial->address)},
-                                 {"first", static_cast<qint64>(o.serial->first)},
-                                 {"size", static_cast<int>(o.serial->size)}};
+    QJsonObject serial{{"address", static_cast<qint64>(o.serial->address)}, {"size", static_cast<int>(o.serial->size)}};
+    if (o.serial->sequence.empty())
+      serial["first"] = static_cast<qint64>(o.serial->first);
+    else
+      serial["sequence"] = Text(o.serial->sequence);
+    json["serial"] = serial;
   }
   if (!o.blocks.empty()) json["blocks"] = Text(o.blocks);
+  if (!o.slotsPath.empty()) json["slots"] = Text(o.slotsPath);
+  if (o.retries != 0) json["retry"] = static_cast<int>(o.retries);
   return json;
 }
 
@@ -67,8 +72,13 @@ QJsonObject TargetJson(const TargetReport& target) {
       {"statusText", target.status == 0 ? QString() : Text(std::string(LoadText(StatusTextId(target.status))))},
       {"result", target.passed ? QStringLiteral("pass") : QStringLiteral("fail")},
   };
+  json["slot"] = target.slot ? QJsonValue(*target.slot) : QJsonValue();
   json["serialNumber"] = target.serialNumber ? QJsonValue(Hex(*target.serialNumber)) : QJsonValue();
   json["differences"] = target.differences ? QJsonValue(static_cast<qint64>(*target.differences)) : QJsonValue();
+  json["crc32"] = target.crc32 ? QJsonValue(QStringLiteral("%1").arg(*target.crc32, 8, 16, QLatin1Char('0')).toUpper())
+                               : QJsonValue();
+  if (!target.outputFile.empty()) json["outputFile"] = Text(target.outputFile);
+  json["attempts"] = static_cast<int>(target.attempts);
   return json;
 }
 
@@ -84,6 +94,13 @@ std::string ReportJson(const Options& options, const RunReport& report) {
       {"exitCode", report.exitCode},
       {"result", report.exitCode == kPassed ? QStringLiteral("pass") : QStringLiteral("fail")},
       {"message", Text(report.message)},
+      {"utcTime", Text(report.utcTime)},
+      {"station", Text(report.station)},
+      {"version", Text(report.version)},
+      {"imageSha256", report.imageSha256.empty() ? QJsonValue() : QJsonValue(Text(report.imageSha256))},
+      {"seconds", report.seconds},
+      {"bytes", static_cast<qint64>(report.bytes)},
+      {"kibPerSecond", report.seconds > 0 ? static_cast<double>(report.bytes) / 1024.0 / report.seconds : 0.0},
       {"targets", targets},
   };
   return QJsonDocument(json).toJson(QJsonDocument::Indented).toStdString();

@@ -31,6 +31,7 @@
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
 #include "base/TextIds.h"
+#include "recording/RunRecords.h"
 #include "ui/AboutDlg.h"
 
 namespace quarnel {
@@ -797,18 +798,37 @@ WriteSettings CQuarnelDlg::TakeWriteSettings() const {
 
 void CQuarnelDlg::WriteAndCheck() {
   session_.Write(TakeWriteSettings());
+  RecordRun("write");
   ShowOperationEnd();
 }
 
 void CQuarnelDlg::Verify() {
   const WriteSettings write = TakeWriteSettings();
   session_.Verify({write.fillMode, write.arbitraryData, {}, {}});
+  RecordRun("verify");
   ShowOperationEnd();
 }
 
 void CQuarnelDlg::Erase() {
   session_.Erase();
+  RecordRun("erase");
   ShowOperationEnd();
+}
+
+// With recording on, every target's record of the run goes to the record
+// store; a board without its record is told at once.
+void CQuarnelDlg::RecordRun(const char* operation) {
+  if (settings_.ReadInt(kRecordRunsKey, 0) == 0) return;
+  const TRGINFO* set = session_.Descriptions();
+  const int32_t selected = session_.Plug().SelectedTarget();
+  const std::string target =
+      set != nullptr && selected >= 0 && selected < set->count ? TargetNameOf(set->array[selected]) : std::string();
+  const records::StoreResult stored =
+      RecordLastRun(session_, api_, operation, target, settings_.ReadText(kRecordsUrlKey).value_or(""));
+  if (stored.Ok()) return;
+  const std::string message = "The records of this run could not be stored: " + stored.error;
+  AddLogLine(kErrorLine, message);
+  ShowMessage(MessageStyle::Warning, 0, message);
 }
 
 // A row re-read during the run may show new addresses; the bar reads idle

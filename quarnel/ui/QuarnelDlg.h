@@ -33,6 +33,11 @@ namespace quarnel {
 // valid UTF-8.
 QString TargetNameText(std::string_view bytes);
 
+// The settings that turn recording of runs on (1) and name the record store
+// (empty: the default SQLite file).
+inline constexpr const char* kRecordRunsKey = "RecordRuns";
+inline constexpr const char* kRecordsUrlKey = "RecordsUrl";
+
 // QUARNEL's main window. Its controls carry their identifiers as object
 // names ("ctl1016"). Construct it, call Initialise(), and run it modally
 // unless Initialise() reports that the program is to end. Plugging and the
@@ -131,6 +136,7 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   void ShowEraseTicks(const std::vector<bool>& ticks);
   bool AnyEraseBlockSelected() const;
   // The operations run over the window's state; each ends idle.
+  void RecordRun(const char* operation);
   WriteSettings TakeWriteSettings() const;
   void WriteAndCheck();
   void Verify();

@@ -23,6 +23,7 @@
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
 #include "base/TextIds.h"
+#include "records/RecordStore.h"
 #include "ui/QuarnelDlg.h"
 #include "testing/MemorySettings.h"
 #include "testing/ScriptedPrompter.h"
@@ -379,9 +380,12 @@ TEST_F(WindowSystemTest, AProtectedChipOpensWithTheDialogsIdThenWithTheRemembere
 
 // Both files in one Write & Check: a HEX file and an S-record file, written
 // with the fill byte 5AH between them; Verify then finds both targets equal.
+// With recording on, both runs leave a record per target in the store.
 TEST_F(WindowSystemTest, WriteAndCheckOfHexAndSrecordFilesThenVerifyOnTwoTargets) {
   StartSim({"--emulators", "2", "--dump"});
   settings.values["TRGNAME"] = "KT51456";
+  settings.values[kRecordRunsKey] = "1";
+  settings.values[kRecordsUrlKey] = "sqlite:" + WorkFile("records.sqlite");
   const std::vector<Chunk> hexChunks = {{0x0100, Pattern(0x300, 1)}, {0x2000, Pattern(0x40, 9)}};
   const std::vector<Chunk> srecChunks = {{0x4010, Pattern(0x1F0, 3)}};
   ASSERT_TRUE(WriteBytes(WorkFile("code.hex"), HexFile(hexChunks)));
@@ -409,6 +413,24 @@ TEST_F(WindowSystemTest, WriteAndCheckOfHexAndSrecordFilesThenVerifyOnTwoTargets
       << log.join(QStringLiteral("\n")).toStdString();
   EXPECT_TRUE(log.filter(Text(text::kDifferencesFound)).isEmpty());
   EXPECT_TRUE(log.contains(Text(text::kVerificationCompleted)));
+  EXPECT_EQ(log.filter(QStringLiteral("Time: ")).size(), 1) << log.join(QStringLiteral("\n")).toStdString();
+
+  records::StoreResult opened;
+  const auto store = records::RecordStore::Open(settings.values[kRecordsUrlKey], &opened);
+  ASSERT_TRUE(store) << opened.error;
+  std::vector<records::BoardRecord> kept;
+  ASSERT_TRUE(store->Records({}, &kept).Ok());
+  ASSERT_EQ(kept.size(), 4u);
+  for (const records::BoardRecord& record : kept) {
+    SCOPED_TRACE(record.operation + " " + std::to_string(record.targetNumber));
+    EXPECT_EQ(record.result, "pass");
+    EXPECT_EQ(record.targetDescription, "KT51456");
+    EXPECT_TRUE(record.crc32.has_value());
+    EXPECT_EQ(record.imageSha256.size(), record.operation == "write" ? 64u : 0u);
+  }
+  EXPECT_EQ(kept[0].operation, "write");
+  EXPECT_EQ(kept[3].operation, "verify");
+  EXPECT_EQ(kept[0].crc32, kept[2].crc32);  // verify reads back what the write left
 
   w = nullptr;
   sim->stop();

@@ -39,8 +39,8 @@ TEST(CliOptions, ReadsCommandsFilesAndTheirOptions) {
   EXPECT_EQ(o.fillText, "0x5a");
   ASSERT_TRUE(o.serial);
   EXPECT_EQ(o.serial->address, 0x1FFCu);
-  EXPECT_EQ(o.serial->BytesFor(1), (std::vector<uint8_t>{0x03, 0xE8}));
-  EXPECT_EQ(o.serial->BytesFor(3), (std::vector<uint8_t>{0x03, 0xEA}));
+  EXPECT_EQ(o.serial->FixedNumbers(3), (std::vector<uint64_t>{1000, 1001, 1002}));
+  EXPECT_EQ(SerialBytes(1002, o.serial->size), (std::vector<uint8_t>{0x03, 0xEA}));
   EXPECT_EQ(o.jsonPath, "r.json");
   EXPECT_EQ(o.logPath, "r.log");
   EXPECT_TRUE(o.quiet && o.yes);
@@ -85,6 +85,15 @@ TEST(CliOptions, RefusesBadUsage) {
       "--security-id 1 --initialize list",
       "list extra",
       "write --target T a.hex --bogus",
+      "--serial 100:@ write --target T a",     // no sequence name
+      "--serial 100:@a/b write --target T a",  // not a sequence name
+      "--serial 100:@lot verify --target T a", // sequence numbers are for write
+      "read --target T",                       // no OUTPUT
+      "--retry 10 write --target T a",         // too many retries
+      "sequence lot",                          // no FIRST
+      "sequence lot x",                        //
+      "records --csv --json",                  //
+      "records --serial x",                    //
   };
   for (const char* line : lines) {
     SCOPED_TRACE(line);
@@ -92,6 +101,49 @@ TEST(CliOptions, RefusesBadUsage) {
     EXPECT_FALSE(parsed.options);
     EXPECT_FALSE(parsed.error.empty());
   }
+}
+
+TEST(CliOptions, ReadsTheProductionCommands) {
+  struct Case {
+    const char* line;
+    Command command;
+    bool (*check)(const Options&);
+  };
+  const Case cases[] = {
+      {"--slots s.ini --retry 2 --records sqlite:/x.db --serial 3000:@lot-7:2 write --target T a.hex", Command::Write,
+       [](const Options& o) {
+         return o.slotsPath == "s.ini" && o.retries == 2 && o.recordsUrl == "sqlite:/x.db" &&
+                o.serial->sequence == "lot-7" && o.serial->size == 2 && o.serial->address == 0x3000;
+       }},
+      {"--target T read out-{slot}.srec", Command::Read, [](const Options& o) { return o.output == "out-{slot}.srec"; }},
+      {"--target T blank-check 2-3", Command::BlankCheck, [](const Options& o) { return o.blocks == "2-3"; }},
+      {"--target T blank-check", Command::BlankCheck, [](const Options& o) { return o.blocks.empty(); }},
+      {"sequence lot-7 0x100", Command::Sequence,
+       [](const Options& o) { return o.sequenceName == "lot-7" && o.sequenceFirst == 0x100; }},
+      {"slots --save s.ini", Command::Slots, [](const Options& o) { return o.saveSlotsPath == "s.ini"; }},
+      // After the command, records takes its own --serial and --json.
+      {"--records postgresql://u@h/db records --since 2026-12-01 --serial 42 --json", Command::Records,
+       [](const Options& o) {
+         return o.recordsUrl == "postgresql://u@h/db" && o.records.since == "2026-12-01" &&
+                o.records.serialNumber == 42u && o.records.json && !o.records.csv && o.jsonPath.empty();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const ParsedCommandLine parsed = ParseCommandLine(Words(c.line));
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->command, c.command);
+    EXPECT_TRUE(c.check(*parsed.options));
+  }
+}
+
+TEST(CliOptions, SerialNumbersFitTheirSizeOrAreRefused) {
+  EXPECT_EQ(SerialBytes(0x1234FE, 4), (std::vector<uint8_t>{0x00, 0x12, 0x34, 0xFE}));
+  EXPECT_TRUE(SerialBytes(0x10000, 2).empty());
+  EXPECT_EQ(SerialBytes(~uint64_t{0}, 8).size(), 8u);
+  EXPECT_FALSE((SerialOption{0, 0xFFFF, {}, 2}.FixedNumbers(2)));
+  EXPECT_FALSE((SerialOption{0, ~uint64_t{0}, {}, 8}.FixedNumbers(2)));  // would wrap
+  EXPECT_EQ((SerialOption{0, 0xFFFE, {}, 2}.FixedNumbers(2)), (std::vector<uint64_t>{0xFFFE, 0xFFFF}));
 }
 
 TEST(CliOptions, BlockListsCountFromOne) {
