@@ -19,7 +19,7 @@
 #include <random>
 
 #include "SimProcess.h"
-#include "app/ApiTable.h"
+#include "binding/ApiTable.h"
 #include "ops/VerifyOperation.h"
 #include "ops/WriteOperation.h"
 #include "testing/FakeApi.h"

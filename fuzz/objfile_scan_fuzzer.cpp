@@ -8,7 +8,7 @@
 
 #include "FuzzSupport.h"
 #include "objfile/ObjectFileScanner.h"
-#include "plug/TargetSetup.h"
+#include "target/TargetSetup.h"
 
 namespace {
 

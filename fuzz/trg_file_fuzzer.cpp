@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
-#include "plug/TargetSetup.h"
+#include "target/TargetSetup.h"
 #include "target/TrgReader.h"
 
 namespace {

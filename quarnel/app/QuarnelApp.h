@@ -7,8 +7,8 @@
 #include <QLocalServer>
 #include <QString>
 
-#include "app/ApiTable.h"
-#include "app/VestraLibrary.h"
+#include "binding/ApiTable.h"
+#include "binding/VestraLibrary.h"
 #include "base/NamedLock.h"
 
 namespace quarnel {

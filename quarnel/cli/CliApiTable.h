@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ApiTable.h"
+#include "binding/ApiTable.h"
 
 namespace quarnel::cli {
 

@@ -11,7 +11,7 @@
 #include <map>
 #include <memory>
 
-#include "app/VestraLibrary.h"
+#include "binding/VestraLibrary.h"
 #include "base/MemorySettingsStore.h"
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"

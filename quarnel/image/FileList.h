@@ -10,7 +10,7 @@
 #include "objfile/FileStamp.h"
 #include "objfile/ObjectFileData.h"
 #include "objfile/ObjectFileScanner.h"
-#include "objfile/TargetGeometry.h"
+#include "target/TargetGeometry.h"
 #include "base/UserNotifier.h"
 
 namespace quarnel {

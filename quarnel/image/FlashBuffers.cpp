@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "plug/TargetSetup.h"
+#include "target/TargetSetup.h"
 
 namespace quarnel {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "objfile/ObjectFileScanner.h"
-#include "objfile/TargetGeometry.h"
+#include "target/TargetGeometry.h"
 
 namespace quarnel {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "objfile/ObjectFileData.h"
-#include "objfile/TargetGeometry.h"
+#include "target/TargetGeometry.h"
 #include "base/UserNotifier.h"
 
 namespace quarnel {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "objfile/TargetGeometry.h"
+#include "target/TargetGeometry.h"
 
 namespace quarnel {
 

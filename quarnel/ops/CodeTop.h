@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "objfile/TargetGeometry.h"
+#include "target/TargetGeometry.h"
 
 namespace quarnel {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "image/EraseBlocks.h"
+#include "target/EraseBlocks.h"
 #include "ops/OperationContext.h"
 #include "ops/TargetContents.h"
 #include "ops/WriteOperation.h"

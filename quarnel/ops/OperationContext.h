@@ -7,7 +7,7 @@
 #include "image/FileList.h"
 #include "image/FlashBuffers.h"
 #include "objfile/ObjectFileScanner.h"
-#include "plug/TargetSetup.h"
+#include "target/TargetSetup.h"
 
 namespace quarnel {
 

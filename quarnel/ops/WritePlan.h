@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ops/CodeTop.h"
-#include "image/EraseBlocks.h"
+#include "target/EraseBlocks.h"
 
 namespace quarnel {
 

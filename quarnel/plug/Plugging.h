@@ -10,7 +10,7 @@
 #include "base/OperationWindow.h"
 #include "base/SettingsStore.h"
 #include "plug/SecurityCheck.h"
-#include "plug/TargetSetup.h"
+#include "target/TargetSetup.h"
 #include "vestra.h"
 
 namespace quarnel {

@@ -1,7 +1,7 @@
 #include "session/TargetResults.h"
 
 #include "objfile/ObjectFileWriter.h"
-#include "plug/TargetSetup.h"
+#include "target/TargetSetup.h"
 
 namespace quarnel {
 

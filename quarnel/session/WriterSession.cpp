@@ -5,7 +5,7 @@
 
 #include "base/TextIds.h"
 #include "objfile/ObjectFileWriter.h"
-#include "plug/TargetSetup.h"
+#include "target/TargetSetup.h"
 
 namespace quarnel {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/ApiCalls.h"
-#include "objfile/TargetGeometry.h"
+#include "target/TargetGeometry.h"
 
 namespace quarnel::testing {
 

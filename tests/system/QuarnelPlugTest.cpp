@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "SystemFixture.h"
-#include "app/ApiTable.h"
+#include "binding/ApiTable.h"
 #include "testing/LockDirectory.h"
 #include "testing/MemorySettings.h"
 #include "testing/RecordingWindow.h"

@@ -17,7 +17,7 @@
 #include <QTreeWidget>
 
 #include "SimProcess.h"
-#include "app/ApiTable.h"
+#include "binding/ApiTable.h"
 #include "app/QuarnelApp.h"
 #include "base/ControlIds.h"
 #include "base/StatusMessages.h"

@@ -12,7 +12,7 @@
 #include <random>
 
 #include "SystemFixture.h"
-#include "app/ApiTable.h"
+#include "binding/ApiTable.h"
 #include "base/TextIds.h"
 #include "ops/EraseOperation.h"
 #include "ops/VerifyOperation.h"

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "image/EraseBlocks.h"
-#include "objfile/TargetGeometry.h"
+#include "target/EraseBlocks.h"
+#include "target/TargetGeometry.h"
 #include "vestra.h"
 
 namespace quarnel {

@@ -1,4 +1,4 @@
-#include "objfile/TargetGeometry.h"
+#include "target/TargetGeometry.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/ApiTable.h"
+#include "binding/ApiTable.h"
 
 #include <gtest/gtest.h>
 

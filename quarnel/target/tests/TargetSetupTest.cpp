@@ -1,4 +1,4 @@
-#include "plug/TargetSetup.h"
+#include "target/TargetSetup.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/ApiTable.h"
+#include "binding/ApiTable.h"
 
 namespace quarnel {
 

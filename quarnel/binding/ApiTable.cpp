@@ -1,4 +1,4 @@
-#include "app/ApiTable.h"
+#include "binding/ApiTable.h"
 
 #include <algorithm>
 #include <map>

@@ -1,4 +1,4 @@
-#include "app/VestraLibrary.h"
+#include "binding/VestraLibrary.h"
 
 #include <dlfcn.h>
 
