@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
 
   const long before = ResidentKiB();
   auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < kLines; ++i) window.AddLogLine(quarnel::OperationWindow::kErrorLine, LineText(i));
+  for (int i = 0; i < kLines; ++i) window.AddLogLine(quarnel::SessionEvent::kErrorLine, LineText(i));
   QApplication::processEvents();  // scrolls and paints the last row
   const double addSeconds = Seconds(start);
   const long extraKiB = ResidentKiB() - before;

@@ -491,7 +491,7 @@ class Run {
   bool Replug(const std::vector<uint32_t>& failed, uint32_t attempt) {
     std::string which;
     for (uint32_t number : failed) which += " " + Name(targets_[number - 1]);
-    console_.AddLogLine(OperationWindow::kNormalLine,
+    console_.AddLogLine(SessionEvent::kNormalLine,
                         "Attempt " + std::to_string(attempt) + " of " + std::to_string(options_.retries + 1) + ":" + which);
     Unplug(kPassed);
     console_.ClearFatalStatus();
@@ -613,7 +613,7 @@ class Run {
     readFigures_.outcome = outcome;
     readFigures_.bytes = bytes;
     readFigures_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    console_.AddLogLine(OperationWindow::kNormalLine, FiguresLine(readFigures_));
+    console_.AddLogLine(SessionEvent::kNormalLine, FiguresLine(readFigures_));
     return outcome;
   }
 
@@ -706,7 +706,7 @@ class Run {
     outcome.passed = outcome.passed && result.passed;
     outcome.crc32 = result.crc32;
     target.outputFile = result.outputFile;
-    console_.AddLogLine(result.passed ? OperationWindow::kNormalLine : OperationWindow::kErrorLine,
+    console_.AddLogLine(result.passed ? SessionEvent::kNormalLine : SessionEvent::kErrorLine,
                         "Target " + std::to_string(target.number) +
                             (target.slot ? " (slot " + std::to_string(*target.slot) + ")" : "") + ": " + result.line);
   }

@@ -80,8 +80,15 @@ bool ConsoleWindow::Ask(Question question, const std::string& text) {
 
 void ConsoleWindow::FocusField(Field field) { std::fprintf(err_, "quarnel-cli: check %s\n", FieldName(field)); }
 
-void ConsoleWindow::AddLogLine(int32_t kind, const std::string& text) {
-  std::string line = kind == kErrorLine ? "Error: " + text : text;
+// The log lines and the progress are printed; layouts, lists and fields
+// belong to the window.
+void ConsoleWindow::Report(const SessionEvent& event) {
+  if (event.kind == SessionEvent::Kind::LogLine) PrintLogLine(event.lineKind, event.text);
+  if (event.kind == SessionEvent::Kind::Progress) PrintProgress(event.text, event.done, event.total);
+}
+
+void ConsoleWindow::PrintLogLine(int32_t kind, const std::string& text) {
+  std::string line = kind == SessionEvent::kErrorLine ? "Error: " + text : text;
   if (log_.is_open() && log_.good()) {
     log_ << line << "\r\n";
     log_.flush();
@@ -122,7 +129,7 @@ std::optional<SecurityEntry> ConsoleWindow::AskSecurityId(uint16_t securityType)
   return entry;
 }
 
-void ConsoleWindow::ShowProgress(const std::string& phase, uint64_t done, uint64_t total) {
+void ConsoleWindow::PrintProgress(const std::string& phase, uint64_t done, uint64_t total) {
   if (settings_.quiet) return;
   if (total == 0) {
     EndProgressLine();

@@ -38,27 +38,14 @@ class ConsoleWindow : public PlugWindow {
   bool ShowMessage(MessageStyle style, int textId, const std::string& text) override;
   bool Ask(Question question, const std::string& text) override;
   void FocusField(Field field) override;
-  void AddLogLine(int32_t kind, const std::string& text) override;
-  void TakeBusyLayout(int32_t) override {}
-  void TakeIdleLayout(int32_t) override {}
-  void SetBusyKind(int32_t) override {}
-  void DrainEvents() override {}
+  void Report(const SessionEvent& event) override;
   bool CancelRequested() const override;
   void ClearCancelRequest() override;
   void ReportStatus(int status) override;
-  void ShowProgress(const std::string& phase, uint64_t done, uint64_t total) override;
-
   void ReportStatusWithText(int status, const std::string& text) override;
+  // No other target is chosen than the one the command line names.
   std::optional<int32_t> ChooseTarget(const std::vector<std::string>&, int32_t) override { return std::nullopt; }
   std::optional<SecurityEntry> AskSecurityId(uint16_t securityType) override;
-  void ShowPlugButton(bool) override {}
-  void SelectTargetInList(int32_t) override {}
-  void EnableFileButtons() override {}
-  void AllocateWriteImageBuffers(uint64_t, uint64_t) override {}
-  void RecheckFileList() override {}
-  void FillEraseBlockList(const EraseBlockTable&) override {}
-  void ShowFields() override {}
-  void CloseWindow() override {}
 
   // The question that was answered no, if any.
   std::optional<Question> DeclinedQuestion() const { return declinedQuestion_; }
@@ -73,6 +60,8 @@ class ConsoleWindow : public PlugWindow {
   static void InstallCancelOnSignals();
 
  private:
+  void PrintLogLine(int32_t kind, const std::string& text);
+  void PrintProgress(const std::string& phase, uint64_t done, uint64_t total);
   void EndProgressLine();
   void ShowStatus(int status, const std::string& text);
   void NoteStreamError(const std::string& what);

@@ -49,11 +49,10 @@ OperationOutcome EraseOperation::Run() {
     line += Format("%d ", static_cast<int>(i + 1));
     ++planned;
   }
-  window.AddLogLine(OperationWindow::kNormalLine, line);
+  window.AddLogLine(SessionEvent::kNormalLine, line);
   ClearLeftoverStatuses(context_.api);
-  window.SetBusyKind(OperationWindow::kErasing);
-  window.TakeBusyLayout(OperationWindow::kEraseMode);
-  window.AddLogLine(OperationWindow::kNormalLine, Text(text::kErasingHeader) + LocalTimeStamp());
+  window.Report(SessionEvent::Started(SessionEvent::kErasing, SessionEvent::kEraseMode));
+  window.AddLogLine(SessionEvent::kNormalLine, Text(text::kErasingHeader) + LocalTimeStamp());
   window.ClearCancelRequest();
   window.ShowProgress(kEraseProgress, 0, planned);
 
@@ -78,14 +77,13 @@ OperationOutcome EraseOperation::Run() {
   }
   const bool othersFine = JudgeOtherTargets(context_.api, window);
   if (cancelled)
-    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kErasingInterrupted));
+    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kErasingInterrupted));
   else if (othersFine)
-    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kErasingCompleted));
+    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kErasingCompleted));
   else
-    window.AddLogLine(OperationWindow::kErrorLine, Text(text::kErasingFailedOnOthers));
-  window.AddLogLine(OperationWindow::kNormalLine, kSeparator);
-  window.TakeIdleLayout(OperationWindow::kEraseMode);
-  window.SetBusyKind(OperationWindow::kIdle);
+    window.AddLogLine(SessionEvent::kErrorLine, Text(text::kErasingFailedOnOthers));
+  window.AddLogLine(SessionEvent::kNormalLine, kSeparator);
+  window.Report(SessionEvent::Ended(SessionEvent::kEraseMode));
   window.ShowProgress({}, 0, 0);
   return cancelled ? OperationOutcome::Cancelled : OperationOutcome::Completed;
 }
@@ -115,6 +113,6 @@ ReadOutcome EraseOperation::EraseOne(size_t blockIndex) {
   return ReadOutcome::Read;
 }
 
-void EraseOperation::FailRun(int textId) { ReportOperationFailure(context_, OperationWindow::kEraseMode, textId); }
+void EraseOperation::FailRun(int textId) { ReportOperationFailure(context_, SessionEvent::kEraseMode, textId); }
 
 }  // namespace quarnel

@@ -64,7 +64,7 @@ std::vector<TargetFailure> OtherTargetFailures(ApiCalls& api) {
 bool ListTargetFailures(OperationWindow& window, const std::vector<TargetFailure>& failures) {
   std::vector<std::string> names;
   for (const TargetFailure& failure : failures) {
-    window.AddLogLine(OperationWindow::kErrorLine,
+    window.AddLogLine(SessionEvent::kErrorLine,
                       FormatText(text::kTargetFailed, failure.name) + StatusLine(failure.status));
     names.push_back(failure.name);
   }
@@ -79,10 +79,9 @@ bool JudgeOtherTargets(ApiCalls& api, OperationWindow& window) {
 void ReportOperationFailure(OperationContext& context, int32_t layoutMode, int textId) {
   OperationWindow& window = context.window;
   const std::vector<TargetFailure> others = OtherTargetFailures(context.api);
-  window.TakeIdleLayout(layoutMode);
+  window.Report(SessionEvent::Ended(layoutMode));
   window.ReportStatus(context.api.Status());
-  window.SetBusyKind(OperationWindow::kIdle);
-  window.AddLogLine(OperationWindow::kErrorLine, Text(textId));
+  window.AddLogLine(SessionEvent::kErrorLine, Text(textId));
   ListTargetFailures(window, others);
   window.ShowProgress({}, 0, 0);
 }

@@ -74,8 +74,7 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   OperationWindow& window = context_.window;
   context_.scanner.SetWriteImage(context_.buffers.WriteImage());
   if (!Ask(window, Question::StartVerification)) return OperationOutcome::NotStarted;
-  window.SetBusyKind(OperationWindow::kVerifying);
-  window.TakeBusyLayout(OperationWindow::kWriteVerifyMode);
+  window.Report(SessionEvent::Started(SessionEvent::kVerifying, SessionEvent::kWriteVerifyMode));
   if (!TakeFillByte()) return EndIdle(OperationOutcome::NotStarted);
   ClearLeftoverStatuses(context_.api);
   window.ClearCancelRequest();
@@ -85,7 +84,7 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   std::vector<bool> read;
   switch (ReadEveryTarget(targetCount, read)) {
     case ReadOutcome::Failed:
-      ReportOperationFailure(context_, OperationWindow::kWriteVerifyMode, text::kReadingFailed);
+      ReportOperationFailure(context_, SessionEvent::kWriteVerifyMode, text::kReadingFailed);
       return OperationOutcome::Failed;
     case ReadOutcome::Cancelled:
       return EndLines(true, true);
@@ -106,9 +105,9 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   std::vector<std::string> unread;
   for (uint32_t n = 2; n <= targetCount; ++n) {
     const std::string name = TargetName(context_.api, n);
-    window.AddLogLine(OperationWindow::kNormalLine, FormatText(text::kVerificationTargetHeader, name));
+    window.AddLogLine(SessionEvent::kNormalLine, FormatText(text::kVerificationTargetHeader, name));
     if (!read[n - 1]) {
-      window.AddLogLine(OperationWindow::kErrorLine,
+      window.AddLogLine(SessionEvent::kErrorLine,
                         FormatText(text::kTargetNotRead, name) + StatusLine(context_.api.TargetStatus(n)));
       unread.push_back(name);
       continue;
@@ -238,14 +237,14 @@ VerifyOperation::Step VerifyOperation::CompareRows(bool withHeader) {
     const uint32_t flashStart = flash.first;
     const uint32_t flashEnd = flash.last;
     if (withHeader && i == 0)
-      window.AddLogLine(OperationWindow::kNormalLine, Text(text::kVerificationHeader) + LocalTimeStamp());
-    window.AddLogLine(OperationWindow::kNormalLine,
+      window.AddLogLine(SessionEvent::kNormalLine, Text(text::kVerificationHeader) + LocalTimeStamp());
+    window.AddLogLine(SessionEvent::kNormalLine,
                       Format("  %s : %s", Text(text::kFileForVerification).c_str(), fileName.c_str()));
-    window.AddLogLine(OperationWindow::kNormalLine,
+    window.AddLogLine(SessionEvent::kNormalLine,
                       Format("  File: [%05lXH - %05lXH] <--> Flash: [%05lXH - %05lXH]",
                              static_cast<unsigned long>(range.start), static_cast<unsigned long>(range.end),
                              static_cast<unsigned long>(flashStart), static_cast<unsigned long>(flashEnd)));
-    window.AddLogLine(OperationWindow::kNormalLine,
+    window.AddLogLine(SessionEvent::kNormalLine,
                       settings_.fillMode == FillMode::FlashContent
                           ? Format("  Fill Data: %s", Text(text::kFlashContentFill).c_str())
                           : Format("  Fill Data: %02XH", static_cast<unsigned>(fillByte_)));
@@ -255,7 +254,7 @@ VerifyOperation::Step VerifyOperation::CompareRows(bool withHeader) {
   }
   if (settings_.alsoCompared && !RowsCover(*settings_.alsoCompared)) {
     const AddressRange& range = *settings_.alsoCompared;
-    window.AddLogLine(OperationWindow::kNormalLine,
+    window.AddLogLine(SessionEvent::kNormalLine,
                       Format("  Serial number: Flash: [%05lXH - %05lXH]", static_cast<unsigned long>(range.first),
                              static_cast<unsigned long>(range.last)));
     long differences = 0;
@@ -267,7 +266,7 @@ VerifyOperation::Step VerifyOperation::CompareRows(bool withHeader) {
 
 void VerifyOperation::LogCompared(long differences) {
   differencesByTarget_[currentTarget_ - 1] += static_cast<uint64_t>(differences);
-  context_.window.AddLogLine(OperationWindow::kNormalLine,
+  context_.window.AddLogLine(SessionEvent::kNormalLine,
                              differences != 0 ? Format("%ld %s", differences, Text(text::kDifferencesFound).c_str())
                                               : Text(text::kNoDifferences));
 }
@@ -282,11 +281,11 @@ bool VerifyOperation::RowsCover(const AddressRange& range) {
 void VerifyOperation::LogDifference(uint32_t address, bool& headerLogged) {
   OperationWindow& window = context_.window;
   if (!headerLogged) {
-    window.AddLogLine(OperationWindow::kNormalLine, " Address   File      Flash");
-    window.AddLogLine(OperationWindow::kNormalLine, "==========================");
+    window.AddLogLine(SessionEvent::kNormalLine, " Address   File      Flash");
+    window.AddLogLine(SessionEvent::kNormalLine, "==========================");
     headerLogged = true;
   }
-  window.AddLogLine(OperationWindow::kNormalLine,
+  window.AddLogLine(SessionEvent::kNormalLine,
                     Format(" %05lXH    %02XH       %02XH", static_cast<unsigned long>(address),
                            static_cast<unsigned>(context_.buffers.WriteImage()[address]),
                            static_cast<unsigned>(context_.buffers.ReadBackImage()[address])));
@@ -323,8 +322,7 @@ bool VerifyOperation::CompareRange(uint32_t flashStart, uint32_t flashEnd, long&
 }
 
 OperationOutcome VerifyOperation::EndIdle(OperationOutcome outcome) {
-  context_.window.TakeIdleLayout(OperationWindow::kWriteVerifyMode);
-  context_.window.SetBusyKind(OperationWindow::kIdle);
+  context_.window.Report(SessionEvent::Ended(SessionEvent::kWriteVerifyMode));
   context_.window.ShowProgress({}, 0, 0);
   return outcome;
 }
@@ -333,13 +331,13 @@ OperationOutcome VerifyOperation::EndLines(bool cancelled, bool othersFine) {
   OperationWindow& window = context_.window;
   if (cancelled) {
     window.ClearCancelRequest();
-    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kVerificationInterrupted));
+    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kVerificationInterrupted));
   } else if (othersFine) {
-    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kVerificationCompleted));
+    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kVerificationCompleted));
   } else {
-    window.AddLogLine(OperationWindow::kErrorLine, Text(text::kVerificationFailedOnOthers));
+    window.AddLogLine(SessionEvent::kErrorLine, Text(text::kVerificationFailedOnOthers));
   }
-  window.AddLogLine(OperationWindow::kNormalLine, kSeparator);
+  window.AddLogLine(SessionEvent::kNormalLine, kSeparator);
   EndIdle(OperationOutcome::Completed);
   return cancelled ? OperationOutcome::Cancelled : OperationOutcome::Completed;
 }

@@ -112,8 +112,7 @@ OperationOutcome WriteOperation::Run(const WriteSettings& settings) {
   context_.scanner.SetWriteImage(context_.buffers.WriteImage());
   if (!Confirm() || !TakeFillByte()) return OperationOutcome::NotStarted;
   ClearLeftoverStatuses(context_.api);
-  window.TakeBusyLayout(OperationWindow::kWriteVerifyMode);
-  window.SetBusyKind(OperationWindow::kWriting);
+  window.Report(SessionEvent::Started(SessionEvent::kWriting, SessionEvent::kWriteVerifyMode));
   window.ClearCancelRequest();
 
   TargetContents contents(context_);
@@ -183,7 +182,7 @@ ReadOutcome WriteOperation::PrepareImage(TargetContents& contents) {
     const ReadOutcome outcome =
         contents.ReadKept({0, static_cast<uint32_t>(image.empty() ? 0 : image.size() - 1)}, kReadingPhase);
     if (outcome == ReadOutcome::Read)
-      context_.window.AddLogLine(OperationWindow::kNormalLine,
+      context_.window.AddLogLine(SessionEvent::kNormalLine,
                                  Format("%s[Size:%d Bytes]", Text(text::kContentRead).c_str(),
                                         static_cast<int>(context_.buffers.FlashContent().size())));
     return outcome;
@@ -194,10 +193,10 @@ ReadOutcome WriteOperation::PrepareImage(TargetContents& contents) {
 
 void WriteOperation::LogHeader() {
   OperationWindow& window = context_.window;
-  window.AddLogLine(OperationWindow::kNormalLine, Text(text::kWritingHeader) + LocalTimeStamp());
-  window.AddLogLine(OperationWindow::kNormalLine, Text(text::kEraseBeforeWrite) + OnOff(settings_.eraseBeforeWrite));
-  window.AddLogLine(OperationWindow::kNormalLine, Text(text::kNotFill) + OnOff(settings_.notFill));
-  window.AddLogLine(OperationWindow::kNormalLine, Text(text::kAddTwoWords) + OnOff(settings_.addTwoWords));
+  window.AddLogLine(SessionEvent::kNormalLine, Text(text::kWritingHeader) + LocalTimeStamp());
+  window.AddLogLine(SessionEvent::kNormalLine, Text(text::kEraseBeforeWrite) + OnOff(settings_.eraseBeforeWrite));
+  window.AddLogLine(SessionEvent::kNormalLine, Text(text::kNotFill) + OnOff(settings_.notFill));
+  window.AddLogLine(SessionEvent::kNormalLine, Text(text::kAddTwoWords) + OnOff(settings_.addTwoWords));
 }
 
 bool WriteOperation::PlanFileRanges() {
@@ -219,13 +218,13 @@ bool WriteOperation::PlanFileRanges() {
     uint32_t highest = 0;
     if (!context_.scanner.LoadObjectFile(*row.entry.file, range.start, range.end, true, lowest, highest)) return false;
     if (i == 0) LogHeader();
-    window.AddLogLine(OperationWindow::kNormalLine,
+    window.AddLogLine(SessionEvent::kNormalLine,
                       Format("  %s : %s", Text(text::kFileForWriting).c_str(), row.entry.fileName.c_str()));
-    window.AddLogLine(OperationWindow::kNormalLine,
+    window.AddLogLine(SessionEvent::kNormalLine,
                       Format("  File: [%05lXH - %05lXH] --> Flash: [%05lXH - %05lXH]", static_cast<unsigned long>(range.start),
                              static_cast<unsigned long>(range.end), static_cast<unsigned long>(flashStart),
                              static_cast<unsigned long>(flashEnd)));
-    window.AddLogLine(OperationWindow::kNormalLine,
+    window.AddLogLine(SessionEvent::kNormalLine,
                       settings_.fillMode == FillMode::FlashContent
                           ? Format("  Fill Data: %s", Text(text::kFlashContentFill).c_str())
                           : Format("  Fill Data: %02XH", static_cast<unsigned>(fillByte_)));
@@ -289,13 +288,12 @@ OperationOutcome WriteOperation::WriteBlocks(TargetContents& contents) {
 }
 
 OperationOutcome WriteOperation::FailRun(int textId) {
-  ReportOperationFailure(context_, OperationWindow::kWriteVerifyMode, textId);
+  ReportOperationFailure(context_, SessionEvent::kWriteVerifyMode, textId);
   return OperationOutcome::Failed;
 }
 
 OperationOutcome WriteOperation::EndIdle(OperationOutcome outcome) {
-  context_.window.TakeIdleLayout(OperationWindow::kWriteVerifyMode);
-  context_.window.SetBusyKind(OperationWindow::kIdle);
+  context_.window.Report(SessionEvent::Ended(SessionEvent::kWriteVerifyMode));
   context_.window.ShowProgress({}, 0, 0);
   return outcome;
 }
@@ -307,11 +305,11 @@ void WriteOperation::LogSummary(bool cancelled) {
     std::string line = Text(text::kErasingBlocks);
     for (size_t i = 0; i < written_.size(); ++i)
       if (i == 0 || written_[i].block != written_[i - 1].block) line += Format("%d ", written_[i].block + 1);
-    window.AddLogLine(OperationWindow::kNormalLine, line);
+    window.AddLogLine(SessionEvent::kNormalLine, line);
   }
   uint64_t m = geometry.flashLow;
   auto mapLine = [&window](uint64_t first, uint64_t last, const char* what) {
-    window.AddLogLine(OperationWindow::kNormalLine, Format("[%05XH - %05XH] : %s", static_cast<unsigned>(first),
+    window.AddLogLine(SessionEvent::kNormalLine, Format("[%05XH - %05XH] : %s", static_cast<unsigned>(first),
                                                            static_cast<unsigned>(last), what));
   };
   for (const WrittenRange& record : written_) {
@@ -324,15 +322,14 @@ void WriteOperation::LogSummary(bool cancelled) {
   const bool othersFine = JudgeOtherTargets(context_.api, window);
   if (cancelled) {
     window.ClearCancelRequest();
-    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kWritingInterrupted));
+    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kWritingInterrupted));
   } else if (othersFine) {
-    window.AddLogLine(OperationWindow::kNormalLine, Text(text::kWritingCompleted));
+    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kWritingCompleted));
   } else {
-    window.AddLogLine(OperationWindow::kErrorLine, Text(text::kWritingFailedOnOthers));
+    window.AddLogLine(SessionEvent::kErrorLine, Text(text::kWritingFailedOnOthers));
   }
-  window.AddLogLine(OperationWindow::kNormalLine, kSeparator);
-  window.TakeIdleLayout(OperationWindow::kWriteVerifyMode);
-  window.SetBusyKind(OperationWindow::kIdle);
+  window.AddLogLine(SessionEvent::kNormalLine, kSeparator);
+  window.Report(SessionEvent::Ended(SessionEvent::kWriteVerifyMode));
   window.ShowProgress({}, 0, 0);
 }
 

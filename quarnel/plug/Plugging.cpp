@@ -30,8 +30,8 @@ std::vector<std::string> EraseBlockRowTexts(size_t index, const EraseBlock& bloc
           block.available ? std::string(13, ' ') : "Not Available"};
 }
 
-Plugging::Plugging(ApiCalls& api, SettingsStore& settings, PlugWindow& window)
-    : api_(api), settings_(settings), window_(window) {}
+Plugging::Plugging(ApiCalls& api, SettingsStore& settings, PlugWindow& window, std::function<void()> allocateBuffers)
+    : api_(api), settings_(settings), window_(window), allocateBuffers_(std::move(allocateBuffers)) {}
 
 void Plugging::SetDescriptions(TRGINFO* set) {
   set_ = set;
@@ -91,8 +91,7 @@ bool Plugging::Connect(Variant variant) {
   }
   window_.ShowMessage(MessageStyle::Stop, text::kLockNotObtained,
                       std::string(LoadText(text::kLockNotObtained)) + lockLines);
-  window_.TakeBusyLayout(OperationWindow::kUnpluggedMode);
-  window_.ShowPlugButton(false);
+  window_.Report(SessionEvent::Of(SessionEvent::Kind::Unplugged));
   plugged_ = false;
   ReleaseKorvoLock();
   return false;
@@ -220,7 +219,7 @@ void Plugging::PlugFromButton() {
 }
 
 void Plugging::FinishButtonPlug() {
-  window_.SelectTargetInList(selected_);
+  window_.Report(SessionEvent::Selected(selected_));
   ApplySelectedTarget();
   switch (RunSecurityCheck()) {
     case SecurityCheckResult::Failed:
@@ -232,14 +231,9 @@ void Plugging::FinishButtonPlug() {
     case SecurityCheckResult::Passed:
       break;
   }
-  window_.TakeIdleLayout(OperationWindow::kUnpluggedMode);
-  window_.ShowPlugButton(true);
   plugged_ = true;
-  window_.EnableFileButtons();
   AllocateWriteImageBuffers();
-  window_.RecheckFileList();
-  window_.FillEraseBlockList(target_.eraseBlocks);
-  window_.ShowFields();
+  window_.Report(SessionEvent::Of(SessionEvent::Kind::Plugged));
 }
 
 void Plugging::ChangeTarget(int32_t listIndex) {
@@ -257,8 +251,7 @@ void Plugging::ChangeTarget(int32_t listIndex) {
     ReportPlugFailure(status, chipNameShown);
     ApplySelectedTarget();
     GoUnplugged(true);
-    window_.FillEraseBlockList(target_.eraseBlocks);
-    window_.ShowFields();
+    window_.Report(SessionEvent::Changed(false));
     return;
   }
   ApplySelectedTarget();
@@ -271,9 +264,7 @@ void Plugging::ChangeTarget(int32_t listIndex) {
     case SecurityCheckResult::Passed:
       break;
   }
-  window_.RecheckFileList();
-  window_.FillEraseBlockList(target_.eraseBlocks);
-  window_.ShowFields();
+  window_.Report(SessionEvent::Changed(true));
 }
 
 void Plugging::ApplySelectedTarget() {
@@ -283,11 +274,11 @@ void Plugging::ApplySelectedTarget() {
   if (outcome != ApplyOutcome::NoFlashAreas) RememberSelectedTarget();
   if (outcome == ApplyOutcome::UnsupportedBlockSize)
     window_.ShowMessage(MessageStyle::Stop, text::kUnsupportedTarget, std::string(LoadText(text::kUnsupportedTarget)));
-  window_.ShowFields();
+  window_.Report(SessionEvent::Of(SessionEvent::Kind::TargetApplied));
 }
 
 void Plugging::AllocateWriteImageBuffers() {
-  window_.AllocateWriteImageBuffers(WriteImageSize(target_.geometry), FlashContentSize(target_.geometry));
+  if (allocateBuffers_) allocateBuffers_();
 }
 
 SecurityCheckResult Plugging::RunSecurityCheck() { return SecurityCheck(api_, settings_, window_).Run(); }
@@ -301,8 +292,7 @@ void Plugging::GoUnplugged(bool reset) {
       window_.ShowMessage(MessageStyle::Stop, textId, std::string(LoadText(textId)));
     }
   }
-  window_.TakeBusyLayout(OperationWindow::kUnpluggedMode);
-  window_.ShowPlugButton(false);
+  window_.Report(SessionEvent::Of(SessionEvent::Kind::Unplugged));
   plugged_ = false;
   ReleaseKorvoLock();
 }
@@ -324,7 +314,7 @@ void Plugging::ResetOnLeaving() {
 void Plugging::Quit() {
   if (plugged_) ResetOnLeaving();
   ReleaseKorvoLock();
-  window_.CloseWindow();
+  window_.Report(SessionEvent::Of(SessionEvent::Kind::CloseRequested));
 }
 
 }  // namespace quarnel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,11 +16,12 @@
 
 namespace quarnel {
 
-// What plugging needs from the window that owns the emulators: besides the
-// operations' window (layouts, status reports, boxes) and the security ID
-// dialog, the target dialog and the controls that follow the plugged state
-// and the applied target. The main window realises it with its widgets; a
-// program without dialogs answers the dialogs with nothing.
+// What plugging needs from the face that owns the emulators: besides the
+// operations' (events, status reports, boxes) and the security ID dialog,
+// the target dialog. Plugging reports Unplugged, Plugged, TargetApplied,
+// TargetChanged, TargetSelected and CloseRequested; the window follows them
+// with its plug button, lists and fields, a program without them passes
+// them over and answers the dialogs with nothing.
 class PlugWindow : public OperationWindow, public SecurityPrompt {
  public:
   // ReportStatus is shared by both bases: the status message in a stop box;
@@ -32,26 +34,6 @@ class PlugWindow : public OperationWindow, public SecurityPrompt {
   // `initial`: the chosen index, or nothing when the user left it with Exit
   // or the close box.
   virtual std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names, int32_t initial) = 0;
-  // The plug button names the action a press performs: "Un&plug" while
-  // plugged, "&Plug" otherwise.
-  virtual void ShowPlugButton(bool plugged) = 0;
-  virtual void SelectTargetInList(int32_t index) = 0;
-  // After a plug: "Add to List" follows the file name edit; "Write",
-  // "Verify" and "Delete from List" are enabled exactly when the file list
-  // has a row.
-  virtual void EnableFileButtons() = 0;
-  // Frees the previous target's buffers and allocates the write image and
-  // the read-back image (writeImageSize bytes each) and the flash content
-  // buffer.
-  virtual void AllocateWriteImageBuffers(uint64_t writeImageSize, uint64_t flashContentSize) = 0;
-  // Tests the file list's rows again against the applied target.
-  virtual void RecheckFileList() = 0;
-  // Refills the erase block list, one row per block (see EraseBlockRowTexts).
-  virtual void FillEraseBlockList(const EraseBlockTable& blocks) = 0;
-  // Shows the window's fields (the end address text among them) in its controls.
-  virtual void ShowFields() = 0;
-  // Closes the window with the OK result; the program ends.
-  virtual void CloseWindow() = 0;
 };
 
 // The columns of one row of the erase block list: block number (from 1),
@@ -69,7 +51,9 @@ class Plugging {
  public:
   enum class Variant { StartUp, Button };
 
-  Plugging(ApiCalls& api, SettingsStore& settings, PlugWindow& window);
+  // `allocateBuffers` sizes the write image buffers for the applied target
+  // before the file list is checked against it.
+  Plugging(ApiCalls& api, SettingsStore& settings, PlugWindow& window, std::function<void()> allocateBuffers = {});
 
   // The description set read at start-up; not owned. Null or empty leaves
   // nothing to plug or apply: the plug loops then end as if the user had
@@ -102,7 +86,7 @@ class Plugging {
   // address text, "TRGNAME" and code block geometry (stop box
   // text::kUnsupportedTarget for a code block above 64 KiB, applied anyway).
   void ApplySelectedTarget();
-  // The write-image buffers for the applied target.
+  // The write image buffers for the applied target.
   void AllocateWriteImageBuffers();
   SecurityCheckResult RunSecurityCheck();
 
@@ -158,6 +142,7 @@ class Plugging {
   ApiCalls& api_;
   SettingsStore& settings_;
   PlugWindow& window_;
+  std::function<void()> allocateBuffers_;
   TRGINFO* set_ = nullptr;
   NamedLock korvoLock_{kKorvoLockName, LockScope::Machine};
   ConnectFailure connectFailure_ = ConnectFailure::None;

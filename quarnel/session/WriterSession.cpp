@@ -18,7 +18,7 @@ constexpr uint8_t kWidestProductIdBits = 93;
 WriterSession::WriterSession(ApiCalls& api, SettingsStore& settings, PlugWindow& face)
     : api_(api),
       face_(face),
-      plugging_(api, settings, face),
+      plugging_(api, settings, face, [this] { buffers_.Rebuild(scanner_); }),
       scanner_(plugging_.Target().geometry, face),
       files_(plugging_.Target().geometry, scanner_, face),
       buffers_(plugging_.Target().geometry) {}
@@ -77,7 +77,7 @@ std::string FiguresLine(const RunFigures& figures) {
 void WriterSession::Finish(std::chrono::steady_clock::time_point start) {
   lastRun_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (lastRun_.outcome != OperationOutcome::NotStarted)
-    face_.AddLogLine(OperationWindow::kNormalLine, FiguresLine(lastRun_));
+    face_.AddLogLine(SessionEvent::kNormalLine, FiguresLine(lastRun_));
 }
 
 OperationOutcome WriterSession::Write(const WriteSettings& settings) {

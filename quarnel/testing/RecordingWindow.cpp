@@ -81,15 +81,52 @@ std::optional<int32_t> RecordingWindow::ChooseTarget(const std::vector<std::stri
   return Next(targetChoices, std::optional<int32_t>());
 }
 
-void RecordingWindow::AllocateWriteImageBuffers(uint64_t imageSize, uint64_t contentSize) {
-  events.push_back("buffers");
-  writeImageSize = imageSize;
-  flashContentSize = contentSize;
+void RecordingWindow::Report(const SessionEvent& event) {
+  using Kind = SessionEvent::Kind;
+  switch (event.kind) {
+    case Kind::Started:
+      busyKind = event.activity;
+      return Layout("busy ", event.mode);
+    case Kind::Ended:
+      busyKind = SessionEvent::kIdle;
+      return Layout("idle ", event.mode);
+    case Kind::Progress:
+      progress.push_back({event.text, event.done, event.total});
+      return;
+    case Kind::LogLine:
+      log.push_back(event.lineKind == SessionEvent::kErrorLine ? "Error: " + event.text : event.text);
+      return;
+    case Kind::Unplugged:
+      Layout("busy ", SessionEvent::kUnpluggedMode);
+      events.push_back("caption &Plug");
+      return;
+    case Kind::Plugged:
+      Layout("idle ", SessionEvent::kUnpluggedMode);
+      events.insert(events.end(), {"caption Un&plug", "file buttons", "recheck"});
+      return EraseList();
+    case Kind::TargetApplied:
+      return;
+    case Kind::TargetChanged:
+      if (event.recheck) events.push_back("recheck");
+      return EraseList();
+    case Kind::TargetSelected:
+      events.push_back("select " + std::to_string(event.index));
+      return;
+    case Kind::CloseRequested:
+      events.push_back("close");
+      return;
+  }
 }
 
-void RecordingWindow::FillEraseBlockList(const EraseBlockTable& blocks) {
+void RecordingWindow::EraseList() {
   events.push_back("erase list");
-  eraseRows = blocks.size();
+  if (plugging != nullptr) eraseRows = plugging->Target().eraseBlocks.size();
+}
+
+void RecordingWindow::AllocateBuffers(const TargetGeometry& geometry) {
+  events.push_back("buffers");
+  writeImageSize = WriteImageSize(geometry);
+  flashContentSize = FlashContentSize(geometry);
 }
 
 }  // namespace quarnel::testing

@@ -48,7 +48,7 @@ class RecordingWindow : public PlugWindow {
     uint64_t total;
   };
   std::vector<Progress> progress;
-  int32_t busyKind = kIdle;
+  int32_t busyKind = SessionEvent::kIdle;
   int drains = 0;
   bool cancel = false;
   std::vector<std::string> offeredNames;
@@ -66,35 +66,25 @@ class RecordingWindow : public PlugWindow {
     return ShowMessage(BoxFor(question).style, BoxFor(question).textId, text);
   }
   void FocusField(Field field) override { focused.push_back(field); }
-  void AddLogLine(int32_t kind, const std::string& text) override {
-    log.push_back(kind == kErrorLine ? "Error: " + text : text);
-  }
-  void TakeBusyLayout(int32_t mode) override { Layout("busy ", mode); }
-  void TakeIdleLayout(int32_t mode) override { Layout("idle ", mode); }
-  void SetBusyKind(int32_t kind) override { busyKind = kind; }
+  // Recorded as the window draws it: layouts ("busy 2"), the plug button's
+  // caption, "file buttons", "recheck", "erase list", "select 1", "close".
+  void Report(const SessionEvent& event) override;
   void DrainEvents() override {
     if (++drains == cancelAtDrain) cancel = true;
   }
   bool CancelRequested() const override { return cancel; }
   void ClearCancelRequest() override { cancel = false; }
-  void ShowProgress(const std::string& phase, uint64_t done, uint64_t total) override {
-    progress.push_back({phase, done, total});
-  }
   void ReportStatus(int status) override { Report(status, {}); }
   void ReportStatusWithText(int status, const std::string& text) override { Report(status, " " + text); }
   std::optional<SecurityEntry> AskSecurityId(uint16_t) override;
   std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names, int32_t initial) override;
-  void ShowPlugButton(bool plugged) override { events.push_back(plugged ? "caption Un&plug" : "caption &Plug"); }
-  void SelectTargetInList(int32_t index) override { events.push_back("select " + std::to_string(index)); }
-  void EnableFileButtons() override { events.push_back("file buttons"); }
-  void AllocateWriteImageBuffers(uint64_t imageSize, uint64_t contentSize) override;
-  void RecheckFileList() override { events.push_back("recheck"); }
-  void FillEraseBlockList(const EraseBlockTable& blocks) override;
-  void ShowFields() override {}
-  void CloseWindow() override { events.push_back("close"); }
+  // What sizing the write image buffers for the applied target does here:
+  // pass it to Plugging as its buffer allocator.
+  void AllocateBuffers(const TargetGeometry& geometry);
 
  private:
   void Layout(const char* kind, int32_t mode);
+  void EraseList();
   void Report(int status, const std::string& text);
 };
 

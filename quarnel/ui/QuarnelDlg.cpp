@@ -510,7 +510,7 @@ bool CQuarnelDlg::Initialise() {
     SetEnabled({kWrite, kVerify, kWriteCancel, kDeleteFromList, kErase, kEraseCancel, kArbitraryAddress, kAddToList,
                 kSaveLog, kClearLog},
                false);
-  busyKind_ = kIdle;
+  busyKind_ = SessionEvent::kIdle;
   cancelRequest_ = 0;
   FillEraseBlockList(plugging_.Target().eraseBlocks);
   if (!connected) {
@@ -552,11 +552,11 @@ void CQuarnelDlg::TakeBusyLayout(int32_t mode) {
               kEraseBeforeWrite, kNotFill, kAddTwoWords},
              false);
   switch (mode) {
-    case kWriteVerifyMode:
+    case SessionEvent::kWriteVerifyMode:
       SetEnabled({kTargetList, kExit, kEraseCancel, kPlug, kAbout}, false);
       SetEnabled({kWriteCancel}, true);
       break;
-    case kEraseMode:
+    case SessionEvent::kEraseMode:
       SetEnabled({kTargetList, kExit, kWriteCancel, kPlug, kAbout}, false);
       SetEnabled({kEraseCancel}, true);
       break;
@@ -578,7 +578,7 @@ void CQuarnelDlg::TakeIdleLayout(int32_t mode) {
   Control(kErase)->setEnabled(AnyEraseBlockSelected());
   Control(kAddToList)->setEnabled(AddToListAllowed());
   const bool filesListed = fileListView_->topLevelItemCount() > 0;
-  if (mode == kWriteVerifyMode || (mode == kEraseMode && filesListed)) SetEnabled({kWrite, kVerify}, true);
+  if (mode == SessionEvent::kWriteVerifyMode || (mode == SessionEvent::kEraseMode && filesListed)) SetEnabled({kWrite, kVerify}, true);
 }
 
 bool CQuarnelDlg::AddToListAllowed() const { return !fileName_->text().left(kFileNameReadLimit).isEmpty(); }
@@ -633,6 +633,43 @@ std::optional<int32_t> CQuarnelDlg::ChooseTarget(const std::vector<std::string>&
   return prompter_.ChooseTarget(this, shown, initial);
 }
 
+void CQuarnelDlg::Report(const SessionEvent& event) {
+  using Kind = SessionEvent::Kind;
+  switch (event.kind) {
+    case Kind::Started:
+      busyKind_ = event.activity;
+      return TakeBusyLayout(event.mode);
+    case Kind::Ended:
+      TakeIdleLayout(event.mode);
+      busyKind_ = SessionEvent::kIdle;
+      return;
+    case Kind::Progress:
+      return ShowProgressBar(event.text, event.done, event.total);
+    case Kind::LogLine:
+      return AppendLogLine(event.lineKind, event.text);
+    case Kind::Unplugged:
+      TakeBusyLayout(SessionEvent::kUnpluggedMode);
+      return ShowPlugButton(false);
+    case Kind::Plugged:
+      TakeIdleLayout(SessionEvent::kUnpluggedMode);
+      ShowPlugButton(true);
+      EnableFileButtons();
+      RecheckFileList();
+      FillEraseBlockList(plugging_.Target().eraseBlocks);
+      return ShowFields();
+    case Kind::TargetApplied:
+      return ShowFields();
+    case Kind::TargetChanged:
+      if (event.recheck) RecheckFileList();
+      FillEraseBlockList(plugging_.Target().eraseBlocks);
+      return ShowFields();
+    case Kind::TargetSelected:
+      return SelectTargetInList(event.index);
+    case Kind::CloseRequested:
+      return CloseWindow();
+  }
+}
+
 void CQuarnelDlg::ShowPlugButton(bool plugged) {
   plugButton_->setText(plugged ? QStringLiteral("Un&plug") : QStringLiteral("&Plug"));
 }
@@ -646,9 +683,6 @@ void CQuarnelDlg::EnableFileButtons() {
   Control(kAddToList)->setEnabled(AddToListAllowed());
   SetEnabled({kWrite, kVerify, kDeleteFromList}, !fileList_.Rows().empty());
 }
-
-// FlashBuffers sizes itself from the applied geometry, which gives the same sizes.
-void CQuarnelDlg::AllocateWriteImageBuffers(uint64_t, uint64_t) { buffers_.Rebuild(session_.Scanner()); }
 
 void CQuarnelDlg::RecheckFileList() {
   fileList_.RecheckFileList();
@@ -827,7 +861,7 @@ void CQuarnelDlg::RecordRun(const char* operation) {
       RecordLastRun(session_, api_, operation, target, settings_.ReadText(kRecordsUrlKey).value_or(""));
   if (stored.Ok()) return;
   const std::string message = "The records of this run could not be stored: " + stored.error;
-  AddLogLine(kErrorLine, message);
+  AppendLogLine(SessionEvent::kErrorLine, message);
   ShowMessage(MessageStyle::Warning, 0, message);
 }
 
@@ -835,24 +869,24 @@ void CQuarnelDlg::RecordRun(const char* operation) {
 // even when the operation ended before it started.
 void CQuarnelDlg::ShowOperationEnd() {
   RefreshFileListView();
-  ShowProgress({}, 0, 0);
+  ShowProgressBar({}, 0, 0);
 }
 
 void CQuarnelDlg::CancelWriteOrVerify() {
-  const int question = busyKind_ == kWriting     ? text::kCancelWriting
-                         : busyKind_ == kVerifying ? text::kCancelVerification
+  const int question = busyKind_ == SessionEvent::kWriting     ? text::kCancelWriting
+                         : busyKind_ == SessionEvent::kVerifying ? text::kCancelVerification
                                                    : text::kCancelErasure;
   if (ShowText(MessageStyle::Question, question)) cancelRequest_ = 1;
 }
 
 void CQuarnelDlg::CancelErase() {
-  if (busyKind_ != kErasing) return;
+  if (busyKind_ != SessionEvent::kErasing) return;
   if (ShowText(MessageStyle::Question, text::kCancelErasure)) cancelRequest_ = 1;
 }
 
 void CQuarnelDlg::DrainEvents() { QCoreApplication::processEvents(); }
 
-void CQuarnelDlg::ShowProgress(const std::string& phase, uint64_t done, uint64_t total) {
+void CQuarnelDlg::ShowProgressBar(const std::string& phase, uint64_t done, uint64_t total) {
   if (total == 0) {
     progress_->setRange(0, 1);
     progress_->setValue(0);
@@ -868,12 +902,12 @@ void CQuarnelDlg::ShowProgress(const std::string& phase, uint64_t done, uint64_t
 
 // --------------------------------------------------------------- log
 
-void CQuarnelDlg::AddLogLine(int32_t kind, const std::string& text) {
+void CQuarnelDlg::AppendLogLine(int32_t kind, const std::string& text) {
   QString line = QString::fromStdString(text);
-  if (kind == kErrorLine) line.prepend(QStringLiteral("Error: "));
+  if (kind == SessionEvent::kErrorLine) line.prepend(QStringLiteral("Error: "));
   log_.Append(line);
   ScrollLogToEndSoon();
-  if (busyKind_ == kIdle) SetLogButtons(true);
+  if (busyKind_ == SessionEvent::kIdle) SetLogButtons(true);
 }
 
 // Scrolling lays the view out, which costs as much as thousands of appends;
@@ -893,7 +927,7 @@ void CQuarnelDlg::ClearLog() {
   if (log_.rowCount() == 0) return;
   if (!ShowText(MessageStyle::Question, text::kClearLogQuestion)) return;
   log_.Clear();
-  if (busyKind_ == kIdle) SetLogButtons(false);
+  if (busyKind_ == SessionEvent::kIdle) SetLogButtons(false);
 }
 
 void CQuarnelDlg::SaveLog() {

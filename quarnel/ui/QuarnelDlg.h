@@ -61,28 +61,18 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
     return ShowMessage(BoxFor(question).style, BoxFor(question).textId, text);
   }
   void FocusField(Field field) override;
-  void AddLogLine(int32_t kind, const std::string& text) override;
-  void TakeBusyLayout(int32_t mode) override;
-  void TakeIdleLayout(int32_t mode) override;
-  void SetBusyKind(int32_t kind) override { busyKind_ = kind; }
+  // Draws what plugging and the operations report: layouts, the plug
+  // button, the lists and fields, the progress bar and the log.
+  void Report(const SessionEvent& event) override;
   void DrainEvents() override;
   bool CancelRequested() const override { return cancelRequest_ != 0; }
   void ClearCancelRequest() override { cancelRequest_ = 0; }
-  void ShowProgress(const std::string& phase, uint64_t done, uint64_t total) override;
 
   // PlugWindow.
   void ReportStatus(int status) override;
   void ReportStatusWithText(int status, const std::string& text) override;
   std::optional<SecurityEntry> AskSecurityId(uint16_t securityType) override;
   std::optional<int32_t> ChooseTarget(const std::vector<std::string>& names, int32_t initial) override;
-  void ShowPlugButton(bool plugged) override;
-  void SelectTargetInList(int32_t index) override;
-  void EnableFileButtons() override;
-  void AllocateWriteImageBuffers(uint64_t writeImageSize, uint64_t flashContentSize) override;
-  void RecheckFileList() override;
-  void FillEraseBlockList(const EraseBlockTable& blocks) override;
-  void ShowFields() override;
-  void CloseWindow() override;
 
   const TargetGeometry& Geometry() const { return plugging_.Target().geometry; }
   const EraseBlockTable& EraseBlocks() const { return plugging_.Target().eraseBlocks; }
@@ -119,6 +109,19 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   void ConfigureListColumns();
   int EraseRowHeight() const;
   void ConnectSignals();
+
+  // What the events do to the controls.
+  void TakeBusyLayout(int32_t mode);
+  void TakeIdleLayout(int32_t mode);
+  void ShowPlugButton(bool plugged);
+  void SelectTargetInList(int32_t index);
+  void EnableFileButtons();
+  void RecheckFileList();
+  void FillEraseBlockList(const EraseBlockTable& blocks);
+  void ShowFields();
+  void CloseWindow();
+  void ShowProgressBar(const std::string& phase, uint64_t done, uint64_t total);
+  void AppendLogLine(int32_t kind, const std::string& text);
 
   bool ReadTargetDescriptions();
   bool OperationRunning() const;
@@ -159,7 +162,7 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   bool quitRequested_ = false;
   bool logScrollPending_ = false;
   bool sizedForScreen_ = false;
-  int32_t busyKind_ = kIdle;
+  int32_t busyKind_ = SessionEvent::kIdle;
   int32_t cancelRequest_ = 0;
   uint16_t fillValue_ = 0xFF;
 

@@ -67,7 +67,7 @@ TEST_F(VerifyTest, ArbitraryFillListsEachRowsDifferencesAndNeverTheHole) {
                           "2 differences were detected. ", "Verification was completed. ",
                           "========================="));
   EXPECT_THAT(window.layouts, ElementsAre("busy 0", "idle 0"));
-  EXPECT_EQ(window.busyKind, OperationWindow::kIdle);
+  EXPECT_EQ(window.busyKind, SessionEvent::kIdle);
 }
 
 TEST_F(VerifyTest, FlashContentFillComparesOnlyTheFileBytes) {

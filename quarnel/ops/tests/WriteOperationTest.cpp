@@ -234,7 +234,7 @@ TEST_F(WriteTest, AFailedWriteOnTarget1ReportsAndStillJudgesTheOthers) {
   EXPECT_THAT(window.log, Contains("Error: The error occurred in flash memory writing process."));
   EXPECT_THAT(window.log, Contains(StartsWith("Error: Target 2 (/sim/korvo-01) failed: ")));
   EXPECT_THAT(window.log, Not(Contains("=========================")));
-  EXPECT_EQ(window.busyKind, OperationWindow::kIdle);
+  EXPECT_EQ(window.busyKind, SessionEvent::kIdle);
 }
 
 TEST_F(WriteTest, AFileChangedOnDiskIsUsedOnlyAfterTheUserAgrees) {

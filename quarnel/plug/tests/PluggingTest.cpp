@@ -53,7 +53,7 @@ class PluggingTest : public ::testing::Test {
   FakeApi api_;
   MemorySettings settings_;
   RecordingWindow window_;
-  Plugging plugging_{api_, settings_, window_};
+  Plugging plugging_{api_, settings_, window_, [this] { window_.AllocateBuffers(plugging_.Target().geometry); }};
 };
 
 // One start-up plug loop: what is remembered, how each plug ends, what the
@@ -165,7 +165,7 @@ TEST_F(PluggingTest, ButtonPlugAppliesTheTargetAndTakesThePluggedState) {
   window_.events.clear();
   plugging_.PlugOrUnplug();
   EXPECT_TRUE(plugging_.Plugged());
-  EXPECT_EQ(window_.events, (Events{"select 1", "idle 2", "caption Un&plug", "file buttons", "buffers", "recheck",
+  EXPECT_EQ(window_.events, (Events{"select 1", "buffers", "idle 2", "caption Un&plug", "file buttons", "recheck",
                                     "erase list"}));
   EXPECT_EQ(window_.writeImageSize, 0x20000u);
   EXPECT_EQ(window_.eraseRows, 64u);

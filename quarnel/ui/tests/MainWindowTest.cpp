@@ -123,7 +123,7 @@ TEST_F(MainWindowTest, BusyLayoutsEnableExactlyTheirControls) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "mode " << c.mode << " from all " << (c.before ? "on" : "off"));
     SetAll(*w, c.before);
-    w->TakeBusyLayout(c.mode);
+    w->Report(SessionEvent::Started(SessionEvent::kWriting, c.mode));
     EXPECT_EQ(Enabled(*w), c.enabled);
   }
 }
@@ -178,7 +178,7 @@ TEST_F(MainWindowTest, IdleLayoutsFollowTheWindowsState) {
     w = Open(true);
     if (c.arrange) c.arrange(*w);
     SetAll(*w, c.before);
-    w->TakeIdleLayout(c.mode);
+    w->Report(SessionEvent::Ended(c.mode));
     EXPECT_EQ(Enabled(*w), c.enabled);
   }
 }
@@ -559,18 +559,17 @@ TEST_F(MainWindowTest, CancelButtonsAskByBusyKindAndSetTheRequest) {
     int button;
     int busyKind;
     int question;  // 0: no question
-  } cases[] = {{kWriteCancel, OperationWindow::kWriting, text::kCancelWriting},
-               {kWriteCancel, OperationWindow::kVerifying, text::kCancelVerification},
-               {kWriteCancel, OperationWindow::kErasing, text::kCancelErasure},
-               {kEraseCancel, OperationWindow::kErasing, text::kCancelErasure},
-               {kEraseCancel, OperationWindow::kWriting, 0}};
+  } cases[] = {{kWriteCancel, SessionEvent::kWriting, text::kCancelWriting},
+               {kWriteCancel, SessionEvent::kVerifying, text::kCancelVerification},
+               {kWriteCancel, SessionEvent::kErasing, text::kCancelErasure},
+               {kEraseCancel, SessionEvent::kErasing, text::kCancelErasure},
+               {kEraseCancel, SessionEvent::kWriting, 0}};
   for (const Case& c : cases) {
     for (bool ok : {false, true}) {
       SCOPED_TRACE(::testing::Message() << c.button << " kind " << c.busyKind << " ok " << ok);
       prompter.shown.clear();
       w->ClearCancelRequest();
-      w->SetBusyKind(c.busyKind);
-      w->TakeBusyLayout(c.button == kWriteCancel ? 0 : 1);
+      w->Report(SessionEvent::Started(c.busyKind, c.button == kWriteCancel ? 0 : 1));
       prompter.answers.push_back(ok);
       Button(*w, c.button)->click();
       prompter.answers.clear();
@@ -636,11 +635,11 @@ TEST_F(MainWindowTest, ExitAsksThenResetsAndReleasesTheLock) {
 TEST_F(MainWindowTest, CloseIsIgnoredWhileAnOperationRuns) {
   auto w = Open(true);
   w->show();
-  w->TakeBusyLayout(OperationWindow::kWriteVerifyMode);
+  w->Report(SessionEvent::Started(SessionEvent::kWriting, SessionEvent::kWriteVerifyMode));
   EXPECT_FALSE(w->close());
   EXPECT_TRUE(w->isVisible());
   EXPECT_TRUE(prompter.shown.empty());
-  w->TakeIdleLayout(OperationWindow::kWriteVerifyMode);
+  w->Report(SessionEvent::Ended(SessionEvent::kWriteVerifyMode));
   EXPECT_TRUE(w->close());
   EXPECT_EQ(prompter.shown.size(), 1u);
   EXPECT_FALSE(w->isVisible());
@@ -663,8 +662,8 @@ TEST_F(MainWindowTest, LogAddsClearsAndSavesExactBytes) {
   Button(*w, kSaveLog)->click();
   EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("empty.log"))), QByteArray());
 
-  w->AddLogLine(OperationWindow::kNormalLine, "Writing  a.hex");
-  w->AddLogLine(OperationWindow::kErrorLine, "00010H 12 34");
+  w->AddLogLine(SessionEvent::kNormalLine, "Writing  a.hex");
+  w->AddLogLine(SessionEvent::kErrorLine, "00010H 12 34");
   EXPECT_TRUE(w->Control(kSaveLog)->isEnabled());
   EXPECT_TRUE(w->Control(kClearLog)->isEnabled());
   ASSERT_EQ(w->Log().rowCount(), 2);
@@ -699,11 +698,10 @@ TEST_F(MainWindowTest, LogAddsClearsAndSavesExactBytes) {
   EXPECT_TRUE(prompter.shown[0].text.contains(dir.filePath(QStringLiteral("run2.log"))));
 
   // A line added during an operation leaves the buttons to the layouts.
-  w->Control(kSaveLog)->setEnabled(false);
-  w->SetBusyKind(OperationWindow::kWriting);
-  w->AddLogLine(OperationWindow::kNormalLine, "busy");
+  w->Report(SessionEvent::Started(SessionEvent::kWriting, SessionEvent::kWriteVerifyMode));
+  w->AddLogLine(SessionEvent::kNormalLine, "busy");
   EXPECT_FALSE(w->Control(kSaveLog)->isEnabled());
-  w->SetBusyKind(OperationWindow::kIdle);
+  w->Report(SessionEvent::Ended(SessionEvent::kWriteVerifyMode));
 
   prompter.shown.clear();
   prompter.answers.push_back(false);
@@ -724,7 +722,7 @@ TEST_F(MainWindowTest, LogAddsClearsAndSavesExactBytes) {
 TEST_F(MainWindowTest, TheLastLogLineComesIntoView) {
   auto w = Open(true);
   w->show();
-  for (int i = 0; i < 500; ++i) w->AddLogLine(OperationWindow::kNormalLine, "line " + std::to_string(i));
+  for (int i = 0; i < 500; ++i) w->AddLogLine(SessionEvent::kNormalLine, "line " + std::to_string(i));
   w->DrainEvents();
   auto* view = static_cast<QListView*>(w->Control(kLogList));
   const QRect last = view->visualRect(view->model()->index(499, 0));
@@ -742,7 +740,7 @@ TEST_F(MainWindowTest, FailedSaveKeepsTheOldFileAndSaysSo) {
     old.write("old log\r\n");
   }
   for (int i = 0; i < 20000; ++i)
-    w->AddLogLine(OperationWindow::kNormalLine, "0123456789ABCDEF line " + std::to_string(i));
+    w->AddLogLine(SessionEvent::kNormalLine, "0123456789ABCDEF line " + std::to_string(i));
 
   // Files may not grow beyond 64 KiB: the save runs out of room half-way.
   rlimit saved{};
@@ -769,7 +767,7 @@ TEST_F(MainWindowTest, FailedSaveKeepsTheOldFileAndSaysSo) {
 // that has become "nobody".
 TEST_F(MainWindowTest, SaveIntoAFolderThatTakesNoNewFilesWritesOverTheFile) {
   auto w = Open(true);
-  w->AddLogLine(OperationWindow::kNormalLine, "Writing  a.hex");
+  w->AddLogLine(SessionEvent::kNormalLine, "Writing  a.hex");
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("kept.log"));
   {
