@@ -44,8 +44,10 @@ ensure_build_packages() {
   # offscreen in the GUI tests) and the fonts it draws with; their
   # recommended packages are not needed.
   ensure_packages --no-install-recommends qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
-  # The record store's SQLite driver, which quarnel-cli loads at run time.
-  ensure_packages --no-install-recommends libqt6sql6-sqlite
+  # The record store's SQLite driver, which quarnel-cli loads at run time,
+  # and the headers of the SQLite library under it, for settings the driver
+  # does not offer.
+  ensure_packages --no-install-recommends libqt6sql6-sqlite libsqlite3-dev
 }
 
 # The build's packages and the tools of a whole test run: dpkg-shlibdeps and

@@ -2,6 +2,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <limits>
@@ -18,15 +19,27 @@ std::string CrcText(Crc32Value crc) {
   return text;
 }
 
-// The shortest text that reads back as the same double.
-std::string DoubleText(double value) {
+void AppendCrc(Crc32Value crc, std::string* out) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (int shift = 28; shift >= 0; shift -= 4) out->push_back(kDigits[(crc.value >> shift) & 0xF]);
+}
+
+// A number in the shortest text that reads back as the same value.
+template <typename T>
+void AppendNumber(T value, std::string* out) {
   char text[32];
   auto [end, error] = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, error == std::errc() ? end : text);
+  if (error == std::errc()) out->append(text, end);
+}
+
+bool NeedsQuotes(std::string_view text) {
+  // One pass over the text; find_first_of looks each character up in the set.
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
 }
 
 void AppendCsvText(std::string_view text, std::string* out) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+  if (!NeedsQuotes(text)) {
     out->append(text);
     return;
   }
@@ -45,11 +58,9 @@ void AppendCsvField(const FieldValue& value, std::string* out) {
         if constexpr (std::is_same_v<T, std::string_view>) {
           AppendCsvText(v, out);
         } else if constexpr (std::is_same_v<T, Crc32Value>) {
-          out->append(CrcText(v));
-        } else if constexpr (std::is_same_v<T, double>) {
-          out->append(DoubleText(v));
+          AppendCrc(v, out);
         } else if constexpr (!std::is_same_v<T, std::monostate>) {
-          out->append(std::to_string(v));
+          AppendNumber(v, out);
         }
       },
       value);

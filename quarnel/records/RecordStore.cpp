@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QSqlQuery>
+#include <QStringEncoder>
 #include <QStringList>
 #include <QVariant>
 #include <atomic>
@@ -75,7 +76,15 @@ QVariant SqlValue(const FieldValue& value) {
       value);
 }
 
-std::string Text(const QSqlQuery& row, int column) { return row.value(column).toString().toStdString(); }
+// Straight from the driver's UTF-16 into the string, without the
+// QByteArray that QString::toStdString goes through.
+std::string Text(const QSqlQuery& row, int column) {
+  const QString text = row.value(column).toString();
+  QStringEncoder utf8(QStringEncoder::Utf8);
+  std::string out(static_cast<size_t>(utf8.requiredSpace(text.size())), '\0');
+  out.resize(static_cast<size_t>(utf8.appendToBuffer(out.data(), text) - out.data()));
+  return out;
+}
 
 template <typename T>
 std::optional<T> OptionalNumber(const QSqlQuery& row, int column) {

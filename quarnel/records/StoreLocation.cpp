@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "records/RecordStore.h"
+#include "records/SqliteLog.h"
 #include "records/Transaction.h"
 
 namespace quarnel::records {
@@ -120,11 +121,13 @@ std::string UseWriteAheadLog(QSqlDatabase& db) {
 }
 
 // synchronous=NORMAL syncs at checkpoints instead of at every commit: a
-// power cut may lose the last commits but never damages the file.
+// commit survives a crash of the program at once, a power cut may lose the
+// commits since the last checkpoint but never damages the file.
 std::string SetUpSqlite(QSqlDatabase& db, const StoreLocation& location) {
   std::string error = UseWriteAheadLog(db);
   QSqlQuery pragma(db);
   if (error.empty() && !pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"))) error = Reason(pragma.lastError());
+  if (error.empty()) error = KeepLogOnClose(db);
   return error.empty() ? error : "cannot use the record store " + location.shown + ": " + error;
 }
 

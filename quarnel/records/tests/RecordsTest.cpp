@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -113,6 +115,46 @@ TEST(StoreLocationTest, DefaultStoreLivesInTheUsersDataFolderReadableByThemAlone
   unsetenv("XDG_DATA_HOME");
   setenv("HOME", realHome.c_str(), 1);
   std::filesystem::remove_all(home);
+}
+
+// One quarnel-cli run in a process of its own: opens the store, adds one
+// record and either closes the store or dies without closing it. The exit
+// status tells whether the store took the record.
+int AddInProcessOfItsOwn(const std::string& url, int run, bool crash) {
+  const pid_t child = fork();
+  if (child == 0) {
+    StoreResult result;
+    std::unique_ptr<RecordStore> store = RecordStore::Open(url, &result);
+    BoardRecord record;
+    record.runId = "run-" + std::to_string(run);
+    record.utcTime = "2026-12-08T10:00:00Z";
+    const bool added = store && store->Add({record}).Ok();
+    if (!crash) store.reset();
+    _exit(added ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(SqliteStoreTest, KeepsWhatRunsAddedAlsoWhenTheyDieAndKeepsItsLogShort) {
+  char pattern[] = "/tmp/quarnel-records-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string path = std::string(pattern) + "/records.sqlite";
+  constexpr int kRuns = 60;  // each adds 3 pages to the log: past the checkpoint at 128
+  for (int run = 0; run < kRuns; ++run) ASSERT_EQ(AddInProcessOfItsOwn(path, run, run % 2 == 1), 0) << run;
+
+  // A page and its frame header per frame, after the log's own header.
+  EXPECT_LE(std::filesystem::file_size(path + "-wal"), 32u + 130u * (4096u + 24u));
+  StoreResult result;
+  std::unique_ptr<RecordStore> store = RecordStore::Open(path, &result);
+  ASSERT_TRUE(store) << result.error;
+  std::vector<BoardRecord> records;
+  ASSERT_TRUE(store->Records({}, &records).Ok());
+  ASSERT_EQ(records.size(), size_t{kRuns});
+  for (int run = 0; run < kRuns; ++run) EXPECT_EQ(records[run].runId, "run-" + std::to_string(run));
+  store.reset();
+  std::filesystem::remove_all(pattern);
 }
 
 TEST(RecordsTextTest, CsvQuotesWhereNeededAndJsonKeepsTypes) {
