@@ -22,7 +22,6 @@
 #include "cli/SlotMap.h"
 #include "image/AddressSyntax.h"
 #include "objfile/ObjectFileWriter.h"
-#include "plug/SecurityCheck.h"
 #include "recording/RunRecords.h"
 #include "session/TargetResults.h"
 #include "session/WriterSession.h"
@@ -218,6 +217,7 @@ class Run {
     if (ApplyTarget(session_.Descriptions()->array[index], session_.Target()) == ApplyOutcome::NoFlashAreas)
       return Fail(kBadInput, "the target description " + options_.target + " has no flash");
     session_.Buffers().Rebuild(session_.Scanner());
+    console_.SetBlockSize(session_.Target().geometry.eraseBlockSize);
     if (!options_.fillFromFlash && !ParseFillByte(options_.fillText))
       return Fail(kBadInput, std::string(LoadText(text::kIllegalFillByte)));
     if (int code = AskBeforeConnecting(); code != kPassed) return code;
@@ -430,20 +430,18 @@ class Run {
   }
 
   int Plug() {
-    settings_.WriteText(kTargetNameKey, options_.target);
-    if (options_.securityId) {
-      std::vector<uint16_t> words = *ParseSecurityWords(*options_.securityId);
-      RememberSecurityId(settings_, words);
-    }
     if (int code = AssignSerialNumbers(); code != kPassed) return code;
-    if (session_.Plug().RunStartUpPlugLoop()) return Fail(kNotPlugged, "the emulators could not be plugged");
-    switch (session_.Plug().RunSecurityCheck()) {
-      case SecurityCheckResult::Passed:
+    std::optional<std::vector<uint16_t>> securityId;
+    if (options_.securityId) securityId = ParseSecurityWords(*options_.securityId);
+    switch (session_.PlugFor(options_.target, securityId)) {
+      case PlugResult::Plugged:
         return kPassed;
-      case SecurityCheckResult::Failed:
+      case PlugResult::NotPlugged:
+        return Fail(kNotPlugged, "the emulators could not be plugged");
+      case PlugResult::SecurityCheckFailed:
         console_.ReportStatus(api_.Status());
         return Fail(kNotPlugged, "the security check failed");
-      case SecurityCheckResult::ExitRequested:
+      case PlugResult::StillProtected:
         break;
     }
     return Fail(kNotPlugged, "the chip is still read-protected");
@@ -747,6 +745,7 @@ class Run {
   ConsoleWindow console_;
   VestraLibrary library_;
   CliApiTable api_;
+  // What the session remembers lasts for this run only.
   MemorySettingsStore settings_;
   WriterSession session_{api_, settings_, console_};
   RunReport report_;

@@ -143,8 +143,9 @@ void ConsoleWindow::PrintProgress(const std::string& phase, uint64_t done, uint6
   if (terminal_) {
     if (phase == progressPhase_ && percent == lastPercent_) return;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - progressStart_).count();
+    const uint64_t bytes = inBytes ? done : done * blockSize_;
     std::string rate;
-    if (inBytes && seconds > 0) rate = ", " + std::to_string(static_cast<long long>(done / 1024.0 / seconds)) + " KiB/s";
+    if (bytes > 0 && seconds > 0) rate = ", " + std::to_string(static_cast<long long>(bytes / 1024.0 / seconds)) + " KiB/s";
     std::fprintf(err_, "\r%s: %3d%% (%llu of %llu %s) %.1f s%s   ", phase.c_str(), percent,
                  static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), unit, seconds,
                  rate.c_str());

@@ -28,6 +28,10 @@ class ConsoleWindow : public PlugWindow {
   };
   ConsoleWindow(Settings settings, std::FILE* out, std::FILE* err);
 
+  // The erase block size of the applied target, in which the phases other
+  // than verifying count: the progress line then shows KiB/s for them too.
+  void SetBlockSize(uint32_t bytes) { blockSize_ = bytes; }
+
   // Creates the --log file (when one was given): empty, or why it could not be.
   std::string OpenLog();
   // The first failure to write the log lines (the --log file or standard
@@ -73,6 +77,7 @@ class ConsoleWindow : public PlugWindow {
   bool terminal_ = false;
   std::string progressPhase_;
   std::chrono::steady_clock::time_point progressStart_;
+  uint64_t blockSize_ = 0;
   int lastPercent_ = -1;
   bool progressLineOpen_ = false;
   std::optional<Question> declinedQuestion_;

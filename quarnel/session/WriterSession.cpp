@@ -17,6 +17,7 @@ constexpr uint8_t kWidestProductIdBits = 93;
 
 WriterSession::WriterSession(ApiCalls& api, SettingsStore& settings, PlugWindow& face)
     : api_(api),
+      settings_(settings),
       face_(face),
       plugging_(api, settings, face, [this] { buffers_.Rebuild(scanner_); }),
       scanner_(plugging_.Target().geometry, face),
@@ -49,6 +50,22 @@ int32_t WriterSession::FindDescription(const std::string& name) const {
   for (size_t k = 0; k < names.size(); ++k)
     if (names[k] == name) return static_cast<int32_t>(k);
   return -1;
+}
+
+PlugResult WriterSession::PlugFor(const std::string& targetName,
+                                  const std::optional<std::vector<uint16_t>>& securityId) {
+  settings_.WriteText(kTargetNameKey, targetName);
+  if (securityId) RememberSecurityId(settings_, *securityId);
+  if (plugging_.RunStartUpPlugLoop()) return PlugResult::NotPlugged;
+  switch (plugging_.RunSecurityCheck()) {
+    case SecurityCheckResult::Passed:
+      return PlugResult::Plugged;
+    case SecurityCheckResult::Failed:
+      return PlugResult::SecurityCheckFailed;
+    case SecurityCheckResult::ExitRequested:
+      break;
+  }
+  return PlugResult::StillProtected;
 }
 
 // Only a session that holds the emulators has anything to leave; without

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,14 @@ namespace quarnel {
 struct DescriptionsRead {
   int failureTextId = 0;
   bool someSkipped = false;
+};
+
+// How plugging for a named target came out.
+enum class PlugResult {
+  Plugged,
+  NotPlugged,             // the plug failed (wrong chip, old firmware, no answer)
+  SecurityCheckFailed,    // the library failed during the security check
+  StillProtected,         // no ID unlocked the chip and it was not erased
 };
 
 // What the last operation of a session came to, beyond its outcome.
@@ -68,6 +77,12 @@ class WriterSession {
   // call again.
   void Leave();
 
+  // Plugs for the description `targetName` without offering another one,
+  // unlocking a read-protected chip with `securityId` (when given) before
+  // asking the face. Both are remembered, as plugging remembers what it
+  // used. Only while connected.
+  PlugResult PlugFor(const std::string& targetName, const std::optional<std::vector<uint16_t>>& securityId);
+
   Plugging& Plug() { return plugging_; }
   const Plugging& Plug() const { return plugging_; }
   AppliedTarget& Target() { return plugging_.Target(); }
@@ -93,6 +108,7 @@ class WriterSession {
   void Finish(std::chrono::steady_clock::time_point start);
 
   ApiCalls& api_;
+  SettingsStore& settings_;
   PlugWindow& face_;
   Plugging plugging_;
   ObjectFileScanner scanner_;
