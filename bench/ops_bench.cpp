@@ -165,7 +165,7 @@ bool ListFile(Context& c, const std::filesystem::path& dir, uint32_t start, uint
   for (uint32_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 13 + (i >> 9));
   const std::filesystem::path file = dir / "image.hex";
   std::ofstream(file) << testing::IntelHexText(start, data);
-  return c.files.AddFileEntry({file.string(), "", "", EndAddressMode::FileContent, ""});
+  return c.files.AddFileEntry({file.string(), "", "", EndAddressMode::FileContent, ""}).Accepted();
 }
 
 // Identical boards: erase off and not fill on, the operation writes one

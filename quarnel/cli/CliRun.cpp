@@ -228,8 +228,8 @@ class Run {
           return Fail(kBadInput, "the serial number at " + HexAddressText(serial.address) + " does not lie in flash");
     }
     for (const FileArgument& file : options_.files)
-      if (!session_.Files().AddFileEntry(file.settings))
-        return Fail(kBadInput, file.settings.fileName + " was refused: " + console_.LastMessage());
+      if (const FileCheck check = session_.Files().AddFileEntry(file.settings); !check)
+        return Fail(kBadInput, file.settings.fileName + " was refused: " + check.text);
     if (!options_.blocks.empty()) return SelectBlocks();
     return kPassed;
   }

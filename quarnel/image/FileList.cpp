@@ -42,25 +42,31 @@ const FileEntry* FileList::ListedEntry(const std::string& fileName) const {
   return row == rows_.end() ? nullptr : &row->entry;
 }
 
-void FileList::ShowStop(int textId) {
-  user_.ShowMessage(MessageStyle::Stop, textId, FormatText(textId, scanner_.CurrentFileName()));
+std::string FileList::ShowStop(int textId) {
+  std::string text = FormatText(textId, scanner_.CurrentFileName());
+  user_.ShowMessage(MessageStyle::Stop, textId, text);
+  return text;
 }
 
-bool FileList::Refuse(int textId, Field field) {
-  ShowStop(textId);
-  return RefuseShown(field);
+FileCheck FileList::Refuse(int textId, Field field) {
+  std::string text = ShowStop(textId);
+  return RefuseShown(textId, std::move(text), field);
+}
+
+FileCheck FileList::RefuseScanned(Field field) {
+  return RefuseShown(scanner_.LastErrorId(), scanner_.LastErrorText(), field);
 }
 
 void FileList::ShowOutsideFlashNotice() {
   user_.ShowMessage(MessageStyle::Plain, text::kOutsideFlash, std::string(LoadText(text::kOutsideFlash)));
 }
 
-bool FileList::RefuseShown(Field field) {
+FileCheck FileList::RefuseShown(int textId, std::string text, Field field) {
   user_.FocusField(field);
-  return false;
+  return {textId, std::move(text), field};
 }
 
-bool FileList::AddFileEntry(const FileEntrySettings& settings) {
+FileCheck FileList::AddFileEntry(const FileEntrySettings& settings) {
   int32_t offset = 0;
   if (!settings.offsetText.empty()) {
     auto parsed = ParseOffset(settings.offsetText);
@@ -84,7 +90,7 @@ bool FileList::AddFileEntry(const FileEntrySettings& settings) {
 
   uint32_t lowest = 0;
   uint32_t highest = 0;
-  if (!scanner_.LoadObjectFile(*file, 0, 0xFFFFFFFF, false, lowest, highest)) return RefuseShown(Field::FileName);
+  if (!scanner_.LoadObjectFile(*file, 0, 0xFFFFFFFF, false, lowest, highest)) return RefuseScanned(Field::FileName);
 
   uint32_t start = 0;
   uint32_t end = 0;
@@ -96,15 +102,16 @@ bool FileList::AddFileEntry(const FileEntrySettings& settings) {
   Field offsetOrStart = offset == 0 ? Field::StartAddress : Field::FlashOffset;
   bool outsideFlash = false;
   bool inTail = false;
-  if (!scanner_.ScanFlashPresence(*file, start, end, offset, outsideFlash, inTail)) return RefuseShown(offsetOrStart);
-  if (!CheckDuplicates(*file, start, end, offset)) return RefuseShown(offsetOrStart);
+  if (!scanner_.ScanFlashPresence(*file, start, end, offset, outsideFlash, inTail)) return RefuseScanned(offsetOrStart);
+  if (int shared = DuplicateText(*file, start, end, offset); shared != 0)
+    return RefuseShown(shared, ShowStop(shared), offsetOrStart);
   uint32_t shift = static_cast<uint32_t>(offset);
   if (!geometry_.AnyAreaIntersects(start + shift, end + shift))
     return Refuse(text::kNothingInWindow, Field::ArbitraryAddress);
   if (outsideFlash || inTail) ShowOutsideFlashNotice();
 
   AppendRow(FileEntry{settings.fileName, start, end, offset, settings.endMode, std::move(file), stamp}, settings);
-  return true;
+  return {};
 }
 
 int FileList::ResolveWindow(const FileEntrySettings& settings, uint32_t lowest, uint32_t highest, uint32_t& start,
@@ -165,21 +172,16 @@ bool FileList::DeleteFileEntries(std::vector<size_t> selectedRows) {
   return removed;
 }
 
-bool FileList::CheckDuplicates(const ObjectFileData& file, uint32_t start, uint32_t end, int32_t offset) {
+int FileList::DuplicateText(const ObjectFileData& file, uint32_t start, uint32_t end, int32_t offset) {
   std::vector<uint8_t> occupied(size_t{geometry_.OccupancyTop()} + 1, 0);
-  if (!scanner_.MarkOccupiedBytes(file, start, end, offset, occupied)) {
-    ShowStop(text::kDuplicateInFile);
-    return false;
-  }
+  if (!scanner_.MarkOccupiedBytes(file, start, end, offset, occupied)) return text::kDuplicateInFile;
   for (const FileRow& row : rows_) {
     RowRange range;
     if (ReadRowRange(row, geometry_.flashHigh, range) != 0 || !ClampRowEnd(range, geometry_.flashHigh)) continue;
-    if (!scanner_.MarkOccupiedBytes(*row.entry.file, range.start, range.end, range.offset, occupied)) {
-      ShowStop(text::kDuplicateWithListed);
-      return false;
-    }
+    if (!scanner_.MarkOccupiedBytes(*row.entry.file, range.start, range.end, range.offset, occupied))
+      return text::kDuplicateWithListed;
   }
-  return true;
+  return 0;
 }
 
 bool FileList::ContentOutdated(size_t rowIndex) const {

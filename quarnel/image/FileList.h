@@ -75,6 +75,18 @@ int ReadRowRange(const FileRow& row, uint32_t flashHigh, RowRange& range);
 // when the end is then below the start.
 bool ClampRowEnd(RowRange& range, uint32_t flashHigh);
 
+// What checking an entry for the list came to: accepted, or the text that
+// refused it (shown to the user already, "%1" replaced) with the field to
+// correct.
+struct FileCheck {
+  int textId = 0;
+  std::string text;
+  Field field = Field::FileName;
+
+  bool Accepted() const { return textId == 0; }
+  explicit operator bool() const { return Accepted(); }
+};
+
 // The File List: its rows and the operations that add, delete and re-check
 // them against the selected target.
 class FileList {
@@ -82,17 +94,18 @@ class FileList {
   // The references must outlive the list.
   FileList(const TargetGeometry& geometry, ObjectFileScanner& scanner, UserNotifier& user);
 
-  // Checks the entry and appends a row; false, with the message shown and
-  // the field to correct named, when it is refused.
-  bool AddFileEntry(const FileEntrySettings& settings);
+  // Checks the entry and appends a row when it is accepted; a refusal is
+  // shown, its field focused, and returned.
+  FileCheck AddFileEntry(const FileEntrySettings& settings);
   // Removes the rows at the given indices; false when none was given.
   bool DeleteFileEntries(std::vector<size_t> selectedRows);
   // Tests every row again against the current target, storing its data into
   // the scanner's write image. Stops at the first row that fails.
   bool RecheckFileList();
   // Marks the new file's window and then every listed row in one occupancy
-  // map; false at the first byte that two of them share.
-  bool CheckDuplicates(const ObjectFileData& file, uint32_t start, uint32_t end, int32_t offset);
+  // map: 0, or at the first byte that two of them share the text that says
+  // so (text::kDuplicateInFile or kDuplicateWithListed).
+  int DuplicateText(const ObjectFileData& file, uint32_t start, uint32_t end, int32_t offset);
 
   // Whether the row's file on disk differs in size or modification time
   // from the content the row holds.
@@ -119,9 +132,12 @@ class FileList {
                     uint32_t& end, Field& field) const;
   bool CheckRowsWithContent(const std::vector<FileRow>& rows, const std::string& fileName,
                             const ObjectFileData& content);
-  void ShowStop(int textId);
-  bool Refuse(int textId, Field field);
-  bool RefuseShown(Field field);
+  // Shows a stop box with the text; returns the text as shown.
+  std::string ShowStop(int textId);
+  FileCheck Refuse(int textId, Field field);
+  // A refusal whose box the scan or the duplicate check showed already.
+  FileCheck RefuseShown(int textId, std::string text, Field field);
+  FileCheck RefuseScanned(Field field);
   void ShowOutsideFlashNotice();
   void AppendRow(FileEntry entry, FileEntrySettings settings);
   // The row's texts from its entry.

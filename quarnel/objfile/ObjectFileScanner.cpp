@@ -189,7 +189,9 @@ void ObjectFileScanner::SetCurrentFile(std::string fileName, int32_t offset) {
 }
 
 void ObjectFileScanner::ShowError(int textId) {
-  user_.ShowMessage(MessageStyle::Stop, textId, FormatText(textId, currentFileName_));
+  lastErrorId_ = textId;
+  lastErrorText_ = FormatText(textId, currentFileName_);
+  user_.ShowMessage(MessageStyle::Stop, textId, lastErrorText_);
 }
 
 bool ObjectFileScanner::LoadObjectFile(const ObjectFileData& file, uint32_t windowStart, uint32_t windowEnd,

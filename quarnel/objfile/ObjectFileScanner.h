@@ -47,6 +47,11 @@ class ObjectFileScanner {
   bool MarkOccupiedBytes(const ObjectFileData& file, uint32_t windowStart, uint32_t windowEnd, int32_t offset,
                          std::span<uint8_t> map);
 
+  // The text number and the text of the last error a scan reported; 0 and
+  // empty before the first.
+  int LastErrorId() const { return lastErrorId_; }
+  const std::string& LastErrorText() const { return lastErrorText_; }
+
  private:
   void ShowError(int textId);
 
@@ -56,6 +61,8 @@ class ObjectFileScanner {
   int32_t currentOffset_ = 0;
   std::span<uint8_t> writeImage_;
   std::span<uint8_t> storedMask_;
+  int lastErrorId_ = 0;
+  std::string lastErrorText_;
 };
 
 }  // namespace quarnel

@@ -54,7 +54,13 @@ class FileListTest : public ::testing::Test {
 
   void ExpectRefused(const FileEntrySettings& settings, int textId, Field field) {
     size_t rowsBefore = list.Rows().size();
-    EXPECT_FALSE(list.AddFileEntry(settings));
+    const FileCheck check = list.AddFileEntry(settings);
+    EXPECT_FALSE(check);
+    // The refusal comes back as the box showed it.
+    EXPECT_EQ(check.textId, textId);
+    EXPECT_EQ(check.field, field);
+    ASSERT_FALSE(user.messages.empty());
+    EXPECT_EQ(check.text, user.messages.back().text);
     EXPECT_THAT(user.TextIds(), ElementsAre(textId));
     EXPECT_THAT(user.focused, ElementsAre(field));
     EXPECT_EQ(list.Rows().size(), rowsBefore);
@@ -150,10 +156,8 @@ TEST_F(FileListTest, DuplicateCheckReadsListedRowsFromTheirTexts) {
   // The listed row, offset by 0x100, holds flash 0x200-0x20F.
   std::string other = WriteFile("other.hex", {IntelRecord(0, 0x0200, {1}), kEnd});
   ASSERT_TRUE(list.AddFileEntry(Entry(app, EndAddressMode::EndOfMemory, "", "100")));
-  EXPECT_TRUE(list.CheckDuplicates(*list.Rows()[0].entry.file, 0x100, 0x10F, 0));
-  EXPECT_FALSE(list.CheckDuplicates(*list.Rows()[0].entry.file, 0x100, 0x10F, 0x100));
-  EXPECT_THAT(user.TextIds(), ElementsAre(text::kDuplicateWithListed));
-  user.Clear();
+  EXPECT_EQ(list.DuplicateText(*list.Rows()[0].entry.file, 0x100, 0x10F, 0), 0);
+  EXPECT_EQ(list.DuplicateText(*list.Rows()[0].entry.file, 0x100, 0x10F, 0x100), text::kDuplicateWithListed);
   ExpectRefused(Entry(other), text::kDuplicateWithListed, Field::StartAddress);
 }
 
