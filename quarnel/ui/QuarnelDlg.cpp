@@ -850,15 +850,26 @@ void CQuarnelDlg::Erase() {
 }
 
 // With recording on, every target's record of the run goes to the record
-// store; a board without its record is told at once.
+// store; a board without its record is told at once. Reading back the
+// boards after a write or verify keeps the operation's busy layout, so that
+// nothing else starts meanwhile, and Cancel leaves the records without CRC.
 void CQuarnelDlg::RecordRun(const char* operation) {
   if (settings_.ReadInt(kRecordRunsKey, 0) == 0) return;
   const TRGINFO* set = session_.Descriptions();
   const int32_t selected = session_.Plug().SelectedTarget();
   const std::string target =
       set != nullptr && selected >= 0 && selected < set->count ? TargetNameOf(set->array[selected]) : std::string();
+  const std::string name(operation);
+  const bool readsBack =
+      name != "erase" && session_.LastRun().outcome == OperationOutcome::Completed && session_.Plug().Plugged();
+  if (readsBack) {
+    ClearCancelRequest();
+    Report(SessionEvent::Started(name == "write" ? SessionEvent::kWriting : SessionEvent::kVerifying,
+                                 SessionEvent::kWriteVerifyMode));
+  }
   const records::StoreResult stored =
-      RecordLastRun(session_, api_, operation, target, settings_.ReadText(kRecordsUrlKey).value_or(""));
+      RecordLastRun(session_, api_, name, target, settings_.ReadText(kRecordsUrlKey).value_or(""));
+  if (readsBack) Report(SessionEvent::Ended(SessionEvent::kWriteVerifyMode));
   if (stored.Ok()) return;
   const std::string message = "The records of this run could not be stored: " + stored.error;
   AppendLogLine(SessionEvent::kErrorLine, message);
