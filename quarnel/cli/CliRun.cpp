@@ -3,12 +3,10 @@
 #include <linux/magic.h>
 #include <sys/vfs.h>
 
-#include <QSaveFile>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <memory>
 
 #include "binding/VestraLibrary.h"
@@ -18,7 +16,9 @@
 #include "base/TextIds.h"
 #include "cli/CliApiTable.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/ReadBack.h"
 #include "cli/RunReport.h"
+#include "cli/SerialNumbers.h"
 #include "cli/SlotMap.h"
 #include "image/AddressSyntax.h"
 #include "objfile/ObjectFileWriter.h"
@@ -31,8 +31,6 @@ namespace {
 
 // Emulators that connecting the way the window does reaches at most.
 constexpr uint32_t kWindowEmulators = 2;
-// Where the output name of read takes each target's slot (or number).
-constexpr std::string_view kSlotPlaceholder = "{slot}";
 
 const char* OperationName(Command command) {
   switch (command) {
@@ -79,25 +77,6 @@ std::string OnKernelFileSystem(const std::string& path) {
 std::optional<uint32_t> SerialAddress(const Options& options) {
   if (!options.serial) return std::nullopt;
   return options.serial->address;
-}
-
-// Writes `bytes` to `path` completely or not at all: empty, or why not.
-std::string SaveFile(const std::string& path, const std::string& bytes) {
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) return file.errorString().toStdString();
-  if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
-    const std::string why = file.errorString().toStdString();
-    file.cancelWriting();
-    return why;
-  }
-  if (!file.commit()) return file.errorString().toStdString();
-  return {};
-}
-
-std::string Crc32Text(uint32_t crc) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", crc);
-  return text;
 }
 
 // One run of the program: what it was asked, what it holds, what it found.
@@ -204,6 +183,8 @@ class Run {
     records::StoreResult result;
     store_ = records::RecordStore::Open(RecordsUrl(options_), &result);
     if (!store_) return Fail(kNotPlugged, "the record store cannot be opened: " + result.error + "; nothing was touched");
+    if (options_.serial && (options_.command == Command::Write || options_.command == Command::Verify))
+      serials_.emplace(*options_.serial, store_.get());
     return kPassed;
   }
 
@@ -377,52 +358,21 @@ class Run {
                                " targets; put {slot} in the name for one file per target");
   }
 
-  std::string OutputFileFor(const TargetReport& target) const {
-    std::string name = options_.output;
-    const std::string slot = std::to_string(target.slot.value_or(static_cast<int>(target.number)));
-    for (size_t at = name.find(kSlotPlaceholder); at != std::string::npos; at = name.find(kSlotPlaceholder, at))
-      name.replace(at, kSlotPlaceholder.size(), slot);
-    return name;
-  }
-
-  // The numbers of this attempt's targets, handed to the library; fixed
-  // numbers follow the target, sequence numbers are new for every attempt.
+  // The numbers of this attempt's targets, handed to the library.
   int AssignSerialNumbers() {
-    if (!options_.serial || (options_.command != Command::Write && options_.command != Command::Verify)) return kPassed;
-    const SerialOption& serial = *options_.serial;
-    const auto count = static_cast<uint32_t>(attemptTargets_.size());
-    std::vector<uint64_t> numbers;
-    if (serial.sequence.empty()) {
-      const std::optional<std::vector<uint64_t>> fixed = serial.FixedNumbers(static_cast<uint32_t>(targets_.size()));
-      if (!fixed)
-        return Fail(kBadInput, "the serial numbers from " + std::to_string(serial.first) + " for " +
-                                   std::to_string(targets_.size()) + " targets do not fit in " +
-                                   std::to_string(serial.size) + " bytes; nothing was written");
-      for (uint32_t target : attemptTargets_) numbers.push_back((*fixed)[target - 1]);
-    } else {
-      const records::StoreResult allocated = store_->Allocate(serial.sequence, count, StationName(), &numbers);
-      if (!allocated.Ok()) return Fail(kNotPlugged, "no serial numbers: " + allocated.error + "; nothing was written");
-      allocated_ = numbers;
-      for (uint64_t number : numbers)
-        if (SerialBytes(number, serial.size).empty()) {
-          SpoilAllocated();
-          return Fail(kBadInput, "the serial number " + std::to_string(number) + " of the sequence " +
-                                     serial.sequence + " does not fit in " + std::to_string(serial.size) +
-                                     " bytes; nothing was written");
-        }
-    }
-    for (uint32_t k = 0; k < count; ++k) {
-      serialOf_[attemptTargets_[k]] = numbers[k];
-      std::vector<uint8_t> bytes = SerialBytes(numbers[k], serial.size);
+    if (!serials_) return kPassed;
+    if (const auto refusal = serials_->Assign(attemptTargets_, static_cast<uint32_t>(targets_.size()), StationName()))
+      return Fail(refusal->exitCode, refusal->message);
+    for (uint32_t k = 0; k < attemptTargets_.size(); ++k) {
+      std::vector<uint8_t> bytes = serials_->BytesOf(attemptTargets_[k]);
       api_.SetSerialNumber(k + 1, bytes.data(), static_cast<uint32_t>(bytes.size()));
     }
     return kPassed;
   }
 
-  // Numbers of the sequence that no board took: never handed out again.
+  // Numbers of a sequence that no board took: never handed out again.
   void SpoilAllocated() {
-    for (uint64_t number : allocated_) NoteStore(store_->MarkSpoiled(options_.serial->sequence, number));
-    allocated_.clear();
+    if (serials_) serials_->SpoilUnsettled();
   }
 
   void NoteStore(const records::StoreResult& result) {
@@ -570,7 +520,7 @@ class Run {
   }
 
   void ExpectSerial(uint32_t n, std::span<uint8_t> image) const {
-    const std::vector<uint8_t> bytes = SerialBytes(serialOf_.at(attemptTargets_[n - 1]), options_.serial->size);
+    const std::vector<uint8_t> bytes = serials_->BytesOf(attemptTargets_[n - 1]);
     for (size_t k = 0; k < bytes.size(); ++k) {
       const uint64_t address = uint64_t{options_.serial->address} + k;
       if (address < image.size()) image[address] = bytes[k];
@@ -592,19 +542,20 @@ class Run {
         outcome = OperationOutcome::Cancelled;
         break;
       }
-      ReadResult& result = readResults_[k - 1];
+      ReadBack& result = readResults_[k - 1];
       if (read == ReadOutcome::Failed) {
         result.line = "could not be read";
         continue;
       }
-      const std::vector<ImageSegment> segments = FlashSegments(session_.Target().geometry, image);
-      bytes = 0;
-      for (const ImageSegment& segment : segments) bytes += segment.bytes.size();
-      result.crc32 = SegmentsCrc32(segments);
-      if (options_.command == Command::Read)
-        SaveReadBack(targets_[attemptTargets_[k - 1] - 1], segments, result);
-      else
-        CheckBlank(image, result);
+      const AppliedTarget& applied = session_.Target();
+      bytes = FlashContentSize(applied.geometry);
+      if (options_.command == Command::Read) {
+        const TargetReport& target = targets_[attemptTargets_[k - 1] - 1];
+        const std::string path = ReadBackFileName(options_.output, target.slot.value_or(static_cast<int>(target.number)));
+        result = SaveReadBack(applied, image, outputFormat_, path);
+      } else {
+        result = CheckBlank(applied, image);
+      }
     }
     window.ShowProgress({}, 0, 0);
     readFigures_ = {};
@@ -613,46 +564,6 @@ class Run {
     readFigures_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     console_.AddLogLine(SessionEvent::kNormalLine, FiguresLine(readFigures_));
     return outcome;
-  }
-
-  struct ReadResult {
-    bool passed = false;
-    std::optional<uint32_t> crc32;
-    std::string outputFile;
-    std::string line;  // what the log says about the target
-  };
-
-  void SaveReadBack(TargetReport& target, const std::vector<ImageSegment>& segments, ReadResult& result) {
-    result.outputFile = OutputFileFor(target);
-    if (const std::string why = SaveFile(result.outputFile, ObjectFileText(outputFormat_, segments)); !why.empty()) {
-      result.line = "could not be saved as " + result.outputFile + ": " + why;
-      return;
-    }
-    result.passed = true;
-    result.line = "saved as " + result.outputFile + ", CRC-32 " + Crc32Text(*result.crc32);
-  }
-
-  // Erased flash reads FFH; the selected blocks, or the whole flash.
-  void CheckBlank(const std::vector<uint8_t>& image, ReadResult& result) {
-    const TargetGeometry& geometry = session_.Target().geometry;
-    const EraseBlockTable& blocks = session_.Target().eraseBlocks;
-    const bool someSelected = std::any_of(blocks.begin(), blocks.end(), [](const EraseBlock& b) { return b.selected; });
-    for (const ImageSegment& segment : FlashSegments(geometry, image)) {
-      for (size_t k = 0; k < segment.bytes.size(); ++k) {
-        const uint32_t address = segment.address + static_cast<uint32_t>(k);
-        if (segment.bytes[k] == 0xFF || (someSelected && !InSelectedBlock(blocks, address))) continue;
-        result.line = "not blank (first programmed byte at " + HexAddressText(address) + ")";
-        return;
-      }
-    }
-    result.passed = true;
-    result.line = "blank";
-  }
-
-  static bool InSelectedBlock(const EraseBlockTable& blocks, uint32_t address) {
-    return std::any_of(blocks.begin(), blocks.end(), [address](const EraseBlock& b) {
-      return b.selected && address >= b.start && address <= b.end;
-    });
   }
 
   const RunFigures& Figures() const {
@@ -687,20 +598,17 @@ class Run {
       target.attempts = attempt;
       records::BoardRecord record = BoardRecordOf(run_, static_cast<int>(attempt), outcome, figures);
       record.slot = target.slot;
-      if (const auto serial = serialOf_.find(number); serial != serialOf_.end()) {
-        target.serialNumber = SerialBytes(serial->second, options_.serial->size);
-        record.serialNumber = serial->second;
-        if (!options_.serial->sequence.empty())
-          NoteStore(outcome.passed ? store_->MarkUsed(options_.serial->sequence, serial->second)
-                                   : store_->MarkSpoiled(options_.serial->sequence, serial->second));
+      if (const std::optional<uint64_t> serial = serials_ ? serials_->NumberOf(number) : std::nullopt) {
+        target.serialNumber = serials_->BytesOf(number);
+        record.serialNumber = *serial;
+        serials_->Settle(number, outcome.passed);
       }
       records_.push_back(std::move(record));
     }
-    allocated_.clear();
     readResults_.clear();
   }
 
-  void ApplyReadResult(const ReadResult& result, TargetOutcome& outcome, TargetReport& target) {
+  void ApplyReadResult(const ReadBack& result, TargetOutcome& outcome, TargetReport& target) {
     outcome.passed = outcome.passed && result.passed;
     outcome.crc32 = result.crc32;
     target.outputFile = result.outputFile;
@@ -723,6 +631,7 @@ class Run {
     report_.station = run_.station;
     report_.version = run_.version;
     if (store_ && !records_.empty()) NoteStore(store_->Add(records_));
+    if (serials_ && storeError_.empty()) storeError_ = serials_->StoreError();
     if (storeError_.empty()) return code;
     const std::string message = "the records of this run could not be stored: " + storeError_;
     if (code == kPassed) return Fail(kTargetFailed, message);
@@ -760,9 +669,8 @@ class Run {
   std::vector<TargetReport> targets_;
   // The run's target numbers of the session's targets 1, 2, ... in this attempt.
   std::vector<uint32_t> attemptTargets_;
-  std::map<uint32_t, uint64_t> serialOf_;  // by the run's target number
-  std::vector<uint64_t> allocated_;        // sequence numbers not yet taken by a board
-  std::vector<ReadResult> readResults_;    // read and blank-check, per session target
+  std::optional<SerialNumbers> serials_;
+  std::vector<ReadBack> readResults_;  // read and blank-check, per session target
   RunFigures readFigures_;
 };
 
