@@ -312,6 +312,7 @@ void Plugging::ResetOnLeaving() {
 }
 
 void Plugging::Quit() {
+  quitting_ = true;
   if (plugged_) ResetOnLeaving();
   ReleaseKorvoLock();
   window_.Report(SessionEvent::Of(SessionEvent::Kind::CloseRequested));

@@ -96,6 +96,8 @@ class Plugging {
   void ResetOnLeaving();
   // Resets when plugged, releases the lock and closes the window.
   void Quit();
+  // Quit has been called.
+  bool Quitting() const { return quitting_; }
 
   int32_t SelectedTarget() const { return selected_; }
   const CTargetInfo* SelectedDescription() const;
@@ -152,6 +154,7 @@ class Plugging {
   // chip has not been identified.
   std::string identifiedChip_;
   bool plugged_ = true;
+  bool quitting_ = false;
   AppliedTarget target_;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/StatusMessages.h"
 #include "base/TextIds.h"
 #include "objfile/ObjectFileWriter.h"
 #include "target/TargetSetup.h"
@@ -66,6 +67,38 @@ PlugResult WriterSession::PlugFor(const std::string& targetName,
       break;
   }
   return PlugResult::StillProtected;
+}
+
+StartUpPlug WriterSession::PlugAtStartUp(bool connected) {
+  StartUpPlug plug{connected, false};
+  if (connected) {
+    plug.aborted = plugging_.RunStartUpPlugLoop();
+    face_.Report(SessionEvent::Selected(plugging_.SelectedTarget()));
+  }
+  plugging_.ApplySelectedTarget();
+  if (!connected || plug.aborted) return plug;
+  switch (plugging_.RunSecurityCheck()) {
+    case SecurityCheckResult::Failed:
+      face_.ReportStatus(api_.Status());
+      plug.connected = false;
+      break;
+    case SecurityCheckResult::ExitRequested:
+      plugging_.Quit();
+      plug.aborted = true;
+      break;
+    case SecurityCheckResult::Passed:
+      break;
+  }
+  return plug;
+}
+
+void WriterSession::FinishStartUp(const StartUpPlug& plug) {
+  if (!plug.connected)
+    plugging_.GoUnplugged(!IsLinkStatus(api_.Status()));
+  else if (!plug.aborted)
+    plugging_.AllocateWriteImageBuffers();
+  else if (!plugging_.Quitting())
+    plugging_.Quit();
 }
 
 // Only a session that holds the emulators has anything to leave; without

@@ -36,6 +36,12 @@ enum class PlugResult {
   StillProtected,         // no ID unlocked the chip and it was not erased
 };
 
+// Where plugging at start-up left the session.
+struct StartUpPlug {
+  bool connected = false;  // still connected: the security check did not fail
+  bool aborted = false;    // the user left Select Target or the security dialog
+};
+
 // What the last operation of a session came to, beyond its outcome.
 struct RunFigures {
   OperationOutcome outcome = OperationOutcome::NotStarted;
@@ -82,6 +88,13 @@ class WriterSession {
   // asking the face. Both are remembered, as plugging remembers what it
   // used. Only while connected.
   PlugResult PlugFor(const std::string& targetName, const std::optional<std::vector<uint16_t>>& securityId);
+
+  // The window's start: plugs the remembered (or chosen) description when
+  // `connected`, selects and applies it, and runs the security check. Then,
+  // once the face has drawn the target, FinishStartUp leaves the session
+  // unplugged, sized for the target, or quitting.
+  StartUpPlug PlugAtStartUp(bool connected);
+  void FinishStartUp(const StartUpPlug& plug);
 
   Plugging& Plug() { return plugging_; }
   const Plugging& Plug() const { return plugging_; }

@@ -480,46 +480,22 @@ void CQuarnelDlg::ConnectSignals() {
 
 bool CQuarnelDlg::Initialise() {
   initialising_ = true;
-  bool connected = plugging_.Connect(Plugging::Variant::StartUp);
+  const bool connected = plugging_.Connect(Plugging::Variant::StartUp);
   if (!ReadTargetDescriptions()) {
     plugging_.Quit();
     initialising_ = false;
     return false;
   }
-  bool abort = false;
-  if (connected) {
-    abort = plugging_.RunStartUpPlugLoop();
-    SelectTargetInList(plugging_.SelectedTarget());
-  }
-  plugging_.ApplySelectedTarget();
-  if (connected && !abort) {
-    switch (plugging_.RunSecurityCheck()) {
-      case SecurityCheckResult::Failed:
-        ReportStatus(api_.Status());
-        connected = false;
-        break;
-      case SecurityCheckResult::ExitRequested:
-        plugging_.Quit();
-        abort = true;
-        break;
-      case SecurityCheckResult::Passed: break;
-    }
-  }
+  const StartUpPlug plug = session_.PlugAtStartUp(connected);
   arbitraryData_->setText(FillValueText(fillValue_));
-  if (connected)
+  if (plug.connected)
     SetEnabled({kWrite, kVerify, kWriteCancel, kDeleteFromList, kErase, kEraseCancel, kArbitraryAddress, kAddToList,
                 kSaveLog, kClearLog},
                false);
   busyKind_ = SessionEvent::kIdle;
   cancelRequest_ = 0;
   FillEraseBlockList(plugging_.Target().eraseBlocks);
-  if (!connected) {
-    plugging_.GoUnplugged(!IsLinkStatus(api_.Status()));
-  } else if (!abort) {
-    plugging_.AllocateWriteImageBuffers();
-  } else if (!quitRequested_) {
-    plugging_.Quit();
-  }
+  session_.FinishStartUp(plug);
   initialising_ = false;
   return !quitRequested_;
 }
