@@ -189,15 +189,17 @@ class Run {
   }
 
   int CheckInput() {
-    const int32_t index = session_.FindDescription(options_.target);
-    if (index < 0) {
-      std::string known;
-      for (const std::string& name : session_.DescriptionNames()) known += " " + name;
-      return Fail(kBadInput, "unknown target " + options_.target + "; the target descriptions are:" + known);
+    switch (session_.ApplyDescription(options_.target)) {
+      case WriterSession::Applied::UnknownName: {
+        std::string known;
+        for (const std::string& name : session_.DescriptionNames()) known += " " + name;
+        return Fail(kBadInput, "unknown target " + options_.target + "; the target descriptions are:" + known);
+      }
+      case WriterSession::Applied::NoFlash:
+        return Fail(kBadInput, "the target description " + options_.target + " has no flash");
+      case WriterSession::Applied::Applied:
+        break;
     }
-    if (ApplyTarget(session_.Descriptions()->array[index], session_.Target()) == ApplyOutcome::NoFlashAreas)
-      return Fail(kBadInput, "the target description " + options_.target + " has no flash");
-    session_.Buffers().Rebuild(session_.Scanner());
     console_.SetBlockSize(session_.Target().geometry.eraseBlockSize);
     if (!options_.fillFromFlash && !ParseFillByte(options_.fillText))
       return Fail(kBadInput, std::string(LoadText(text::kIllegalFillByte)));
@@ -641,10 +643,7 @@ class Run {
 
   // Leaves the emulators as the window does when it closes.
   int Unplug(int code) {
-    if (const int fatal = console_.FatalStatus(); fatal != 0)
-      session_.Plug().GoUnplugged(!IsLinkStatus(fatal));
-    else
-      session_.Leave();
+    session_.LeaveAfter(console_.FatalStatus());
     return code;
   }
 

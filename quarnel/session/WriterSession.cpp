@@ -101,6 +101,21 @@ void WriterSession::FinishStartUp(const StartUpPlug& plug) {
     plugging_.Quit();
 }
 
+WriterSession::Applied WriterSession::ApplyDescription(const std::string& name) {
+  const int32_t index = FindDescription(name);
+  if (index < 0) return Applied::UnknownName;
+  if (ApplyTarget(descriptions_->array[index], Target()) == ApplyOutcome::NoFlashAreas) return Applied::NoFlash;
+  buffers_.Rebuild(scanner_);
+  return Applied::Applied;
+}
+
+void WriterSession::LeaveAfter(int fatalStatus) {
+  if (fatalStatus != 0)
+    plugging_.GoUnplugged(!IsLinkStatus(fatalStatus));
+  else
+    Leave();
+}
+
 // Only a session that holds the emulators has anything to leave; without
 // the lock it is not connected (going unplugged disconnects).
 void WriterSession::Leave() {

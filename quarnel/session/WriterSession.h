@@ -78,10 +78,18 @@ class WriterSession {
   // The index of the description named `name`, or -1.
   int32_t FindDescription(const std::string& name) const;
 
+  // Applies the description named `name` ahead of plugging, as the target
+  // that the file checks and the buffers follow.
+  enum class Applied { Applied, UnknownName, NoFlash };
+  Applied ApplyDescription(const std::string& name);
+
   // While the emulators are held: resets the targets when plugged (unless
   // the link is lost), then releases the connection and the lock. Safe to
   // call again.
   void Leave();
+  // As Leave, after a run in which `fatalStatus` (0: none) was reported:
+  // a fatal status goes unplugged, with a reset unless the link is lost.
+  void LeaveAfter(int fatalStatus);
 
   // Plugs for the description `targetName` without offering another one,
   // unlocking a read-protected chip with `securityId` (when given) before
