@@ -160,8 +160,13 @@ class Run {
       if (const std::string why = CheckReportFile(options_.jsonPath); !why.empty())
         return Fail(kBadInput, "cannot write the JSON record " + options_.jsonPath + ": " + why);
     }
-    if (options_.command == Command::Read && !FormatForPath(options_.output, outputFormat_))
-      return Fail(kBadInput, "read: " + options_.output + " names no object file format (.hex, .srec or .bin)");
+    if (options_.command == Command::Read) {
+      if (!FormatForPath(options_.output, outputFormat_))
+        return Fail(kBadInput, "read: " + options_.output + " names no object file format (.hex, .srec or .bin)");
+      const std::string first = ReadBackFileName(options_.output, 1);
+      if (const std::string why = CheckReportFile(first); !why.empty())
+        return Fail(kBadInput, "read: cannot write " + first + ": " + why);
+    }
     return kPassed;
   }
 

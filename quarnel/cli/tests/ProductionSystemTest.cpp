@@ -217,6 +217,11 @@ TEST_F(ProductionSystemTest, ReadBackEqualsTheBoardAndBlankCheckTellsErasedFromW
   ASSERT_EQ(Cli({"--target", "KT51456", "--quiet", "write", hexPath_}).exitCode, 0);
   const CliResult one = Cli({"--target", "KT51456", "read", (dir_ / "all.hex").string()});
   EXPECT_EQ(one.exitCode, 2) << "two targets need {slot}";
+  for (const std::string& unusable : {(dir_ / "missing" / "b{slot}.hex").string(), (dir_ / "b{slot}.txt").string()}) {
+    const CliResult refused = Cli({"--target", "KT51456", "read", unusable});
+    EXPECT_EQ(refused.exitCode, 2) << unusable;
+    EXPECT_NE(refused.err.find("read: "), std::string::npos) << refused.err;
+  }
 
   for (const char* format : {"hex", "srec", "bin"}) {
     SCOPED_TRACE(format);
