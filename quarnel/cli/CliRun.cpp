@@ -537,7 +537,7 @@ class Run {
   // read and blank-check: each target's flash, read back whole.
   OperationOutcome ReadTargets() {
     const auto start = std::chrono::steady_clock::now();
-    readResults_.assign(attemptTargets_.size(), {});
+    readResults_.assign(attemptTargets_.size(), ReadBack{false, std::nullopt, {}, "not read (interrupted)"});
     ConsoleWindow& window = console_;
     window.ClearCancelRequest();
     std::vector<uint8_t> image;
