@@ -247,6 +247,15 @@ TEST_F(ProductionSystemTest, ReadBackEqualsTheBoardAndBlankCheckTellsErasedFromW
   const std::string flash1 = FlashOf(0);
   const std::string flash2 = FlashOf(1);
   EXPECT_EQ(ReadFile(dir_ / "board1.bin"), flash1);
+  // The file written, as objcopy reads it, stands at its addresses in what
+  // was read back from each board.
+  const std::string written = ObjcopyBinary(hexPath_, "ihex");
+  ASSERT_EQ(written.size(), kFileSize);
+  for (int target = 1; target <= 2; ++target) {
+    const std::string readBack = ObjcopyBinary(dir_ / ("board" + std::to_string(target) + ".hex"), "ihex");
+    ASSERT_GE(readBack.size(), kFileStart + kFileSize);
+    EXPECT_EQ(readBack.substr(kFileStart, kFileSize), written) << "target " << target;
+  }
   EXPECT_EQ(ReadFile(dir_ / "board2.bin"), flash2);
   EXPECT_NE(flash1, flash2);  // each board kept its own preserved area
 
