@@ -14,6 +14,7 @@ struct SessionEvent {
     Ended,           // the operation of layout `mode` is over, whatever its outcome
     Progress,        // `done` of `total` units of phase `text`; a total of 0 ends it
     LogLine,         // `text`, an error line when `lineKind` says so
+    TargetResult,    // target `index` ended the operation with `status`, passing or not
     Unplugged,       // the targets were let go
     Plugged,         // the targets are plugged for the applied target
     TargetApplied,   // a description was applied: its fields changed
@@ -36,6 +37,8 @@ struct SessionEvent {
   uint64_t done = 0;
   uint64_t total = 0;
   int32_t index = 0;
+  int status = 0;
+  bool passed = false;
   bool recheck = false;
 
   static SessionEvent Of(Kind kind) {
@@ -65,6 +68,13 @@ struct SessionEvent {
     SessionEvent e = Of(Kind::LogLine);
     e.lineKind = lineKind;
     e.text = std::move(text);
+    return e;
+  }
+  static SessionEvent Result(int32_t target, int status, bool passed) {
+    SessionEvent e = Of(Kind::TargetResult);
+    e.index = target;
+    e.status = status;
+    e.passed = passed;
     return e;
   }
   static SessionEvent Changed(bool recheck) {

@@ -18,10 +18,12 @@ std::vector<TargetOutcome> JudgeTargets(ApiCalls& api, const RunFigures& run) {
     target.passed = completed && target.status == 0 && target.differences.value_or(0) == 0;
     outcomes.push_back(std::move(target));
   }
-  // The product ID is asked only now, after every status has been read.
+  return outcomes;
+}
+
+void NameChips(ApiCalls& api, std::vector<TargetOutcome>& outcomes) {
   for (TargetOutcome& target : outcomes)
     if (target.status == 0) target.chipName = ChipNameFromProductId(api.TargetProductIdWord(target.target));
-  return outcomes;
 }
 
 std::optional<uint32_t> ReadBackCrc32(WriterSession& session, uint32_t n, std::vector<uint8_t>& image) {

@@ -10,23 +10,14 @@
 
 namespace quarnel {
 
-// What one target came to in one operation of a session.
-struct TargetOutcome {
-  uint32_t target = 0;  // its number in the session, 1 to TargetCount()
-  std::string devicePath;
-  std::string firmware;
-  std::string chipName;
-  int status = 0;
-  std::optional<uint64_t> differences;  // verify only
-  std::optional<uint32_t> crc32;        // of its flash, read back after the run
-  bool passed = false;
-};
-
-// Every target's outcome of the session's last operation, read before
-// anything (a reset of going unplugged) clears their statuses. A target
-// passes when the operation completed, its status is 0 and (verify) it
-// showed no difference.
+// Every target's outcome of an operation, read before anything (a reset of
+// going unplugged) clears their statuses. A target passes when the
+// operation completed, its status is 0 and (verify) it showed no
+// difference. WriterSession judges each of its operations so.
 std::vector<TargetOutcome> JudgeTargets(ApiCalls& api, const RunFigures& run);
+// Names the chip of every target that has no status, from its product ID
+// (one exchange with each emulator).
+void NameChips(ApiCalls& api, std::vector<TargetOutcome>& outcomes);
 
 // CRC-32 of target n's flash (see FlashSegments), read back into `image`;
 // none when it could not be read.

@@ -6,6 +6,7 @@
 #include "base/StatusMessages.h"
 #include "base/TextIds.h"
 #include "objfile/ObjectFileWriter.h"
+#include "session/TargetResults.h"
 #include "target/TargetSetup.h"
 
 namespace quarnel {
@@ -139,10 +140,15 @@ std::string FiguresLine(const RunFigures& figures) {
   return line;
 }
 
+// Every target is judged as the operation ends, before anything can reset
+// its status, and reported.
 void WriterSession::Finish(std::chrono::steady_clock::time_point start) {
   lastRun_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (lastRun_.outcome != OperationOutcome::NotStarted)
-    face_.AddLogLine(SessionEvent::kNormalLine, FiguresLine(lastRun_));
+  if (lastRun_.outcome == OperationOutcome::NotStarted) return;
+  face_.AddLogLine(SessionEvent::kNormalLine, FiguresLine(lastRun_));
+  lastRun_.targets = JudgeTargets(api_, lastRun_);
+  for (const TargetOutcome& target : lastRun_.targets)
+    face_.Report(SessionEvent::Result(static_cast<int32_t>(target.target), target.status, target.passed));
 }
 
 OperationOutcome WriterSession::Write(const WriteSettings& settings) {

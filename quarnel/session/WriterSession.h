@@ -16,6 +16,7 @@
 #include "ops/VerifyOperation.h"
 #include "ops/WriteOperation.h"
 #include "plug/Plugging.h"
+#include "session/RunFigures.h"
 #include "vestra.h"
 
 namespace quarnel {
@@ -42,20 +43,7 @@ struct StartUpPlug {
   bool aborted = false;    // the user left Select Target or the security dialog
 };
 
-// What the last operation of a session came to, beyond its outcome.
-struct RunFigures {
-  OperationOutcome outcome = OperationOutcome::NotStarted;
-  double seconds = 0;  // from the start to the end of the operation
-  uint64_t bytes = 0;  // written (write), compared (verify) or read (read) per target
-  std::vector<uint8_t> plannedImage;  // write: see WriteOperation::PlannedImage
-  std::vector<uint64_t> differences;  // verify: per target, index 0 = target 1
-  bool requiredRangeMissed = false;   // write: see WriteOperation::RequiredRangeMissed
 
-  double KiBPerSecond() const { return seconds > 0 ? static_cast<double>(bytes) / 1024.0 / seconds : 0; }
-};
-
-// The log line with the time, the bytes and the rate of an operation.
-std::string FiguresLine(const RunFigures& figures);
 
 // One writer: the description set, plugging with its applied target, the
 // file list with its scanner, and the write image buffers, over one call

@@ -96,6 +96,9 @@ void RecordingWindow::Report(const SessionEvent& event) {
     case Kind::LogLine:
       log.push_back(event.lineKind == SessionEvent::kErrorLine ? "Error: " + event.text : event.text);
       return;
+    case Kind::TargetResult:
+      results.push_back({event.index, event.status, event.passed});
+      return;
     case Kind::Unplugged:
       Layout("busy ", SessionEvent::kUnpluggedMode);
       events.push_back("caption &Plug");

@@ -48,6 +48,13 @@ class RecordingWindow : public PlugWindow {
     uint64_t total;
   };
   std::vector<Progress> progress;
+  struct Result {
+    int32_t target;
+    int status;
+    bool passed;
+    bool operator==(const Result&) const = default;
+  };
+  std::vector<Result> results;  // the targets' results, as each operation ended
   int32_t busyKind = SessionEvent::kIdle;
   int drains = 0;
   bool cancel = false;

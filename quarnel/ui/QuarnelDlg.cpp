@@ -623,6 +623,8 @@ void CQuarnelDlg::Report(const SessionEvent& event) {
       return ShowProgressBar(event.text, event.done, event.total);
     case Kind::LogLine:
       return AppendLogLine(event.lineKind, event.text);
+    case Kind::TargetResult:
+      return;  // the log has said it already
     case Kind::Unplugged:
       TakeBusyLayout(SessionEvent::kUnpluggedMode);
       return ShowPlugButton(false);
