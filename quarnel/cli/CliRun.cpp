@@ -628,7 +628,8 @@ class Run {
   int NotStarted() {
     if (!refusal_.empty()) return Fail(kBadInput, refusal_);
     if (console_.DeclinedQuestion()) return Fail(kBadInput, "a question was answered no; nothing was touched");
-    return Fail(kBadInput, "the operation did not start: " + console_.LastMessage());
+    const std::string& why = session_.LastRun().refusal;
+    return Fail(kBadInput, "the operation did not start" + (why.empty() ? std::string() : ": " + why));
   }
 
   // The boards are done: the report gets every target, the store every

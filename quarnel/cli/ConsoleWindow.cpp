@@ -59,7 +59,6 @@ void ConsoleWindow::NoteStreamError(const std::string& what) {
 
 bool ConsoleWindow::ShowMessage(MessageStyle, int, const std::string& text) {
   EndProgressLine();
-  lastMessage_ = text;
   std::fprintf(err_, "quarnel-cli: %s\n", text.c_str());
   return true;
 }
@@ -73,7 +72,6 @@ bool ConsoleWindow::Ask(Question question, const std::string& text) {
     return true;
   }
   declinedQuestion_ = question;
-  lastMessage_ = text;
   std::fprintf(err_, "quarnel-cli: %s\nquarnel-cli: answered no; give --yes to go on\n", text.c_str());
   return false;
 }

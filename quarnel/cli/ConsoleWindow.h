@@ -57,8 +57,6 @@ class ConsoleWindow : public PlugWindow {
   int FatalStatus() const { return fatalStatus_; }
   // Forgets it once the run has unplugged, before the next attempt.
   void ClearFatalStatus() { fatalStatus_ = 0; }
-  // The text of the last stop or warning box, for the run's report.
-  const std::string& LastMessage() const { return lastMessage_; }
 
   // SIGINT and SIGTERM ask the running operation to stop, as Cancel does.
   static void InstallCancelOnSignals();
@@ -83,7 +81,6 @@ class ConsoleWindow : public PlugWindow {
   std::optional<Question> declinedQuestion_;
   int fatalStatus_ = 0;
   std::string streamError_;
-  std::string lastMessage_;
 };
 
 }  // namespace quarnel::cli

@@ -189,8 +189,8 @@ bool FileList::ContentOutdated(size_t rowIndex) const {
   return !(ReadFileStamp(entry.fileName) == entry.stamp);
 }
 
-bool FileList::CheckRowsWithContent(const std::vector<FileRow>& rows, const std::string& fileName,
-                                    const ObjectFileData& content) {
+FileCheck FileList::CheckRowsWithContent(const std::vector<FileRow>& rows, const std::string& fileName,
+                                         const ObjectFileData& content) {
   std::vector<uint8_t> occupied(size_t{geometry_.OccupancyTop()} + 1, 0);
   bool anyOutsideFlash = false;
   for (const FileRow& row : rows) {
@@ -203,52 +203,49 @@ bool FileList::CheckRowsWithContent(const std::vector<FileRow>& rows, const std:
       bool inTail = false;
       scanner_.SetCurrentFile(fileName, range.offset);
       if (!scanner_.ScanFlashPresence(content, range.start, range.end, range.offset, outsideFlash, inTail))
-        return false;
+        return {scanner_.LastErrorId(), scanner_.LastErrorText()};
       anyOutsideFlash = anyOutsideFlash || outsideFlash || inTail;
     }
-    if (!scanner_.MarkOccupiedBytes(rowContent, range.start, range.end, range.offset, occupied)) {
-      ShowStop(text::kDuplicateWithListed);
-      return false;
-    }
+    if (!scanner_.MarkOccupiedBytes(rowContent, range.start, range.end, range.offset, occupied))
+      return {text::kDuplicateWithListed, ShowStop(text::kDuplicateWithListed)};
   }
   if (anyOutsideFlash) ShowOutsideFlashNotice();
-  return true;
+  return {};
 }
 
 uint64_t FileList::LargestFileBytes() const {
   return std::max(kSmallestFileLimit, (uint64_t{geometry_.OccupancyTop()} + 1) * kTextBytesPerFlashByte);
 }
 
-bool FileList::ReloadFile(size_t rowIndex) {
+FileCheck FileList::ReloadFile(size_t rowIndex) {
   const std::string fileName = rows_.at(rowIndex).entry.fileName;
   scanner_.SetCurrentFile(fileName, 0);
   const FileStamp stamp = ReadFileStamp(fileName);
   bool tooLarge = false;
   std::shared_ptr<const ObjectFileData> file = ObjectFileData::Read(fileName, LargestFileBytes(), &tooLarge);
   if (!file) {
-    ShowStop(tooLarge ? text::kFileTooLarge : text::kCannotOpen);
-    return false;
+    const int refusal = tooLarge ? text::kFileTooLarge : text::kCannotOpen;
+    return {refusal, ShowStop(refusal)};
   }
   uint32_t lowest = 0;
   uint32_t highest = 0;
-  if (!scanner_.LoadObjectFile(*file, 0, 0xFFFFFFFF, false, lowest, highest)) return false;
+  if (!scanner_.LoadObjectFile(*file, 0, 0xFFFFFFFF, false, lowest, highest))
+    return {scanner_.LastErrorId(), scanner_.LastErrorText()};
   // The rows take the new content only when all of them pass with it.
   std::vector<FileRow> rows = rows_;
   for (FileRow& row : rows) {
     if (row.entry.fileName != fileName) continue;
     Field field = Field::StartAddress;
     if (int refusal = ResolveWindow(row.listedWith, lowest, highest, row.entry.start, row.entry.end, field);
-        refusal != 0) {
-      ShowStop(refusal);
-      return false;
-    }
+        refusal != 0)
+      return {refusal, ShowStop(refusal), field};
     row.entry.file = file;
     row.entry.stamp = stamp;
     FillColumns(row);
   }
-  if (!CheckRowsWithContent(rows, fileName, *file)) return false;
+  if (FileCheck check = CheckRowsWithContent(rows, fileName, *file); !check) return check;
   rows_ = std::move(rows);
-  return true;
+  return {};
 }
 
 bool FileList::RecheckFileList() {

@@ -114,8 +114,8 @@ class FileList {
   // window, flash presence, duplicates against every row); on success every
   // row that names the file takes the new content and the window its fields
   // give for it: an empty start the file's first address, the file-content
-  // end its last. False with the message shown.
-  bool ReloadFile(size_t rowIndex);
+  // end its last. A refusal is shown and returned.
+  FileCheck ReloadFile(size_t rowIndex);
 
   const std::vector<FileRow>& Rows() const { return rows_; }
 
@@ -130,8 +130,8 @@ class FileList {
   // address). 0, or the text that refuses the window with the field to correct.
   int ResolveWindow(const FileEntrySettings& settings, uint32_t lowest, uint32_t highest, uint32_t& start,
                     uint32_t& end, Field& field) const;
-  bool CheckRowsWithContent(const std::vector<FileRow>& rows, const std::string& fileName,
-                            const ObjectFileData& content);
+  FileCheck CheckRowsWithContent(const std::vector<FileRow>& rows, const std::string& fileName,
+                                 const ObjectFileData& content);
   // Shows a stop box with the text; returns the text as shown.
   std::string ShowStop(int textId);
   FileCheck Refuse(int textId, Field field);

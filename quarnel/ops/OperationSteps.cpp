@@ -43,8 +43,10 @@ bool Ask(OperationWindow& window, Question question, const std::string& fileName
   return window.Ask(question, FormatText(BoxFor(question).textId, fileName));
 }
 
-bool Ask(OperationWindow& window, MessageStyle style, int textId, const std::string& fileName) {
-  return window.ShowMessage(style, textId, FormatText(textId, fileName));
+std::string ShowStop(OperationWindow& window, int textId, const std::string& fileName) {
+  std::string text = FormatText(textId, fileName);
+  window.ShowMessage(MessageStyle::Stop, textId, text);
+  return text;
 }
 
 void ShowFailedTargets(OperationWindow& window, const std::vector<std::string>& names) {
@@ -94,10 +96,11 @@ void ClearLeftoverStatuses(ApiCalls& api) {
   }
 }
 
-bool AcceptRowContent(OperationContext& context, size_t rowIndex) {
-  if (!context.files.ContentOutdated(rowIndex)) return true;
+FileCheck AcceptRowContent(OperationContext& context, size_t rowIndex) {
+  if (!context.files.ContentOutdated(rowIndex)) return {};
   const std::string& fileName = context.files.Rows()[rowIndex].entry.fileName;
-  if (!Ask(context.window, Question::UseChangedFile, fileName)) return false;
+  if (!Ask(context.window, Question::UseChangedFile, fileName))
+    return {text::kFileChanged, FormatText(text::kFileChanged, fileName)};
   return context.files.ReloadFile(rowIndex);
 }
 

@@ -19,8 +19,8 @@ std::string TargetName(ApiCalls& api, uint32_t n);
 // The status message of a library status, on one line.
 std::string StatusLine(int status);
 
-// A stop box (or question) with the text of textId, "%1" = fileName.
-bool Ask(OperationWindow& window, MessageStyle style, int textId, const std::string& fileName = {});
+// A stop box with the text of textId, "%1" = fileName; returns that text.
+std::string ShowStop(OperationWindow& window, int textId, const std::string& fileName = {});
 // Asks the question with its text, "%1" = fileName; true to go on.
 bool Ask(OperationWindow& window, Question question, const std::string& fileName = {});
 
@@ -50,9 +50,10 @@ void ClearLeftoverStatuses(ApiCalls& api);
 void ShowFailedTargets(OperationWindow& window, const std::vector<std::string>& names);
 
 // Before a row's content is used: when its file changed on disk, asks whether
-// to use the new content and re-reads and re-checks it. False when the user
-// declines or the new content fails its checks (the message was shown).
-bool AcceptRowContent(OperationContext& context, size_t rowIndex);
+// to use the new content and re-reads and re-checks it. Refused when the user
+// declines (with the question's text) or the new content fails its checks
+// (with the message shown).
+FileCheck AcceptRowContent(OperationContext& context, size_t rowIndex);
 
 // Parses the row as the operations read it: its window, clamped to the
 // flash. 0, or the internal error text that the row gives.

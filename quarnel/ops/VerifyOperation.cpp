@@ -71,6 +71,7 @@ OperationOutcome VerifyOperation::Run(const VerifySettings& settings) {
   settings_ = settings;
   cancelled_ = false;
   bytesCompared_ = 0;
+  refusal_.clear();
   OperationWindow& window = context_.window;
   context_.scanner.SetWriteImage(context_.buffers.WriteImage());
   if (!Ask(window, Question::StartVerification)) return OperationOutcome::NotStarted;
@@ -126,8 +127,7 @@ bool VerifyOperation::TakeFillByte() {
   if (settings_.fillMode != FillMode::ArbitraryData) return true;
   auto parsed = ParseFillByte(settings_.arbitraryData);
   if (settings_.arbitraryData.empty() || !parsed) {
-    Ask(context_.window, MessageStyle::Stop,
-        settings_.arbitraryData.empty() ? text::kNoFillByte : text::kIllegalFillByte);
+    refusal_ = ShowStop(context_.window, settings_.arbitraryData.empty() ? text::kNoFillByte : text::kIllegalFillByte);
     context_.window.FocusField(Field::ArbitraryData);
     return false;
   }
@@ -185,7 +185,7 @@ void VerifyOperation::DrainAndCheck() {
 bool VerifyOperation::ReadRow(size_t rowIndex, RowRange& range) {
   const FileRow& row = context_.files.Rows()[rowIndex];
   if (int fault = ReadOperationRow(row, context_.buffers.Geometry().flashHigh, range); fault != 0) {
-    Ask(context_.window, MessageStyle::Stop, fault, row.entry.fileName);
+    refusal_ = ShowStop(context_.window, fault, row.entry.fileName);
     return false;
   }
   return true;
@@ -204,15 +204,20 @@ VerifyOperation::Step VerifyOperation::LoadFiles() {
   for (size_t i = 0; i < context_.files.Rows().size(); ++i) {
     DrainAndCheck();
     if (cancelled_) return Step::Cancelled;
-    if (!AcceptRowContent(context_, i)) return Step::Ended;
+    if (const FileCheck accepted = AcceptRowContent(context_, i); !accepted) {
+      refusal_ = accepted.text;
+      return Step::Ended;
+    }
     RowRange range;
     if (!ReadRow(i, range)) return Step::Ended;
     const FileRow& row = context_.files.Rows()[i];
     context_.scanner.SetCurrentFile(row.entry.fileName, range.offset);
     uint32_t lowest = 0;
     uint32_t highest = 0;
-    if (!context_.scanner.LoadObjectFile(*row.entry.file, range.start, range.end, true, lowest, highest))
+    if (!context_.scanner.LoadObjectFile(*row.entry.file, range.start, range.end, true, lowest, highest)) {
+      refusal_ = context_.scanner.LastErrorText();
       return Step::Ended;
+    }
   }
   return Step::Done;
 }

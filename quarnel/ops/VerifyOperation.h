@@ -45,6 +45,9 @@ class VerifyOperation {
   const std::vector<uint64_t>& DifferencesByTarget() const { return differencesByTarget_; }
   // The bytes of the listed rows compared on each target in the last run.
   uint64_t BytesCompared() const { return bytesCompared_; }
+  // Why the last run stopped before comparing, as its box said; empty when
+  // it did not, or when a question was answered no.
+  const std::string& Refusal() const { return refusal_; }
 
  private:
   enum class Step { Done, Cancelled, Ended };
@@ -65,6 +68,7 @@ class VerifyOperation {
   void DrainAndCheck();
   uint64_t PlannedBytes();
   uint64_t bytesCompared_ = 0;
+  std::string refusal_;
   void LogDifference(uint32_t address, bool& headerLogged);
   OperationOutcome EndIdle(OperationOutcome outcome);
   OperationOutcome EndLines(bool cancelled, bool othersFine);

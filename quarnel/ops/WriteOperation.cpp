@@ -108,6 +108,7 @@ OperationOutcome WriteOperation::Run(const WriteSettings& settings) {
   requiredRangeMissed_ = false;
   bytesWritten_ = 0;
   plannedImage_.clear();
+  refusal_.clear();
   OperationWindow& window = context_.window;
   context_.scanner.SetWriteImage(context_.buffers.WriteImage());
   if (!Confirm() || !TakeFillByte()) return OperationOutcome::NotStarted;
@@ -165,8 +166,7 @@ bool WriteOperation::TakeFillByte() {
   if (settings_.fillMode != FillMode::ArbitraryData) return true;
   const std::optional<uint8_t> parsed = ParseFillByte(settings_.arbitraryData);
   if (settings_.arbitraryData.empty() || !parsed) {
-    Ask(context_.window, MessageStyle::Stop,
-        settings_.arbitraryData.empty() ? text::kNoFillByte : text::kIllegalFillByte);
+    refusal_ = ShowStop(context_.window, settings_.arbitraryData.empty() ? text::kNoFillByte : text::kIllegalFillByte);
     context_.window.FocusField(Field::ArbitraryData);
     return false;
   }
@@ -203,11 +203,14 @@ bool WriteOperation::PlanFileRanges() {
   const TargetGeometry& geometry = context_.buffers.Geometry();
   OperationWindow& window = context_.window;
   for (size_t i = 0; i < context_.files.Rows().size(); ++i) {
-    if (!AcceptRowContent(context_, i)) return false;
+    if (const FileCheck accepted = AcceptRowContent(context_, i); !accepted) {
+      refusal_ = accepted.text;
+      return false;
+    }
     const FileRow& row = context_.files.Rows()[i];
     RowRange range;
     if (int fault = ReadOperationRow(row, geometry.flashHigh, range); fault != 0) {
-      Ask(window, MessageStyle::Stop, fault, row.entry.fileName);
+      refusal_ = ShowStop(window, fault, row.entry.fileName);
       return false;
     }
     const uint32_t shift = static_cast<uint32_t>(range.offset);
@@ -216,7 +219,10 @@ bool WriteOperation::PlanFileRanges() {
     context_.scanner.SetCurrentFile(row.entry.fileName, range.offset);
     uint32_t lowest = 0;
     uint32_t highest = 0;
-    if (!context_.scanner.LoadObjectFile(*row.entry.file, range.start, range.end, true, lowest, highest)) return false;
+    if (!context_.scanner.LoadObjectFile(*row.entry.file, range.start, range.end, true, lowest, highest)) {
+      refusal_ = context_.scanner.LastErrorText();
+      return false;
+    }
     if (i == 0) LogHeader();
     window.AddLogLine(SessionEvent::kNormalLine,
                       Format("  %s : %s", Text(text::kFileForWriting).c_str(), row.entry.fileName.c_str()));
@@ -239,7 +245,7 @@ bool WriteOperation::AddAdditionalData(std::span<uint8_t> storedMask) {
   OperationWindow& window = context_.window;
   std::vector<AdditionalData> additions;
   if (!PlanAdditionalData(ranges_, geometry, settings_.notFill, additions)) {
-    Ask(window, MessageStyle::Stop, text::kInternalError1013);
+    refusal_ = ShowStop(window, text::kInternalError1013);
     return false;
   }
   ApplyBoundaryRules(additions, geometry);

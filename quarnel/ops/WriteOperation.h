@@ -64,6 +64,9 @@ class WriteOperation {
   // The bytes the last run wrote to each target (the windows of the steps it
   // completed).
   uint64_t BytesWritten() const { return bytesWritten_; }
+  // Why the last run ended before writing, as its box said; empty when it
+  // did not, or when a question was answered no.
+  const std::string& Refusal() const { return refusal_; }
   // The flash image the last run planned, from the lowest flash address to
   // the highest: the files' and additional data, and the fill byte (FFH
   // when filling with the flash content) wherever a target keeps its own
@@ -91,6 +94,7 @@ class WriteOperation {
   std::vector<WrittenRange> written_;
   bool requiredRangeMissed_ = false;
   uint64_t bytesWritten_ = 0;
+  std::string refusal_;
   std::vector<uint8_t> plannedImage_;
 };
 

@@ -29,6 +29,7 @@ struct RunFigures {
   std::vector<uint8_t> plannedImage;  // write: see WriteOperation::PlannedImage
   std::vector<uint64_t> differences;  // verify: per target, index 0 = target 1
   bool requiredRangeMissed = false;   // write: see WriteOperation::RequiredRangeMissed
+  std::string refusal;                // why it ended before writing or comparing (Refusal())
   std::vector<TargetOutcome> targets; // every target's outcome, judged as the operation ended
 
   double KiBPerSecond() const { return seconds > 0 ? static_cast<double>(bytes) / 1024.0 / seconds : 0; }

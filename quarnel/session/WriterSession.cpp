@@ -160,6 +160,7 @@ OperationOutcome WriterSession::Write(const WriteSettings& settings) {
   lastRun_.bytes = write.BytesWritten();
   lastRun_.plannedImage = write.PlannedImage();
   lastRun_.requiredRangeMissed = write.RequiredRangeMissed();
+  lastRun_.refusal = write.Refusal();
   Finish(start);
   return lastRun_.outcome;
 }
@@ -172,6 +173,7 @@ OperationOutcome WriterSession::Verify(const VerifySettings& settings) {
   lastRun_.outcome = verify.Run(settings);
   lastRun_.bytes = verify.BytesCompared();
   lastRun_.differences = verify.DifferencesByTarget();
+  lastRun_.refusal = verify.Refusal();
   Finish(start);
   return lastRun_.outcome;
 }

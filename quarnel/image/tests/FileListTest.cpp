@@ -171,6 +171,31 @@ TEST_F(FileListTest, ListedFileKeepsTheContentThatWasChecked) {
   EXPECT_EQ(image[0x10F], 0x4F);
 }
 
+// A reload that fails leaves the rows as they were and returns the refusal
+// as its box showed it.
+TEST_F(FileListTest, AFailedReloadReturnsItsRefusal) {
+  ASSERT_TRUE(list.AddFileEntry(Entry(app)));
+  const auto before = list.Rows()[0].columns;
+  struct Case {
+    std::vector<std::string> lines;  // the file's new content; none: removed
+    int textId;
+  };
+  const Case cases[] = {{{":0100000001FF", kEnd}, text::kIntelChecksumError}, {{}, text::kCannotOpen}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.textId);
+    user.Clear();
+    if (c.lines.empty())
+      std::filesystem::remove(app);
+    else
+      WriteFile("app.hex", c.lines);
+    const FileCheck check = list.ReloadFile(0);
+    EXPECT_EQ(check.textId, c.textId);
+    ASSERT_FALSE(user.messages.empty());
+    EXPECT_EQ(check.text, user.messages.back().text);
+    EXPECT_EQ(list.Rows()[0].columns, before);
+  }
+}
+
 // A file that grew after it was listed: each row that names it takes the
 // window its fields give for the new content, in the texts the operations
 // read and the window shows.

@@ -7,6 +7,8 @@
 #include <fstream>
 
 #include "base/MemorySettingsStore.h"
+#include "base/StringTable.h"
+#include "base/TextIds.h"
 #include "testing/FakeApi.h"
 #include "testing/RecordText.h"
 #include "testing/RecordingWindow.h"
@@ -55,6 +57,12 @@ TEST(WriterSession, JudgesEveryTargetAsAnOperationEndsAndReportsTheFigures) {
   EXPECT_EQ(run.plannedImage.size(), 0x10000u);
   EXPECT_EQ(run.plannedImage[0x100], 0x5A);
   EXPECT_TRUE(face.Logged(FiguresLine(run)));
+
+  // A run that ends before writing says why, as its box did.
+  write.arbitraryData = "1FFH";
+  EXPECT_EQ(session.Write(write), OperationOutcome::NotStarted);
+  EXPECT_EQ(session.LastRun().refusal, LoadText(text::kIllegalFillByte));
+  EXPECT_TRUE(session.LastRun().targets.empty());
   std::filesystem::remove_all(folder);
 }
 
