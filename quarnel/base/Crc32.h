@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <span>
+#include <string>
 
 namespace quarnel {
 
@@ -32,5 +34,12 @@ class Crc32 {
 
   uint32_t state_ = 0xFFFFFFFFu;
 };
+
+// A CRC-32 as records, logs and JSON show it: eight upper-case hex digits.
+inline std::string Crc32Text(uint32_t crc) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(crc));
+  return text;
+}
 
 }  // namespace quarnel

@@ -1,17 +1,12 @@
 #include "cli/ReadBack.h"
 
+#include "base/Crc32.h"
+
 #include <QSaveFile>
 #include <algorithm>
-#include <cstdio>
 
 namespace quarnel::cli {
 namespace {
-
-std::string Crc32Text(uint32_t crc) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", crc);
-  return text;
-}
 
 bool InSelectedBlock(const EraseBlockTable& blocks, uint32_t address) {
   return std::any_of(blocks.begin(), blocks.end(),

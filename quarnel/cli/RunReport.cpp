@@ -5,8 +5,10 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include "base/Crc32.h"
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
+#include "cli/ReadBack.h"
 
 namespace quarnel::cli {
 namespace {
@@ -75,8 +77,7 @@ QJsonObject TargetJson(const TargetReport& target) {
   json["slot"] = target.slot ? QJsonValue(*target.slot) : QJsonValue();
   json["serialNumber"] = target.serialNumber ? QJsonValue(Hex(*target.serialNumber)) : QJsonValue();
   json["differences"] = target.differences ? QJsonValue(static_cast<qint64>(*target.differences)) : QJsonValue();
-  json["crc32"] = target.crc32 ? QJsonValue(QStringLiteral("%1").arg(*target.crc32, 8, 16, QLatin1Char('0')).toUpper())
-                               : QJsonValue();
+  json["crc32"] = target.crc32 ? QJsonValue(Text(Crc32Text(*target.crc32))) : QJsonValue();
   if (!target.outputFile.empty()) json["outputFile"] = Text(target.outputFile);
   json["attempts"] = static_cast<int>(target.attempts);
   return json;
@@ -107,14 +108,7 @@ std::string ReportJson(const Options& options, const RunReport& report) {
 }
 
 bool WriteReportFile(const std::string& path, const Options& options, const RunReport& report) {
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  std::string json = ReportJson(options, report);
-  if (file.write(json.data(), static_cast<qint64>(json.size())) != static_cast<qint64>(json.size())) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
+  return SaveFile(path, ReportJson(options, report)).empty();
 }
 
 std::string CheckReportFile(const std::string& path) {

@@ -3,9 +3,11 @@
 #include <memory>
 #include <string>
 
+#include "base/Crc32.h"
 #include "cli/CliRun.h"
 #include "cli/RunReport.h"
 #include "records/RecordStore.h"
+#include "recording/RunRecords.h"
 
 namespace quarnel::cli {
 namespace {
@@ -17,11 +19,10 @@ void PrintTable(const std::vector<records::BoardRecord>& records, std::FILE* out
   std::fprintf(out, "%-24s %-8s %-11s %4s %6s %3s %-20s %-8s %-4s %s\n", "time", "station", "operation", "slot",
                "target", "try", "serial", "crc32", "result", "status");
   for (const records::BoardRecord& r : records) {
-    char crc[16] = "-";
-    if (r.crc32) std::snprintf(crc, sizeof crc, "%08X", *r.crc32);
+    const std::string crc = r.crc32 ? Crc32Text(*r.crc32) : "-";
     std::fprintf(out, "%-24s %-8s %-11s %4s %6u %3d %-20s %-8s %-4s %s\n", r.utcTime.c_str(), r.station.c_str(),
                  r.operation.c_str(), r.slot ? std::to_string(*r.slot).c_str() : "-", r.targetNumber, r.attempt,
-                 Field(r.serialNumber).c_str(), crc, r.result.c_str(), r.statusText.c_str());
+                 Field(r.serialNumber).c_str(), crc.c_str(), r.result.c_str(), r.statusText.c_str());
   }
 }
 
@@ -30,7 +31,7 @@ void PrintTable(const std::vector<records::BoardRecord>& records, std::FILE* out
 std::string RecordsUrl(const Options& options) {
   if (!options.recordsUrl.empty()) return options.recordsUrl;
   return QSettings(QStringLiteral("Zentor"), QStringLiteral("QUARNEL"))
-      .value(QStringLiteral("Settings/RecordsUrl"))
+      .value(QStringLiteral("Settings/") + QString::fromUtf8(kRecordsUrlKey))
       .toString()
       .toStdString();
 }

@@ -70,8 +70,8 @@ class WriteOperation {
   // The flash image the last run planned, from the lowest flash address to
   // the highest: the files' and additional data, and the fill byte (FFH
   // when filling with the flash content) wherever a target keeps its own
-  // bytes. Empty when the run did not get as far as its plan.
-  const std::vector<uint8_t>& PlannedImage() const { return plannedImage_; }
+  // bytes, handed over once. Empty when the run did not get as far as its plan.
+  std::vector<uint8_t> TakePlannedImage() { return std::move(plannedImage_); }
 
  private:
   bool Confirm();

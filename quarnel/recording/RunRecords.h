@@ -11,6 +11,11 @@
 
 namespace quarnel {
 
+// The settings (section Settings) that turn the window's recording of runs
+// on (1) and name the record store (empty: the default SQLite file).
+inline constexpr const char* kRecordRunsKey = "RecordRuns";
+inline constexpr const char* kRecordsUrlKey = "RecordsUrl";
+
 // What every record of one run shares.
 struct RunIdentity {
   std::string runId;

@@ -158,7 +158,7 @@ OperationOutcome WriterSession::Write(const WriteSettings& settings) {
   lastRun_ = {};
   lastRun_.outcome = write.Run(settings);
   lastRun_.bytes = write.BytesWritten();
-  lastRun_.plannedImage = write.PlannedImage();
+  lastRun_.plannedImage = write.TakePlannedImage();
   lastRun_.requiredRangeMissed = write.RequiredRangeMissed();
   lastRun_.refusal = write.Refusal();
   Finish(start);

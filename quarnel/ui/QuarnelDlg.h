@@ -33,10 +33,6 @@ namespace quarnel {
 // valid UTF-8.
 QString TargetNameText(std::string_view bytes);
 
-// The settings that turn recording of runs on (1) and name the record store
-// (empty: the default SQLite file).
-inline constexpr const char* kRecordRunsKey = "RecordRuns";
-inline constexpr const char* kRecordsUrlKey = "RecordsUrl";
 
 // QUARNEL's main window. Its controls carry their identifiers as object
 // names ("ctl1016"). Construct it, call Initialise(), and run it modally

@@ -24,6 +24,7 @@
 #include "base/StringTable.h"
 #include "base/TextIds.h"
 #include "records/RecordStore.h"
+#include "recording/RunRecords.h"
 #include "ui/QuarnelDlg.h"
 #include "testing/MemorySettings.h"
 #include "testing/ScriptedPrompter.h"
