@@ -41,8 +41,8 @@ constexpr uint32_t kBytesPerRecord = 16;
 
 class NoUser : public quarnel::UserNotifier {
  public:
-  bool ShowMessage(quarnel::MessageStyle, int textId, const std::string& text) override {
-    std::fprintf(stderr, "message %d: %s\n", textId, text.c_str());
+  bool ShowMessage(quarnel::MessageStyle, const std::string& text) override {
+    std::fprintf(stderr, "message: %s\n", text.c_str());
     return false;
   }
   void FocusField(quarnel::Field) override {}

@@ -25,9 +25,10 @@ enum class Field {
 class UserNotifier {
  public:
   virtual ~UserNotifier() = default;
-  // text is the string table text of textId with "%1" already replaced.
+  // text is as shown: a string table text with "%1" already replaced, and
+  // what follows it.
   // True when the user chose OK; boxes with only an OK button give true.
-  virtual bool ShowMessage(MessageStyle style, int textId, const std::string& text) = 0;
+  virtual bool ShowMessage(MessageStyle style, const std::string& text) = 0;
   virtual void FocusField(Field field) = 0;
 };
 

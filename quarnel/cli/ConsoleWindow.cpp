@@ -57,7 +57,7 @@ void ConsoleWindow::NoteStreamError(const std::string& what) {
   if (streamError_.empty()) streamError_ = what + " could not be written: " + std::strerror(errno);
 }
 
-bool ConsoleWindow::ShowMessage(MessageStyle, int, const std::string& text) {
+bool ConsoleWindow::ShowMessage(MessageStyle, const std::string& text) {
   EndProgressLine();
   std::fprintf(err_, "quarnel-cli: %s\n", text.c_str());
   return true;
@@ -103,7 +103,7 @@ void ConsoleWindow::ClearCancelRequest() { cancelRequested = false; }
 
 void ConsoleWindow::ShowStatus(int status, const std::string& text) {
   if (IsFatalStatus(status) && fatalStatus_ == 0) fatalStatus_ = status;
-  ShowMessage(MessageStyle::Stop, StatusTextId(status), std::string(LoadText(StatusTextId(status))) + text);
+  ShowMessage(MessageStyle::Stop, std::string(LoadText(StatusTextId(status))) + text);
 }
 
 // A fatal status is only remembered here: the run reads every target's

@@ -39,7 +39,7 @@ class ConsoleWindow : public PlugWindow {
   const std::string& StreamError() const { return streamError_; }
 
   // Boxes go to standard error; every box has only an OK button here.
-  bool ShowMessage(MessageStyle style, int textId, const std::string& text) override;
+  bool ShowMessage(MessageStyle style, const std::string& text) override;
   bool Ask(Question question, const std::string& text) override;
   void FocusField(Field field) override;
   void Report(const SessionEvent& event) override;

@@ -44,7 +44,7 @@ const FileEntry* FileList::ListedEntry(const std::string& fileName) const {
 
 std::string FileList::ShowStop(int textId) {
   std::string text = FormatText(textId, scanner_.CurrentFileName());
-  user_.ShowMessage(MessageStyle::Stop, textId, text);
+  user_.ShowMessage(MessageStyle::Stop, text);
   return text;
 }
 
@@ -58,7 +58,7 @@ FileCheck FileList::RefuseScanned(Field field) {
 }
 
 void FileList::ShowOutsideFlashNotice() {
-  user_.ShowMessage(MessageStyle::Plain, text::kOutsideFlash, std::string(LoadText(text::kOutsideFlash)));
+  user_.ShowMessage(MessageStyle::Plain, std::string(LoadText(text::kOutsideFlash)));
 }
 
 FileCheck FileList::RefuseShown(int textId, std::string text, Field field) {

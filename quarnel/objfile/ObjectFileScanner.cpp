@@ -191,7 +191,7 @@ void ObjectFileScanner::SetCurrentFile(std::string fileName, int32_t offset) {
 void ObjectFileScanner::ShowError(int textId) {
   lastErrorId_ = textId;
   lastErrorText_ = FormatText(textId, currentFileName_);
-  user_.ShowMessage(MessageStyle::Stop, textId, lastErrorText_);
+  user_.ShowMessage(MessageStyle::Stop, lastErrorText_);
 }
 
 bool ObjectFileScanner::LoadObjectFile(const ObjectFileData& file, uint32_t windowStart, uint32_t windowEnd,

@@ -45,14 +45,14 @@ bool Ask(OperationWindow& window, Question question, const std::string& fileName
 
 std::string ShowStop(OperationWindow& window, int textId, const std::string& fileName) {
   std::string text = FormatText(textId, fileName);
-  window.ShowMessage(MessageStyle::Stop, textId, text);
+  window.ShowMessage(MessageStyle::Stop, text);
   return text;
 }
 
 void ShowFailedTargets(OperationWindow& window, const std::vector<std::string>& names) {
   std::string text = Text(text::kFailedTargetsList);
   for (const std::string& name : names) text += "\n" + name;
-  window.ShowMessage(MessageStyle::Stop, text::kFailedTargetsList, text);
+  window.ShowMessage(MessageStyle::Stop, text);
 }
 
 std::vector<TargetFailure> OtherTargetFailures(ApiCalls& api) {

@@ -62,8 +62,7 @@ bool Plugging::OpenEmulators() {
   api_.Disconnect();
   if (api_.Connect() != 0) return true;
   connectFailure_ = ConnectFailure::NoEmulator;
-  window_.ShowMessage(MessageStyle::Warning, text::kNotConnected,
-                      std::string(LoadText(text::kNotConnected)) + NoEmulatorLines());
+  window_.ShowMessage(MessageStyle::Warning, std::string(LoadText(text::kNotConnected)) + NoEmulatorLines());
   return false;
 }
 
@@ -89,8 +88,7 @@ bool Plugging::Connect(Variant variant) {
       window_.ReportStatusWithText(kStatusNotConnected, lockLines);
     return false;
   }
-  window_.ShowMessage(MessageStyle::Stop, text::kLockNotObtained,
-                      std::string(LoadText(text::kLockNotObtained)) + lockLines);
+  window_.ShowMessage(MessageStyle::Stop, std::string(LoadText(text::kLockNotObtained)) + lockLines);
   window_.Report(SessionEvent::Of(SessionEvent::Kind::Unplugged));
   plugged_ = false;
   ReleaseKorvoLock();
@@ -273,7 +271,7 @@ void Plugging::ApplySelectedTarget() {
   const ApplyOutcome outcome = ApplyTarget(*description, target_);
   if (outcome != ApplyOutcome::NoFlashAreas) RememberSelectedTarget();
   if (outcome == ApplyOutcome::UnsupportedBlockSize)
-    window_.ShowMessage(MessageStyle::Stop, text::kUnsupportedTarget, std::string(LoadText(text::kUnsupportedTarget)));
+    window_.ShowMessage(MessageStyle::Stop, std::string(LoadText(text::kUnsupportedTarget)));
   window_.Report(SessionEvent::Of(SessionEvent::Kind::TargetApplied));
 }
 
@@ -288,8 +286,7 @@ void Plugging::GoUnplugged(bool reset) {
   if (reset && !api_.ResetAll()) {
     const int status = api_.Status();
     if (status != kStatusResetNoReport) {
-      const int textId = StatusTextId(status);
-      window_.ShowMessage(MessageStyle::Stop, textId, std::string(LoadText(textId)));
+      window_.ShowMessage(MessageStyle::Stop, std::string(LoadText(StatusTextId(status))));
     }
   }
   window_.Report(SessionEvent::Of(SessionEvent::Kind::Unplugged));

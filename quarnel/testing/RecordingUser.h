@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/UserNotifier.h"
+#include "testing/ShownText.h"
 
 namespace quarnel::testing {
 
@@ -16,8 +17,9 @@ struct ShownMessage {
 // Records what the logic shows the user, in order.
 class RecordingUser : public UserNotifier {
  public:
-  bool ShowMessage(MessageStyle style, int textId, const std::string& text) override {
-    messages.push_back({style, textId, text});
+  // Boxes are known by the number of the table text they show.
+  bool ShowMessage(MessageStyle style, const std::string& text) override {
+    messages.push_back({style, TextIdShown(text), text});
     return true;  // OK to every box
   }
   void FocusField(Field field) override { focused.push_back(field); }

@@ -7,6 +7,7 @@
 
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
+#include "testing/ShownText.h"
 
 namespace quarnel::testing {
 namespace {
@@ -41,12 +42,13 @@ bool RecordingWindow::Logged(const std::string& line) const {
   return std::find(log.begin(), log.end(), line) != log.end();
 }
 
-bool RecordingWindow::ShowMessage(MessageStyle style, int textId, const std::string& text) {
+bool RecordingWindow::ShowMessage(MessageStyle style, const std::string& text) {
+  const int textId = TextIdShown(text);
   messages.push_back({style, textId, text});
   const std::string tableText(LoadText(textId));
   const bool fromTable = text.starts_with(tableText);
   if (expectTableText) {
-    EXPECT_TRUE(fromTable) << textId << ": " << text;
+    EXPECT_TRUE(textId != 0 && fromTable) << textId << ": " << text;
   }
   events.push_back(std::string(StyleName(style)) + " " + std::to_string(textId) +
                    (fromTable ? text.substr(tableText.size()) : " " + text));

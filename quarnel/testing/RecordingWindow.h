@@ -67,10 +67,11 @@ class RecordingWindow : public PlugWindow {
   std::vector<int> TextIds() const;
   bool Logged(const std::string& line) const;
 
-  bool ShowMessage(MessageStyle style, int textId, const std::string& text) override;
+  // Boxes are known by the number of the table text they show.
+  bool ShowMessage(MessageStyle style, const std::string& text) override;
   // Recorded and answered as the question's box.
   bool Ask(Question question, const std::string& text) override {
-    return ShowMessage(BoxFor(question).style, BoxFor(question).textId, text);
+    return ShowMessage(BoxFor(question).style, text);
   }
   void FocusField(Field field) override { focused.push_back(field); }
   // Recorded as the window draws it: layouts ("busy 2"), the plug button's

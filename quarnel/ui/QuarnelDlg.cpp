@@ -569,12 +569,12 @@ bool CQuarnelDlg::AnyEraseBlockSelected() const {
 
 // -------------------------------------------------------- status messages
 
-bool CQuarnelDlg::ShowMessage(MessageStyle style, int, const std::string& text) {
+bool CQuarnelDlg::ShowMessage(MessageStyle style, const std::string& text) {
   return prompter_.ShowMessage(this, style, QString::fromStdString(text));
 }
 
 bool CQuarnelDlg::ShowText(MessageStyle style, int textId) {
-  return ShowMessage(style, textId, std::string(LoadText(textId)));
+  return ShowMessage(style, std::string(LoadText(textId)));
 }
 
 void CQuarnelDlg::TellSettingsNotSaved(const std::string& location) {
@@ -851,7 +851,7 @@ void CQuarnelDlg::RecordRun(const char* operation) {
   if (stored.Ok()) return;
   const std::string message = "The records of this run could not be stored: " + stored.error;
   AppendLogLine(SessionEvent::kErrorLine, message);
-  ShowMessage(MessageStyle::Warning, 0, message);
+  ShowMessage(MessageStyle::Warning, message);
 }
 
 // A row re-read during the run may show new addresses; the bar reads idle
@@ -931,7 +931,7 @@ void CQuarnelDlg::SaveLog() {
                              QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path)))
     return;
   if (!log_.Save(path))
-    ShowMessage(MessageStyle::Stop, text::kLogNotSaved, FormatText(text::kLogNotSaved, path.toStdString()));
+    ShowMessage(MessageStyle::Stop, FormatText(text::kLogNotSaved, path.toStdString()));
 }
 
 void CQuarnelDlg::ShowAbout() {

@@ -51,10 +51,10 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   bool Initialise();
 
   // OperationWindow.
-  bool ShowMessage(MessageStyle style, int textId, const std::string& text) override;
+  bool ShowMessage(MessageStyle style, const std::string& text) override;
   // A question box with the question's buttons.
   bool Ask(Question question, const std::string& text) override {
-    return ShowMessage(BoxFor(question).style, BoxFor(question).textId, text);
+    return ShowMessage(BoxFor(question).style, text);
   }
   void FocusField(Field field) override;
   // Draws what plugging and the operations report: layouts, the plug
