@@ -10,6 +10,7 @@
 #include "base/TextIds.h"
 #include "ui/Prompter.h"
 #include "ui/QuarnelDlg.h"
+#include "ui/MainWindowControls.h"
 
 namespace quarnel {
 namespace {
@@ -17,13 +18,12 @@ namespace {
 constexpr char kRaiseRequest[] = "raise\n";
 constexpr char kRaised[] = "raised\n";
 
-QString Text(int textId) { return QString::fromUtf8(LoadText(textId)); }
 
 }  // namespace
 
 // ------------------------------------------------------------ single copy
 
-SingleInstance::SingleInstance() : lock_(Text(text::kProgramName).toStdString(), LockScope::User) {
+SingleInstance::SingleInstance() : lock_(TableText(text::kProgramName).toStdString(), LockScope::User) {
   QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this] { AnswerRequest(); });
 }
 
@@ -77,17 +77,17 @@ bool CQuarnelApp::LoadLibrary(const std::string& name, std::string* missing) {
     case VestraLibrary::Outcome::Bound:
       return true;
     case VestraLibrary::Outcome::NotFound:
-      ShowPlain(Text(text::kLibraryName) + Text(text::kNotFound));
+      ShowPlain(TableText(text::kLibraryName) + TableText(text::kNotFound));
       return false;
     case VestraLibrary::Outcome::Invalid:
-      ShowPlain(Text(text::kInvalid) + Text(text::kLibraryName));
+      ShowPlain(TableText(text::kInvalid) + TableText(text::kLibraryName));
       return false;
   }
   return false;
 }
 
 int CQuarnelApp::Run() {
-  if (!LoadLibrary(Text(text::kLibraryName).toStdString())) return EXIT_FAILURE;
+  if (!LoadLibrary(TableText(text::kLibraryName).toStdString())) return EXIT_FAILURE;
   SingleInstance single;
   if (!single.Claim()) {
     // Only a lock held by another copy means "already running"; one that
@@ -95,7 +95,7 @@ int CQuarnelApp::Run() {
     if (!single.Error().empty()) {
       prompter_.ShowMessage(nullptr, MessageStyle::Stop,
                             QStringLiteral("%1 cannot start: %2")
-                                .arg(Text(text::kProgramName), QString::fromStdString(single.Error())));
+                                .arg(TableText(text::kProgramName), QString::fromStdString(single.Error())));
       return EXIT_FAILURE;
     }
     single.AskRunningCopyToRaise();

@@ -1,29 +1,19 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
-#include <map>
 #include <string_view>
 #include <vector>
 
 #include <QDialog>
-#include <QFont>
 #include <QStringList>
 
 #include "base/ApiCalls.h"
 #include "base/SettingsStore.h"
 #include "session/WriterSession.h"
 #include "ui/LogModel.h"
+#include "ui/MainWindowControls.h"
 #include "ui/Prompter.h"
 
-class QAbstractButton;
-class QButtonGroup;
-class QComboBox;
-class QLineEdit;
-class QListView;
-class QProgressBar;
-class QPushButton;
-class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace quarnel {
@@ -76,15 +66,11 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   bool Plugged() const { return plugging_.Plugged(); }
   int32_t BusyKind() const { return busyKind_; }
   const LogModel& Log() const { return log_; }
-  QWidget* Control(int id) const;
+  QWidget* Control(int id) const { return ui_.Control(id); }
 
   // "00FFH" for 0xFF, "0ABCDH" for 0xABCD: four digits, and a "0" in front
   // of a leading letter so that the text reads as a number.
   static QString FillValueText(uint16_t value);
-  // The face of the lists' font for a user whose language is named
-  // languageName (as the system names it in that language).
-  static QString ListFontFace(const QString& languageName);
-  static QFont ListFont();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -93,17 +79,6 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   void reject() override;
 
  private:
-  void BuildControls();
-  QWidget* BuildTargetRow();
-  QWidget* BuildWriteVerifyGroup();
-  QWidget* BuildEraseGroup();
-  QWidget* BuildLogArea();
-  template <typename W>
-  W* Register(int id, W* widget);
-  QPushButton* NewButton(int id, const QString& caption);
-  void SetEnabled(std::initializer_list<int> ids, bool enabled);
-  void ConfigureListColumns();
-  int EraseRowHeight() const;
   void ConnectSignals();
 
   // What the events do to the controls.
@@ -171,24 +146,7 @@ class CQuarnelDlg : public QDialog, public PlugWindow {
   FlashBuffers& buffers_ = session_.Buffers();
   LogModel log_;
 
-  std::map<int, QWidget*> controls_;
-  QComboBox* targetList_ = nullptr;
-  QLineEdit* fileName_ = nullptr;
-  QLineEdit* startAddress_ = nullptr;
-  QLineEdit* flashOffset_ = nullptr;
-  QLineEdit* endAddressOnMemory_ = nullptr;
-  QLineEdit* arbitraryAddress_ = nullptr;
-  QLineEdit* arbitraryData_ = nullptr;
-  QButtonGroup* endModes_ = nullptr;
-  QButtonGroup* fillModes_ = nullptr;
-  QAbstractButton* eraseBeforeWrite_ = nullptr;
-  QAbstractButton* notFill_ = nullptr;
-  QAbstractButton* addTwoWords_ = nullptr;
-  QTreeWidget* fileListView_ = nullptr;
-  QTreeWidget* eraseList_ = nullptr;
-  QListView* logView_ = nullptr;
-  QPushButton* plugButton_ = nullptr;
-  QProgressBar* progress_ = nullptr;
+  MainWindowControls ui_;
 };
 
 }  // namespace quarnel

@@ -28,6 +28,7 @@
 #include "ui/QuarnelDlg.h"
 #include "testing/MemorySettings.h"
 #include "testing/ScriptedPrompter.h"
+#include "ui/MainWindowControls.h"
 
 namespace quarnel {
 namespace {
@@ -43,7 +44,6 @@ const char* const kSecurityId = "0001000200030004";
 // A request frame of emulator 2 in the middle of the blocks a write sends.
 const char* const kFaultFrame = "40";
 
-QString Text(int id) { return QString::fromUtf8(LoadText(id)); }
 
 // The guarded layer, counting the resets the window asks for.
 class CountingApi : public GuardedApiTable {
@@ -227,14 +227,14 @@ TEST_F(WindowSystemTest, RememberedTargetPlugsAndALinkFaultUnplugsWithoutAReset)
   Button(*w, kErase)->click();
   // The start question, the link failure, then the other target's failure.
   ASSERT_EQ(prompter.shown.size(), 3u) << Boxes().join(QStringLiteral(" | ")).toStdString();
-  EXPECT_EQ(prompter.shown[0].text, Text(text::kStartErasure));
+  EXPECT_EQ(prompter.shown[0].text, TableText(text::kStartErasure));
   bool linkMessage = false;
   for (int status = 0x5000; status <= 0x5005; ++status)
-    linkMessage = linkMessage || prompter.shown[1].text == Text(StatusTextId(status));
+    linkMessage = linkMessage || prompter.shown[1].text == TableText(StatusTextId(status));
   EXPECT_TRUE(linkMessage) << prompter.shown[1].text.toStdString();
   // Unplugged, the window lets the emulators go with the lock.
   EXPECT_EQ(api.TargetCount(), 0u);
-  EXPECT_TRUE(prompter.shown[2].text.startsWith(Text(text::kFailedTargetsList)));
+  EXPECT_TRUE(prompter.shown[2].text.startsWith(TableText(text::kFailedTargetsList)));
   EXPECT_FALSE(w->Plugged());
   EXPECT_EQ(api.resets, 0);
   EXPECT_EQ(Button(*w, kPlug)->text(), QStringLiteral("&Plug"));
@@ -260,17 +260,17 @@ TEST_F(WindowSystemTest, StartUpReportsWhatKeepsTheEmulatorsFromPlugging) {
       {"old firmware ends the program",
        {"--firmware", "1.00"},
        false,
-       {Text(StatusTextId(0x2004)) + QStringLiteral("1.00")},
+       {TableText(StatusTextId(0x2004)) + QStringLiteral("1.00")},
        false,
        false},
       {"no emulator",
        {},
        false,
-       {Text(text::kNotConnected) + QStringLiteral("\nNo emulator sockets (korvo-NN) in %1 (KORVO_SIM_DIR).")
+       {TableText(text::kNotConnected) + QStringLiteral("\nNo emulator sockets (korvo-NN) in %1 (KORVO_SIM_DIR).")
                         .arg(work.filePath(QStringLiteral("empty")))},
        true,
        false},
-      {"KORVO lock held by another program", {"--emulators", "2"}, true, {Text(text::kLockNotObtained)}, true, false},
+      {"KORVO lock held by another program", {"--emulators", "2"}, true, {TableText(text::kLockNotObtained)}, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -334,7 +334,7 @@ TEST_F(WindowSystemTest, AfterPickingTheAttachedChipAtStartUpAWriteReachesBothBo
   Button(*w, kWrite)->click();
   const QStringList log = LogLines(*w);
   const std::string all = log.join(QStringLiteral("\n")).toStdString();
-  EXPECT_TRUE(log.contains(Text(text::kWritingCompleted))) << all;
+  EXPECT_TRUE(log.contains(TableText(text::kWritingCompleted))) << all;
   EXPECT_TRUE(log.filter(QStringLiteral("Error: ")).isEmpty()) << all;
   EXPECT_EQ(prompter.shown.size(), 1u) << Boxes().join(QStringLiteral(" | ")).toStdString();  // the start question
 
@@ -402,18 +402,18 @@ TEST_F(WindowSystemTest, WriteAndCheckOfHexAndSrecordFilesThenVerifyOnTwoTargets
   Button(*w, kWrite)->click();
   QStringList log = LogLines(*w);
   EXPECT_EQ(prompter.shown.size(), 1u) << Boxes().join(QStringLiteral(" | ")).toStdString();  // the start question
-  EXPECT_TRUE(log.contains(Text(text::kWritingCompleted))) << log.join(QStringLiteral("\n")).toStdString();
+  EXPECT_TRUE(log.contains(TableText(text::kWritingCompleted))) << log.join(QStringLiteral("\n")).toStdString();
   EXPECT_FALSE(log.filter(QStringLiteral("Error: ")).size()) << log.join(QStringLiteral("\n")).toStdString();
   EXPECT_EQ(w->Control(kWrite)->isEnabled(), true);
 
   Button(*w, kVerify)->click();
   log = LogLines(*w).mid(log.size());
   // 2 rows x 2 targets
-  EXPECT_EQ(log.filter(Text(text::kNoDifferences)).size(), 4) << log.join(QStringLiteral("\n")).toStdString();
+  EXPECT_EQ(log.filter(TableText(text::kNoDifferences)).size(), 4) << log.join(QStringLiteral("\n")).toStdString();
   EXPECT_EQ(log.filter(QStringLiteral("Verification of target 2 (")).size(), 1)
       << log.join(QStringLiteral("\n")).toStdString();
-  EXPECT_TRUE(log.filter(Text(text::kDifferencesFound)).isEmpty());
-  EXPECT_TRUE(log.contains(Text(text::kVerificationCompleted)));
+  EXPECT_TRUE(log.filter(TableText(text::kDifferencesFound)).isEmpty());
+  EXPECT_TRUE(log.contains(TableText(text::kVerificationCompleted)));
   EXPECT_EQ(log.filter(QStringLiteral("Time: ")).size(), 1) << log.join(QStringLiteral("\n")).toStdString();
 
   records::StoreResult opened;
@@ -473,9 +473,9 @@ TEST_F(WindowSystemTest, VerifyListsTheDifferencesOfTheSecondTargetOnly) {
   ASSERT_LT(secondStart, log.size()) << all.toStdString();
   const QStringList firstPart = log.mid(0, secondStart);
   const QStringList secondPart = log.mid(secondStart);
-  EXPECT_EQ(firstPart.filter(Text(text::kNoDifferences)).size(), 1) << all.toStdString();
-  EXPECT_TRUE(firstPart.filter(Text(text::kDifferencesFound)).isEmpty()) << all.toStdString();
-  EXPECT_TRUE(secondPart.contains(QStringLiteral("2 ") + Text(text::kDifferencesFound))) << all.toStdString();
+  EXPECT_EQ(firstPart.filter(TableText(text::kNoDifferences)).size(), 1) << all.toStdString();
+  EXPECT_TRUE(firstPart.filter(TableText(text::kDifferencesFound)).isEmpty()) << all.toStdString();
+  EXPECT_TRUE(secondPart.contains(QStringLiteral("2 ") + TableText(text::kDifferencesFound))) << all.toStdString();
   for (uint32_t address : {0x0210u, 0x02FFu}) {
     char line[64];
     std::snprintf(line, sizeof line, " %05XH    %02XH       %02XH", address, first[address], second[address]);
@@ -504,7 +504,7 @@ TEST_F(WindowSystemTest, ErasingTheLastCodeBlockKeepsItsPreservedAreaAndTail) {
       0, Qt::Checked);
   Button(*w, kErase)->click();
   const QStringList log = LogLines(*w);
-  EXPECT_TRUE(log.contains(Text(text::kErasingCompleted))) << log.join(QStringLiteral("\n")).toStdString();
+  EXPECT_TRUE(log.contains(TableText(text::kErasingCompleted))) << log.join(QStringLiteral("\n")).toStdString();
   w = nullptr;
   sim->stop();
 
@@ -527,10 +527,10 @@ TEST_F(WindowSystemTest, ASecondTargetFailingMidWriteEndsWithErrorLinesNotSucces
   Button(*w, kWrite)->click();
   const QStringList log = LogLines(*w);
   const QString all = log.join(QStringLiteral("\n"));
-  EXPECT_FALSE(log.contains(Text(text::kWritingCompleted))) << all.toStdString();
+  EXPECT_FALSE(log.contains(TableText(text::kWritingCompleted))) << all.toStdString();
   EXPECT_FALSE(log.filter(QStringLiteral("Error: Target 2")).isEmpty()) << all.toStdString();
-  EXPECT_TRUE(log.contains(QStringLiteral("Error: ") + Text(text::kWritingFailedOnOthers))) << all.toStdString();
-  EXPECT_TRUE(Boxes().join(QStringLiteral("\n")).contains(Text(text::kFailedTargetsList)))
+  EXPECT_TRUE(log.contains(QStringLiteral("Error: ") + TableText(text::kWritingFailedOnOthers))) << all.toStdString();
+  EXPECT_TRUE(Boxes().join(QStringLiteral("\n")).contains(TableText(text::kFailedTargetsList)))
       << Boxes().join(QStringLiteral(" | ")).toStdString();
 }
 

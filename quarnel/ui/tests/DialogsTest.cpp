@@ -18,12 +18,12 @@
 #include "ui/AboutDlg.h"
 #include "ui/Prompter.h"
 #include "ui/TargetDialog.h"
+#include "ui/MainWindowControls.h"
 
 namespace quarnel {
 namespace {
 
 QString Name(int id) { return QString::fromStdString(ControlObjectName(id)); }
-QString Text(int id) { return QString::fromUtf8(LoadText(id)); }
 
 TEST(TargetDialog, ListsTheNamesInSetOrderAndDefaultsToTheFirst) {
   CTargetDialog dialog;
@@ -135,7 +135,7 @@ TEST(FileDialogs, TypedNamesGetTheDefaultExtensionBeforeTheyAreChecked) {
   bool typedOnce = false;
   const std::optional<QString> opened = AnswerModals(
       [&] {
-        return prompter.OpenFileName(nullptr, QStringLiteral("Open"), Text(text::kObjectFileFilter),
+        return prompter.OpenFileName(nullptr, QStringLiteral("Open"), TableText(text::kObjectFileFilter),
                                      QStringLiteral("hex"));
       },
       [&](QWidget* modal) {

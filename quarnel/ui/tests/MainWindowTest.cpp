@@ -29,6 +29,7 @@
 #include "testing/FakeApi.h"
 #include "testing/MemorySettings.h"
 #include "testing/ScriptedPrompter.h"
+#include "ui/MainWindowControls.h"
 
 namespace quarnel {
 namespace {
@@ -46,7 +47,6 @@ const std::set<int> kLaidOut = {kTargetList, kArbitraryData, kFileName, kBrowse,
                                 kFillArbitrary, kEraseBeforeWrite, kNotFill, kAddTwoWords, kAbout,
                                 kEndAddressOnMemory, kPlug};
 
-QString Text(int id) { return QString::fromUtf8(LoadText(id)); }
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -191,7 +191,7 @@ TEST_F(MainWindowTest, WithoutEmulatorOpensUnpluggedWithTheTargetsListed) {
   EXPECT_TRUE(initialised);
   ASSERT_EQ(prompter.shown.size(), 1u);
   EXPECT_EQ(prompter.shown[0].style, MessageStyle::Warning);
-  EXPECT_EQ(prompter.shown[0].text, Text(text::kNotConnected));
+  EXPECT_EQ(prompter.shown[0].text, TableText(text::kNotConnected));
   EXPECT_FALSE(w->Plugged());
   EXPECT_EQ(Button(*w, kPlug)->text(), QStringLiteral("&Plug"));
   EXPECT_EQ(Enabled(*w), (std::set<int>{kExit, kPlug, kAbout}));
@@ -278,7 +278,7 @@ TEST_F(MainWindowTest, TheWindowFitsASmallScreenAndGivesALargeOneToTheLists) {
   const int fileNameSmall = w->Control(kFileName)->width();
   const int fileColumnSmall = Tree(*w, kFileList)->columnWidth(0);
   EXPECT_GE(fileColumnSmall,
-            QFontMetrics(Tree(*w, kFileList)->font()).horizontalAdvance(Text(text::kFileNameColumn)) + 220);
+            QFontMetrics(Tree(*w, kFileList)->font()).horizontalAdvance(TableText(text::kFileNameColumn)) + 220);
   const std::map<int, int> small = heights();
 
   w->resize(1400, 1000);
@@ -312,12 +312,12 @@ TEST_F(MainWindowTest, MissingOrUnreadableDescriptionsEndTheProgram) {
     if (c.runs) {
       ASSERT_EQ(prompter.shown.size(), 1u);
       EXPECT_EQ(prompter.shown[0].style, MessageStyle::Warning);
-      EXPECT_EQ(prompter.shown[0].text, Text(text::kTrgSkipped));
+      EXPECT_EQ(prompter.shown[0].text, TableText(text::kTrgSkipped));
       EXPECT_TRUE(w->Plugged());
     } else {
       ASSERT_EQ(prompter.shown.size(), 1u);
       EXPECT_EQ(prompter.shown[0].style, MessageStyle::Stop);
-      EXPECT_EQ(prompter.shown[0].text, Text(c.stopText));
+      EXPECT_EQ(prompter.shown[0].text, TableText(c.stopText));
       EXPECT_FALSE(KorvoLockHeldElsewhere());
     }
   }
@@ -347,7 +347,7 @@ TEST_F(MainWindowTest, KorvoLockHeldElsewhereOpensUnpluggedAfterTheWait) {
   EXPECT_TRUE(initialised);
   ASSERT_FALSE(prompter.shown.empty());
   EXPECT_EQ(prompter.shown[0].style, MessageStyle::Stop);
-  EXPECT_EQ(prompter.shown[0].text, Text(text::kLockNotObtained));
+  EXPECT_EQ(prompter.shown[0].text, TableText(text::kLockNotObtained));
   EXPECT_FALSE(w->Plugged());
   EXPECT_EQ(Enabled(*w), (std::set<int>{kExit, kPlug, kAbout}));
 }
@@ -374,7 +374,7 @@ TEST_F(MainWindowTest, PlugButtonPlugsAndUnplugsWithItsQuestion) {
   api.resets = 0;
   Button(*w, kPlug)->click();
   ASSERT_EQ(prompter.shown.size(), 2u);
-  EXPECT_EQ(prompter.shown[1].text, Text(text::kUnplugQuestion));
+  EXPECT_EQ(prompter.shown[1].text, TableText(text::kUnplugQuestion));
   EXPECT_FALSE(w->Plugged());
   EXPECT_EQ(api.resets, 1);
   EXPECT_FALSE(KorvoLockHeldElsewhere());
@@ -392,7 +392,7 @@ TEST_F(MainWindowTest, AFailedPlugNamesTheChipThenOffersTheTargetsAgain) {
   Button(*w, kPlug)->click();
   ASSERT_GE(prompter.shown.size(), 3u);
   EXPECT_EQ(prompter.shown[0].text, QStringLiteral("The target LSI has changed to KT51456."));
-  EXPECT_EQ(prompter.shown[1].text, Text(text::kTargetMismatch));
+  EXPECT_EQ(prompter.shown[1].text, TableText(text::kTargetMismatch));
   EXPECT_EQ(settings.values["TRGNAME"], "KT3888");
   EXPECT_EQ(api.pluggedNames, (std::vector<std::string>{"KT51456", "KT3888", "KT3888"}));
   EXPECT_FALSE(w->isVisible());  // Exit in Select Target quits
@@ -421,7 +421,7 @@ TEST_F(MainWindowTest, ReportStatusShowsTheMessageAndUnplugsOnFatalCodes) {
     w->ReportStatus(c.status);
     ASSERT_FALSE(prompter.shown.empty());
     EXPECT_EQ(prompter.shown[0].style, MessageStyle::Stop);
-    EXPECT_EQ(prompter.shown[0].text, Text(c.textId));
+    EXPECT_EQ(prompter.shown[0].text, TableText(c.textId));
     EXPECT_EQ(w->Plugged(), !c.unplugs);
     EXPECT_EQ(api.resets, c.resets ? 1 : 0);
     EXPECT_EQ(KorvoLockHeldElsewhere(), !c.unplugs);
@@ -449,14 +449,14 @@ TEST(FillValueText, PutsAZeroBeforeALeadingLetter) {
 }
 
 TEST(ListFontFace, JapaneseUsersGetTheGothicFaceOthersCourier) {
-  EXPECT_EQ(CQuarnelDlg::ListFontFace(QLocale(QLocale::Japanese, QLocale::Japan).nativeLanguageName()),
+  EXPECT_EQ(MainWindowControls::ListFontFace(QLocale(QLocale::Japanese, QLocale::Japan).nativeLanguageName()),
             QStringLiteral("ＭＳ ゴシック"));
   for (const QLocale::Language language : {QLocale::English, QLocale::German, QLocale::Chinese}) {
-    EXPECT_EQ(CQuarnelDlg::ListFontFace(QLocale(language).nativeLanguageName()), QStringLiteral("Courier New"));
+    EXPECT_EQ(MainWindowControls::ListFontFace(QLocale(language).nativeLanguageName()), QStringLiteral("Courier New"));
   }
   // Only the first 20 characters of the name are read.
-  EXPECT_EQ(CQuarnelDlg::ListFontFace(QString(17, u'x') + QStringLiteral("日本語")), QStringLiteral("ＭＳ ゴシック"));
-  EXPECT_EQ(CQuarnelDlg::ListFontFace(QString(18, u'x') + QStringLiteral("日本語")), QStringLiteral("Courier New"));
+  EXPECT_EQ(MainWindowControls::ListFontFace(QString(17, u'x') + QStringLiteral("日本語")), QStringLiteral("ＭＳ ゴシック"));
+  EXPECT_EQ(MainWindowControls::ListFontFace(QString(18, u'x') + QStringLiteral("日本語")), QStringLiteral("Courier New"));
 }
 
 TEST_F(MainWindowTest, EnterAndEscNeitherCloseNorStartAnything) {
@@ -503,7 +503,7 @@ TEST_F(MainWindowTest, BrowseAppliesTheExtensionRule) {
     EXPECT_EQ(Edit(*w, kFileName)->text(), QString::fromUtf8(c.shown));
     EXPECT_TRUE(w->Control(kAddToList)->isEnabled());
   }
-  EXPECT_EQ(prompter.lastFilter, Text(text::kObjectFileFilter));
+  EXPECT_EQ(prompter.lastFilter, TableText(text::kObjectFileFilter));
   Edit(*w, kFileName)->setText(QStringLiteral("kept"));
   Button(*w, kBrowse)->click();  // Cancel
   EXPECT_EQ(Edit(*w, kFileName)->text(), QStringLiteral("kept"));
@@ -524,7 +524,7 @@ TEST_F(MainWindowTest, FileListControlsAddRowsOrPointAtTheFieldToCorrect) {
   Button(*w, kAddToList)->click();
   ASSERT_EQ(prompter.shown.size(), 1u);
   EXPECT_EQ(prompter.shown[0].style, MessageStyle::Stop);
-  EXPECT_EQ(prompter.shown[0].text, Text(text::kIllegalOffset));
+  EXPECT_EQ(prompter.shown[0].text, TableText(text::kIllegalOffset));
   EXPECT_EQ(w->focusWidget(), w->Control(kFlashOffset));
   EXPECT_EQ(Tree(*w, kFileList)->topLevelItemCount(), 0);
 
@@ -541,7 +541,7 @@ TEST_F(MainWindowTest, FileListControlsAddRowsOrPointAtTheFieldToCorrect) {
 
   // The same window again overlaps the listed row.
   Button(*w, kAddToList)->click();
-  EXPECT_EQ(prompter.shown.back().text, Text(text::kDuplicateWithListed));
+  EXPECT_EQ(prompter.shown.back().text, TableText(text::kDuplicateWithListed));
   EXPECT_EQ(Tree(*w, kFileList)->topLevelItemCount(), 1);
 
   Tree(*w, kFileList)->setCurrentItem(row);
@@ -579,7 +579,7 @@ TEST_F(MainWindowTest, CancelButtonsAskByBusyKindAndSetTheRequest) {
       } else {
         ASSERT_EQ(prompter.shown.size(), 1u);
         EXPECT_EQ(prompter.shown[0].style, MessageStyle::Question);
-        EXPECT_EQ(prompter.shown[0].text, Text(c.question));
+        EXPECT_EQ(prompter.shown[0].text, TableText(c.question));
         EXPECT_EQ(w->CancelRequested(), ok);
       }
     }
@@ -620,7 +620,7 @@ TEST_F(MainWindowTest, ExitAsksThenResetsAndReleasesTheLock) {
 
   Button(*w, kExit)->click();
   ASSERT_EQ(prompter.shown.size(), 2u);
-  EXPECT_EQ(prompter.shown[1].text, Text(text::kExitQuestion));
+  EXPECT_EQ(prompter.shown[1].text, TableText(text::kExitQuestion));
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(w->result(), QDialog::Accepted);
   EXPECT_EQ(api.resets, 1);
@@ -677,7 +677,7 @@ TEST_F(MainWindowTest, LogAddsClearsAndSavesExactBytes) {
   EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("run1.log"))), expected);
   EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("run2.log"))), expected);
   EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("run3.txt"))), expected);
-  EXPECT_EQ(prompter.lastFilter, Text(text::kLogFileFilter));
+  EXPECT_EQ(prompter.lastFilter, TableText(text::kLogFileFilter));
   EXPECT_EQ(prompter.lastSuffix, QStringLiteral("log"));
 
   // "run2." names the existing run2.log, which the dialog did not ask about.
@@ -710,7 +710,7 @@ TEST_F(MainWindowTest, LogAddsClearsAndSavesExactBytes) {
   Button(*w, kClearLog)->click();
   EXPECT_EQ(w->Log().rowCount(), 0);
   ASSERT_EQ(prompter.shown.size(), 2u);
-  EXPECT_EQ(prompter.shown[1].text, Text(text::kClearLogQuestion));
+  EXPECT_EQ(prompter.shown[1].text, TableText(text::kClearLogQuestion));
   EXPECT_FALSE(w->Control(kSaveLog)->isEnabled());
   EXPECT_FALSE(w->Control(kClearLog)->isEnabled());
 
@@ -849,9 +849,9 @@ TEST_F(MainWindowTest, ControlsCarryTheirIdentifiersAndCaptions) {
   EXPECT_TRUE(Button(*w, kFillArbitrary)->isChecked());
   QTreeWidget* files = Tree(*w, kFileList);
   ASSERT_EQ(files->columnCount(), 5);
-  const QStringList fileTitles = {Text(text::kFileNameColumn), Text(text::kStartAddressColumn),
-                                  Text(text::kEndAddressColumn), Text(text::kOffsetColumn),
-                                  Text(text::kFlashStartColumn)};
+  const QStringList fileTitles = {TableText(text::kFileNameColumn), TableText(text::kStartAddressColumn),
+                                  TableText(text::kEndAddressColumn), TableText(text::kOffsetColumn),
+                                  TableText(text::kFlashStartColumn)};
   for (int c = 0; c < 5; ++c) EXPECT_EQ(files->headerItem()->text(c), fileTitles[c]);
 }
 
