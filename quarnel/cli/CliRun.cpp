@@ -536,54 +536,30 @@ class Run {
 
   // read and blank-check: each target's flash, read back whole.
   OperationOutcome ReadTargets() {
-    const auto start = std::chrono::steady_clock::now();
     readResults_.assign(attemptTargets_.size(), ReadBack{false, std::nullopt, {}, "not read (interrupted)"});
-    ConsoleWindow& window = console_;
-    window.ClearCancelRequest();
-    std::vector<uint8_t> image;
-    OperationOutcome outcome = OperationOutcome::Completed;
-    uint64_t bytes = 0;
-    for (uint32_t k = 1; k <= attemptTargets_.size(); ++k) {
-      const ReadOutcome read = session_.ReadFlash(k, image);
-      if (read == ReadOutcome::Cancelled) {
-        outcome = OperationOutcome::Cancelled;
-        break;
-      }
-      ReadBack& result = readResults_[k - 1];
-      if (read == ReadOutcome::Failed) {
+    return session_.ReadTargets([this](uint32_t n, std::optional<std::span<const uint8_t>> image) {
+      ReadBack& result = readResults_[n - 1];
+      if (!image) {
         result.line = "could not be read";
-        continue;
+        return FlashVerdict{};
       }
-      const AppliedTarget& applied = session_.Target();
-      bytes = FlashContentSize(applied.geometry);
       if (options_.command == Command::Read) {
-        const TargetReport& target = targets_[attemptTargets_[k - 1] - 1];
+        const TargetReport& target = targets_[attemptTargets_[n - 1] - 1];
         const std::string path = ReadBackFileName(options_.output, target.slot.value_or(static_cast<int>(target.number)));
-        result = SaveReadBack(applied, image, outputFormat_, path);
+        result = SaveReadBack(session_.Target(), *image, outputFormat_, path);
       } else {
-        result = CheckBlank(applied, image);
+        result = CheckBlank(session_.Target(), *image);
       }
-    }
-    window.ShowProgress({}, 0, 0);
-    readFigures_ = {};
-    readFigures_.outcome = outcome;
-    readFigures_.bytes = bytes;
-    readFigures_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    console_.AddLogLine(SessionEvent::kNormalLine, FiguresLine(readFigures_));
-    return outcome;
-  }
-
-  const RunFigures& Figures() const {
-    return options_.command == Command::Read || options_.command == Command::BlankCheck ? readFigures_
-                                                                                         : session_.LastRun();
+      return FlashVerdict{result.passed, result.crc32};
+    });
   }
 
   // Every target's own outcome of this attempt, read before anything resets
   // them, into its report and a record; sequence numbers of targets that
   // failed are spoiled.
   void JudgeAttempt(uint32_t attempt) {
-    const RunFigures& figures = Figures();
-    std::vector<TargetOutcome> outcomes = readResults_.empty() ? figures.targets : JudgeTargets(api_, figures);
+    const RunFigures& figures = session_.LastRun();
+    std::vector<TargetOutcome> outcomes = figures.targets;
     NameChips(api_, outcomes);
     if (options_.command == Command::Write || options_.command == Command::Verify)
       ReadBackPassedTargets(session_, outcomes);
@@ -596,7 +572,7 @@ class Run {
     for (TargetOutcome& outcome : outcomes) {
       const uint32_t number = attemptTargets_[outcome.target - 1];
       TargetReport& target = targets_[number - 1];
-      if (!readResults_.empty()) ApplyReadResult(readResults_[outcome.target - 1], outcome, target);
+      if (!readResults_.empty()) TellReadResult(readResults_[outcome.target - 1], target);
       outcome.target = number;
       target.firmware = outcome.firmware;
       target.status = outcome.status;
@@ -616,9 +592,7 @@ class Run {
     readResults_.clear();
   }
 
-  void ApplyReadResult(const ReadBack& result, TargetOutcome& outcome, TargetReport& target) {
-    outcome.passed = outcome.passed && result.passed;
-    outcome.crc32 = result.crc32;
+  void TellReadResult(const ReadBack& result, TargetReport& target) {
     target.outputFile = result.outputFile;
     console_.AddLogLine(result.passed ? SessionEvent::kNormalLine : SessionEvent::kErrorLine,
                         "Target " + std::to_string(target.number) +
@@ -677,7 +651,6 @@ class Run {
   std::vector<uint32_t> attemptTargets_;
   std::optional<SerialNumbers> serials_;
   std::vector<ReadBack> readResults_;  // read and blank-check, per session target
-  RunFigures readFigures_;
 };
 
 }  // namespace

@@ -141,14 +141,21 @@ std::string FiguresLine(const RunFigures& figures) {
 }
 
 // Every target is judged as the operation ends, before anything can reset
-// its status, and reported.
-void WriterSession::Finish(std::chrono::steady_clock::time_point start) {
+// its status, by its verdict as well when it has one, and reported.
+void WriterSession::Finish(std::chrono::steady_clock::time_point start,
+                           std::span<const std::optional<FlashVerdict>> verdicts) {
   lastRun_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (lastRun_.outcome == OperationOutcome::NotStarted) return;
   face_.AddLogLine(SessionEvent::kNormalLine, FiguresLine(lastRun_));
   lastRun_.targets = JudgeTargets(api_, lastRun_);
-  for (const TargetOutcome& target : lastRun_.targets)
+  for (TargetOutcome& target : lastRun_.targets) {
+    if (target.target <= verdicts.size() && verdicts[target.target - 1]) {
+      const FlashVerdict& verdict = *verdicts[target.target - 1];
+      target.passed = target.passed && verdict.passed;
+      target.crc32 = verdict.crc32;
+    }
     face_.Report(SessionEvent::Result(static_cast<int32_t>(target.target), target.status, target.passed));
+  }
 }
 
 OperationOutcome WriterSession::Write(const WriteSettings& settings) {
@@ -196,6 +203,31 @@ ReadOutcome WriterSession::ReadFlash(uint32_t n, std::vector<uint8_t>& image) {
   FlashBlockReader reader(context, kReadingPhase);
   reader.Expect(reader.BlocksToRead(geometry.flashLow, last));
   return reader.Read(n, geometry.flashLow, last, image);
+}
+
+OperationOutcome WriterSession::ReadTargets(const FlashJudge& judge) {
+  const auto start = std::chrono::steady_clock::now();
+  lastRun_ = {};
+  lastRun_.outcome = OperationOutcome::Completed;
+  face_.ClearCancelRequest();
+  std::vector<std::optional<FlashVerdict>> verdicts(api_.TargetCount());
+  std::vector<uint8_t> image;
+  for (uint32_t n = 1; n <= verdicts.size(); ++n) {
+    const ReadOutcome read = ReadFlash(n, image);
+    if (read == ReadOutcome::Cancelled) {
+      lastRun_.outcome = OperationOutcome::Cancelled;
+      break;
+    }
+    if (read == ReadOutcome::Failed) {
+      verdicts[n - 1] = judge(n, std::nullopt);
+      continue;
+    }
+    lastRun_.bytes = FlashContentSize(plugging_.Target().geometry);
+    verdicts[n - 1] = judge(n, image);
+  }
+  face_.ShowProgress({}, 0, 0);
+  Finish(start, verdicts);
+  return lastRun_.outcome;
 }
 
 }  // namespace quarnel

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,7 +45,15 @@ struct StartUpPlug {
   bool aborted = false;    // the user left Select Target or the security dialog
 };
 
-
+// What a look at one target's flash came to (read, blank-check): its
+// verdict and the CRC-32 of its flash, when taken.
+struct FlashVerdict {
+  bool passed = false;
+  std::optional<uint32_t> crc32;
+};
+// Judges target n's flash as read (indexed by address); nothing when it
+// could not be read.
+using FlashJudge = std::function<FlashVerdict(uint32_t n, std::optional<std::span<const uint8_t>> image)>;
 
 // One writer: the description set, plugging with its applied target, the
 // file list with its scanner, and the write image buffers, over one call
@@ -109,12 +119,16 @@ class WriterSession {
   // image; addresses outside flash stay FFH. Failed when the library
   // reports a failure (the target's status says why).
   ReadOutcome ReadFlash(uint32_t n, std::vector<uint8_t>& image);
+  // Reads every target's flash in turn and has `judge` judge it. A target
+  // passes when it was read, `judge` passed it and its status is 0; the
+  // bytes are those of the flash (FlashContentSize).
+  OperationOutcome ReadTargets(const FlashJudge& judge);
   const RunFigures& LastRun() const { return lastRun_; }
 
  private:
   OperationContext Context();
   void ReleaseDescriptions();
-  void Finish(std::chrono::steady_clock::time_point start);
+  void Finish(std::chrono::steady_clock::time_point start, std::span<const std::optional<FlashVerdict>> verdicts = {});
 
   ApiCalls& api_;
   SettingsStore& settings_;

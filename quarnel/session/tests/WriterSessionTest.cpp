@@ -58,6 +58,26 @@ TEST(WriterSession, JudgesEveryTargetAsAnOperationEndsAndReportsTheFigures) {
   EXPECT_EQ(run.plannedImage[0x100], 0x5A);
   EXPECT_TRUE(face.Logged(FiguresLine(run)));
 
+  // Reading judges each board by the flash it holds; the board that failed
+  // takes no part and fails unjudged, keeping its status.
+  std::vector<bool> judged;
+  const auto judge = [&](uint32_t n, std::optional<std::span<const uint8_t>> image) {
+    judged.push_back(image.has_value());
+    return FlashVerdict{image && (*image)[0x100] == 0x5A, 0x1234 + n};
+  };
+  EXPECT_EQ(session.ReadTargets(judge), OperationOutcome::Completed);
+  EXPECT_EQ(judged, (std::vector<bool>{true, false}));
+  const RunFigures& read = session.LastRun();
+  ASSERT_EQ(read.targets.size(), 2u);
+  EXPECT_TRUE(read.targets[0].passed);
+  EXPECT_EQ(read.targets[0].crc32, 0x1235u);
+  EXPECT_FALSE(read.targets[1].passed);
+  EXPECT_EQ(read.targets[1].status, 0x6305);
+  EXPECT_EQ(read.bytes, FlashContentSize(session.Target().geometry));
+  EXPECT_TRUE(face.Logged(FiguresLine(read)));
+  session.ReadTargets([](uint32_t, std::optional<std::span<const uint8_t>>) { return FlashVerdict{}; });
+  EXPECT_FALSE(session.LastRun().targets[0].passed);
+
   // A run that ends before writing says why, as its box did.
   write.arbitraryData = "1FFH";
   EXPECT_EQ(session.Write(write), OperationOutcome::NotStarted);
