@@ -4,6 +4,8 @@
 #include <cctype>
 #include <charconv>
 #include <set>
+#include <string_view>
+#include <utility>
 
 #include "image/AddressSyntax.h"
 
@@ -199,18 +201,16 @@ bool ParseOption(Parser& p, const std::string& option) {
   return p.Fail("unknown option " + option);
 }
 
+constexpr std::pair<Command, std::string_view> kCommandNames[] = {
+    {Command::List, "list"},         {Command::Write, "write"},     {Command::Verify, "verify"},
+    {Command::Erase, "erase"},       {Command::Read, "read"},       {Command::BlankCheck, "blank-check"},
+    {Command::Records, "records"},   {Command::Sequence, "sequence"}, {Command::Slots, "slots"},
+    {Command::UdevRule, "udev-rule"}, {Command::Help, "help"},
+};
+
 std::optional<Command> CommandNamed(const std::string& word) {
-  if (word == "list") return Command::List;
-  if (word == "write") return Command::Write;
-  if (word == "verify") return Command::Verify;
-  if (word == "erase") return Command::Erase;
-  if (word == "read") return Command::Read;
-  if (word == "blank-check") return Command::BlankCheck;
-  if (word == "records") return Command::Records;
-  if (word == "sequence") return Command::Sequence;
-  if (word == "slots") return Command::Slots;
-  if (word == "udev-rule") return Command::UdevRule;
-  if (word == "help") return Command::Help;
+  for (const auto& [command, name] : kCommandNames)
+    if (name == word) return command;
   return std::nullopt;
 }
 
@@ -235,6 +235,12 @@ bool CheckComplete(Parser& p, bool commandSeen) {
 }
 
 }  // namespace
+
+std::string CommandName(Command command) {
+  for (const auto& [known, name] : kCommandNames)
+    if (known == command) return std::string(name);
+  return {};
+}
 
 bool OperatesOnTargets(Command command) {
   return TakesFiles(command) || command == Command::Erase || command == Command::Read ||

@@ -73,6 +73,9 @@ struct Options {
   uint64_t sequenceFirst = 0;
 };
 
+// The command's word on the command line ("blank-check"); empty for none.
+std::string CommandName(Command command);
+
 // Whether the command works on plugged targets (and so adds records).
 bool OperatesOnTargets(Command command);
 

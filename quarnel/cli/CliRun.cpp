@@ -1,8 +1,5 @@
 #include "cli/CliRun.h"
 
-#include <linux/magic.h>
-#include <sys/vfs.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -32,27 +29,6 @@ namespace {
 // Emulators that connecting the way the window does reaches at most.
 constexpr uint32_t kWindowEmulators = 2;
 
-const char* OperationName(Command command) {
-  switch (command) {
-    case Command::List:
-      return "list";
-    case Command::Write:
-      return "write";
-    case Command::Verify:
-      return "verify";
-    case Command::Erase:
-      return "erase";
-    case Command::Read:
-      return "read";
-    case Command::BlankCheck:
-      return "blank-check";
-    case Command::Slots:
-      return "slots";
-    default:
-      return "";
-  }
-}
-
 bool ConnectsEveryEmulator(const Options& options) {
   return options.allEmulators || options.emulators > kWindowEmulators || options.command == Command::Slots ||
          !options.slotsPath.empty();
@@ -62,16 +38,6 @@ bool ConnectsEveryEmulator(const Options& options) {
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code error;
   return std::filesystem::equivalent(a, b, error) && !error;
-}
-
-// /proc and /sys take no log: their files accept an open and then refuse or
-// swallow the lines.
-std::string OnKernelFileSystem(const std::string& path) {
-  const std::filesystem::path parent = std::filesystem::absolute(path).parent_path();
-  struct statfs info {};
-  if (::statfs(parent.c_str(), &info) != 0) return {};
-  if (info.f_type == PROC_SUPER_MAGIC || info.f_type == SYSFS_MAGIC) return "it lies on a kernel file system";
-  return {};
 }
 
 std::optional<uint32_t> SerialAddress(const Options& options) {
@@ -88,7 +54,7 @@ class Run {
         err_(err),
         console_({options.quiet, options.yes, options.initialize, options.logPath}, out, err),
         api_(library_.Table(), ConnectsEveryEmulator(options), SerialAddress(options)) {
-    report_.operation = OperationName(options.command);
+    report_.operation = CommandName(options.command);
   }
 
   int Execute() {
@@ -151,8 +117,6 @@ class Run {
       for (const FileArgument& file : options_.files)
         if (SameFile(options_.logPath, file.settings.fileName))
           return Fail(kBadInput, "--log " + options_.logPath + " names the input file " + file.settings.fileName);
-      if (const std::string why = OnKernelFileSystem(options_.logPath); !why.empty())
-        return Fail(kBadInput, "cannot create the log file " + options_.logPath + ": " + why);
       if (const std::string why = console_.OpenLog(); !why.empty())
         return Fail(kBadInput, "cannot create the log file " + options_.logPath + ": " + why);
     }

@@ -1,11 +1,14 @@
 #include "cli/ConsoleWindow.h"
 
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 
 #include "base/StatusMessages.h"
 #include "base/StringTable.h"
@@ -13,6 +16,15 @@
 
 namespace quarnel::cli {
 namespace {
+
+// /proc and /sys take no log: their files accept an open and then refuse or
+// swallow the lines.
+bool OnKernelFileSystem(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::absolute(path).parent_path();
+  struct statfs info {};
+  if (::statfs(parent.c_str(), &info) != 0) return false;
+  return info.f_type == PROC_SUPER_MAGIC || info.f_type == SYSFS_MAGIC;
+}
 
 // The security ID dialog offers no initialize choice for this security type.
 constexpr uint16_t kUninitializableSecurityType = 1;
@@ -47,6 +59,7 @@ ConsoleWindow::ConsoleWindow(Settings settings, std::FILE* out, std::FILE* err)
 
 std::string ConsoleWindow::OpenLog() {
   if (settings_.logPath.empty()) return {};
+  if (OnKernelFileSystem(settings_.logPath)) return "it lies on a kernel file system";
   errno = 0;
   log_.open(settings_.logPath, std::ios::binary | std::ios::trunc);
   if (log_.is_open()) return {};
