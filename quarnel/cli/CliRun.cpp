@@ -15,6 +15,7 @@
 #include "cli/ConsoleWindow.h"
 #include "cli/ReadBack.h"
 #include "cli/RunReport.h"
+#include "cli/RunTargets.h"
 #include "cli/SerialNumbers.h"
 #include "cli/SlotMap.h"
 #include "image/AddressSyntax.h"
@@ -312,30 +313,30 @@ class Run {
   int ConnectTargets() {
     if (slots_) api_.SelectOnConnect(slots_->PathsInSlotOrder());
     if (int code = Connect(); code != kPassed) return code;
-    for (uint32_t n = 1; n <= api_.TargetCount(); ++n) {
-      targets_.push_back(Describe(n));
-      attemptTargets_.push_back(n);
-    }
+    for (uint32_t n = 1; n <= api_.TargetCount(); ++n) targets_.Add(Describe(n));
     return CheckOutputName();
   }
 
   // read: one file per target takes {slot} in the name.
   int CheckOutputName() {
-    if (options_.command != Command::Read || targets_.size() < 2 ||
+    const size_t targets = targets_.Reports().size();
+    if (options_.command != Command::Read || targets < 2 ||
         options_.output.find(kSlotPlaceholder) != std::string::npos)
       return kPassed;
     session_.Leave();
-    return Fail(kBadInput, "read: " + options_.output + " names one file for " + std::to_string(targets_.size()) +
+    return Fail(kBadInput, "read: " + options_.output + " names one file for " + std::to_string(targets) +
                                " targets; put {slot} in the name for one file per target");
   }
 
   // The numbers of this attempt's targets, handed to the library.
   int AssignSerialNumbers() {
     if (!serials_) return kPassed;
-    if (const auto refusal = serials_->Assign(attemptTargets_, static_cast<uint32_t>(targets_.size()), StationName()))
+    const std::vector<uint32_t>& numbers = targets_.InAttempt();
+    const auto total = static_cast<uint32_t>(targets_.Reports().size());
+    if (const auto refusal = serials_->Assign(numbers, total, StationName()))
       return Fail(refusal->exitCode, refusal->message);
-    for (uint32_t k = 0; k < attemptTargets_.size(); ++k) {
-      std::vector<uint8_t> bytes = serials_->BytesOf(attemptTargets_[k]);
+    for (uint32_t k = 0; k < numbers.size(); ++k) {
+      std::vector<uint8_t> bytes = serials_->BytesOf(numbers[k]);
       api_.SetSerialNumber(k + 1, bytes.data(), static_cast<uint32_t>(bytes.size()));
     }
     return kPassed;
@@ -384,68 +385,38 @@ class Run {
         return FinishRun(Unplug(NotStarted()));
       }
       JudgeAttempt(attempt);
-      const std::vector<uint32_t> failed = FailedTargets();
+      const std::vector<uint32_t> failed = targets_.Failed();
       if (failed.empty() || attempt > options_.retries || outcome == OperationOutcome::Cancelled) {
         if (outcome == OperationOutcome::Cancelled) report_.message = "interrupted";
         break;
       }
       if (!Replug(failed, attempt + 1)) {
-        RecordUnplugged(failed, attempt + 1);
+        targets_.RecordUnplugged(failed, attempt + 1, run_, "not plugged again: " + report_.message);
         break;
       }
     }
     Unplug(kPassed);
-    return FinishRun(FailedTargets().empty() ? kPassed : kTargetFailed);
-  }
-
-  std::vector<uint32_t> FailedTargets() const {
-    std::vector<uint32_t> failed;
-    for (const TargetReport& target : targets_)
-      if (!target.passed) failed.push_back(target.number);
-    return failed;
+    return FinishRun(targets_.Failed().empty() ? kPassed : kTargetFailed);
   }
 
   // Leaves the emulators and plugs only the targets that failed, as the
   // targets of the next attempt.
   bool Replug(const std::vector<uint32_t>& failed, uint32_t attempt) {
     std::string which;
-    for (uint32_t number : failed) which += " " + Name(targets_[number - 1]);
+    for (uint32_t number : failed) which += " " + RunTargets::Name(targets_.Reports()[number - 1]);
     console_.AddLogLine(SessionEvent::kNormalLine,
                         "Attempt " + std::to_string(attempt) + " of " + std::to_string(options_.retries + 1) + ":" + which);
     Unplug(kPassed);
     console_.ClearFatalStatus();
     std::vector<std::string> paths;
-    for (uint32_t number : failed) paths.push_back(targets_[number - 1].devicePath);
-    attemptTargets_ = failed;
+    for (uint32_t number : failed) paths.push_back(targets_.Reports()[number - 1].devicePath);
+    targets_.StartAttempt(failed);
     api_.SelectOnConnect(paths);
     if (Connect() != kPassed) return false;
     if (Plug() == kPassed) return true;
     SpoilAllocated();
     Unplug(kPassed);
     return false;
-  }
-
-  static std::string Name(const TargetReport& target) {
-    return target.slot ? "slot " + std::to_string(*target.slot) : "target " + std::to_string(target.number);
-  }
-
-  // Targets that could not be plugged again keep their failure, recorded
-  // as an attempt of their own.
-  void RecordUnplugged(const std::vector<uint32_t>& failed, uint32_t attempt) {
-    RunFigures figures;
-    for (uint32_t number : failed) {
-      TargetReport& target = targets_[number - 1];
-      target.attempts = attempt;
-      TargetOutcome outcome;
-      outcome.target = number;
-      outcome.devicePath = target.devicePath;
-      outcome.firmware = target.firmware;
-      outcome.status = target.status;
-      records::BoardRecord record = BoardRecordOf(run_, static_cast<int>(attempt), outcome, figures);
-      record.slot = target.slot;
-      record.statusText = "not plugged again: " + report_.message;
-      records_.push_back(std::move(record));
-    }
   }
 
   OperationOutcome RunOperation() {
@@ -491,7 +462,7 @@ class Run {
   }
 
   void ExpectSerial(uint32_t n, std::span<uint8_t> image) const {
-    const std::vector<uint8_t> bytes = serials_->BytesOf(attemptTargets_[n - 1]);
+    const std::vector<uint8_t> bytes = serials_->BytesOf(targets_.InAttempt()[n - 1]);
     for (size_t k = 0; k < bytes.size(); ++k) {
       const uint64_t address = uint64_t{options_.serial->address} + k;
       if (address < image.size()) image[address] = bytes[k];
@@ -500,7 +471,7 @@ class Run {
 
   // read and blank-check: each target's flash, read back whole.
   OperationOutcome ReadTargets() {
-    readResults_.assign(attemptTargets_.size(), ReadBack{false, std::nullopt, {}, "not read (interrupted)"});
+    readResults_.assign(targets_.InAttempt().size(), ReadBack{false, std::nullopt, {}, "not read (interrupted)"});
     return session_.ReadTargets([this](uint32_t n, std::optional<std::span<const uint8_t>> image) {
       ReadBack& result = readResults_[n - 1];
       if (!image) {
@@ -508,7 +479,7 @@ class Run {
         return FlashVerdict{};
       }
       if (options_.command == Command::Read) {
-        const TargetReport& target = targets_[attemptTargets_[n - 1] - 1];
+        const TargetReport& target = targets_.OfSessionTarget(n);
         const std::string path = ReadBackFileName(options_.output, target.slot.value_or(static_cast<int>(target.number)));
         result = SaveReadBack(session_.Target(), *image, outputFormat_, path);
       } else {
@@ -523,36 +494,18 @@ class Run {
   // failed are spoiled.
   void JudgeAttempt(uint32_t attempt) {
     const RunFigures& figures = session_.LastRun();
-    std::vector<TargetOutcome> outcomes = figures.targets;
-    NameChips(api_, outcomes);
-    if (options_.command == Command::Write || options_.command == Command::Verify)
-      ReadBackPassedTargets(session_, outcomes);
+    const std::vector<TargetOutcome> outcomes = RecordedOutcomes(
+        session_, api_, options_.command == Command::Write || options_.command == Command::Verify);
     if (attempt == 1) {
       report_.imageSha256 = Sha256Hex(figures.plannedImage);
       report_.bytes = figures.bytes;
       run_.imageSha256 = report_.imageSha256;
     }
     report_.seconds += figures.seconds;
-    for (TargetOutcome& outcome : outcomes) {
-      const uint32_t number = attemptTargets_[outcome.target - 1];
-      TargetReport& target = targets_[number - 1];
-      if (!readResults_.empty()) TellReadResult(readResults_[outcome.target - 1], target);
-      outcome.target = number;
-      target.firmware = outcome.firmware;
-      target.status = outcome.status;
-      target.differences = outcome.differences;
-      target.crc32 = outcome.crc32;
-      target.passed = outcome.passed;
-      target.attempts = attempt;
-      records::BoardRecord record = BoardRecordOf(run_, static_cast<int>(attempt), outcome, figures);
-      record.slot = target.slot;
-      if (const std::optional<uint64_t> serial = serials_ ? serials_->NumberOf(number) : std::nullopt) {
-        target.serialNumber = serials_->BytesOf(number);
-        record.serialNumber = *serial;
-        serials_->Settle(number, outcome.passed);
-      }
-      records_.push_back(std::move(record));
-    }
+    if (!readResults_.empty())
+      for (const TargetOutcome& outcome : outcomes)
+        TellReadResult(readResults_[outcome.target - 1], targets_.OfSessionTarget(outcome.target));
+    targets_.Judge(attempt, outcomes, figures, run_, serials_ ? &*serials_ : nullptr);
     readResults_.clear();
   }
 
@@ -573,11 +526,11 @@ class Run {
   // The boards are done: the report gets every target, the store every
   // record. A record that cannot be stored fails a run that passed.
   int FinishRun(int code) {
-    if (!records_.empty()) report_.targets = targets_;
+    if (!targets_.Records().empty()) report_.targets = targets_.Reports();
     report_.utcTime = UtcTimeNow();
     report_.station = run_.station;
     report_.version = run_.version;
-    if (store_ && !records_.empty()) NoteStore(store_->Add(records_));
+    if (store_ && !targets_.Records().empty()) NoteStore(store_->Add(targets_.Records()));
     if (serials_ && storeError_.empty()) storeError_ = serials_->StoreError();
     if (storeError_.empty()) return code;
     const std::string message = "the records of this run could not be stored: " + storeError_;
@@ -607,12 +560,8 @@ class Run {
   ObjectFileFormat outputFormat_ = ObjectFileFormat::IntelHex;
   std::unique_ptr<records::RecordStore> store_;
   RunIdentity run_;
-  std::vector<records::BoardRecord> records_;
   std::string storeError_;
-  // Every target of the run, by number (index = number - 1), with its last attempt.
-  std::vector<TargetReport> targets_;
-  // The run's target numbers of the session's targets 1, 2, ... in this attempt.
-  std::vector<uint32_t> attemptTargets_;
+  RunTargets targets_;
   std::optional<SerialNumbers> serials_;
   std::vector<ReadBack> readResults_;  // read and blank-check, per session target
 };

@@ -64,9 +64,8 @@ records::StoreResult RecordLastRun(WriterSession& session, ApiCalls& api, const 
                                    const std::string& targetDescription, const std::string& url) {
   const RunFigures& figures = session.LastRun();
   if (figures.outcome == OperationOutcome::NotStarted) return {};
-  std::vector<TargetOutcome> outcomes = figures.targets;
-  NameChips(api, outcomes);
-  if (operation == "write" || operation == "verify") ReadBackPassedTargets(session, outcomes);
+  const std::vector<TargetOutcome> outcomes =
+      RecordedOutcomes(session, api, operation == "write" || operation == "verify");
   RunIdentity run = NewRunIdentity(operation, targetDescription);
   run.imageSha256 = Sha256Hex(figures.plannedImage);
   std::vector<records::BoardRecord> records;

@@ -5,6 +5,30 @@
 
 namespace quarnel {
 
+namespace {
+
+// Names the chip of every target that has no status, from its product ID
+// (one exchange with each emulator).
+void NameChips(ApiCalls& api, std::vector<TargetOutcome>& outcomes) {
+  for (TargetOutcome& target : outcomes)
+    if (target.status == 0) target.chipName = ChipNameFromProductId(api.TargetProductIdWord(target.target));
+}
+
+// CRC-32 of target n's flash (see FlashSegments), read back into `image`;
+// none when it could not be read.
+std::optional<uint32_t> ReadBackCrc32(WriterSession& session, uint32_t n, std::vector<uint8_t>& image) {
+  if (session.ReadFlash(n, image) != ReadOutcome::Read) return std::nullopt;
+  return SegmentsCrc32(FlashSegments(session.Target().geometry, image));
+}
+
+void ReadBackPassedTargets(WriterSession& session, std::vector<TargetOutcome>& outcomes) {
+  std::vector<uint8_t> image;
+  for (TargetOutcome& target : outcomes)
+    if (target.passed) target.crc32 = ReadBackCrc32(session, target.target, image);
+}
+
+}  // namespace
+
 std::vector<TargetOutcome> JudgeTargets(ApiCalls& api, const RunFigures& run) {
   std::vector<TargetOutcome> outcomes;
   const bool completed = run.outcome == OperationOutcome::Completed;
@@ -21,20 +45,11 @@ std::vector<TargetOutcome> JudgeTargets(ApiCalls& api, const RunFigures& run) {
   return outcomes;
 }
 
-void NameChips(ApiCalls& api, std::vector<TargetOutcome>& outcomes) {
-  for (TargetOutcome& target : outcomes)
-    if (target.status == 0) target.chipName = ChipNameFromProductId(api.TargetProductIdWord(target.target));
-}
-
-std::optional<uint32_t> ReadBackCrc32(WriterSession& session, uint32_t n, std::vector<uint8_t>& image) {
-  if (session.ReadFlash(n, image) != ReadOutcome::Read) return std::nullopt;
-  return SegmentsCrc32(FlashSegments(session.Target().geometry, image));
-}
-
-void ReadBackPassedTargets(WriterSession& session, std::vector<TargetOutcome>& outcomes) {
-  std::vector<uint8_t> image;
-  for (TargetOutcome& target : outcomes)
-    if (target.passed) target.crc32 = ReadBackCrc32(session, target.target, image);
+std::vector<TargetOutcome> RecordedOutcomes(WriterSession& session, ApiCalls& api, bool readBack) {
+  std::vector<TargetOutcome> outcomes = session.LastRun().targets;
+  NameChips(api, outcomes);
+  if (readBack) ReadBackPassedTargets(session, outcomes);
+  return outcomes;
 }
 
 }  // namespace quarnel
