@@ -73,16 +73,9 @@ CQuarnelApp::~CQuarnelApp() = default;
 void CQuarnelApp::ShowPlain(const QString& text) { prompter_.ShowMessage(nullptr, MessageStyle::Plain, text); }
 
 bool CQuarnelApp::LoadLibrary(const std::string& name, std::string* missing) {
-  switch (library_.Load(name, missing)) {
-    case VestraLibrary::Outcome::Bound:
-      return true;
-    case VestraLibrary::Outcome::NotFound:
-      ShowPlain(TableText(text::kLibraryName) + TableText(text::kNotFound));
-      return false;
-    case VestraLibrary::Outcome::Invalid:
-      ShowPlain(TableText(text::kInvalid) + TableText(text::kLibraryName));
-      return false;
-  }
+  const VestraLibrary::Outcome outcome = library_.Load(name, missing);
+  if (outcome == VestraLibrary::Outcome::Bound) return true;
+  ShowPlain(QString::fromStdString(VestraLibrary::FailureText(outcome)));
   return false;
 }
 

@@ -4,6 +4,9 @@
 
 #include <filesystem>
 
+#include "base/StringTable.h"
+#include "base/TextIds.h"
+
 namespace quarnel {
 namespace {
 
@@ -32,6 +35,12 @@ VestraLibrary::Outcome VestraLibrary::Load(const std::string& name, std::string*
   if (!BindApiTable(lookup, table_, missing)) return Outcome::Invalid;
   BindOptionalExports(lookup, table_);
   return Outcome::Bound;
+}
+
+std::string VestraLibrary::FailureText(Outcome outcome) {
+  const std::string name(LoadText(text::kLibraryName));
+  if (outcome == Outcome::NotFound) return name + std::string(LoadText(text::kNotFound));
+  return std::string(LoadText(text::kInvalid)) + name;
 }
 
 }  // namespace quarnel

@@ -26,6 +26,10 @@ class VestraLibrary {
 
   const ApiTable& Table() const { return table_; }
 
+  // What the user is told when loading the library came to `outcome` (not
+  // Bound): "libvestra.so not found.", "Invalid libvestra.so".
+  static std::string FailureText(Outcome outcome);
+
  private:
   void* handle_ = nullptr;
   ApiTable table_;

@@ -13,7 +13,9 @@
 #include "base/TextIds.h"
 #include "cli/CliApiTable.h"
 #include "cli/ConsoleWindow.h"
+#include "cli/Emulators.h"
 #include "cli/ReadBack.h"
+#include "cli/RunInput.h"
 #include "cli/RunReport.h"
 #include "cli/RunTargets.h"
 #include "cli/SerialNumbers.h"
@@ -35,12 +37,6 @@ bool ConnectsEveryEmulator(const Options& options) {
          !options.slotsPath.empty();
 }
 
-// Whether both paths name one existing file.
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
-}
-
 std::optional<uint32_t> SerialAddress(const Options& options) {
   if (!options.serial) return std::nullopt;
   return options.serial->address;
@@ -60,14 +56,7 @@ class Run {
 
   int Execute() {
     int code = Prepare();
-    if (code == kPassed) {
-      if (options_.command == Command::List)
-        code = List();
-      else if (options_.command == Command::Slots)
-        code = Slots();
-      else
-        code = Operate();
-    }
+    if (code == kPassed) code = OperatesOnTargets(options_.command) ? Operate() : ListAttached();
     // The boards are done; a log line that did not get out still fails the run.
     if (const std::string& streamError = console_.StreamError(); !streamError.empty()) {
       std::fprintf(err_, "quarnel-cli: %s\n", streamError.c_str());
@@ -88,58 +77,23 @@ class Run {
     report_.message = message;
     return code;
   }
+  int Fail(const RunFailure& failure) { return Fail(failure.code, failure.message); }
 
   // Library, descriptions and every check of the input: nothing touches an
   // emulator before all of it has passed.
   int Prepare() {
-    if (int code = CheckDestinations(); code != kPassed) return code;
+    if (auto failure = CheckDestinations(options_, console_, outputFormat_)) return Fail(*failure);
     const std::string library(LoadText(text::kLibraryName));
     std::string missing;
-    switch (library_.Load(library, &missing)) {
-      case VestraLibrary::Outcome::Bound:
-        break;
-      case VestraLibrary::Outcome::NotFound:
-        return Fail(kNotPlugged, library + std::string(LoadText(text::kNotFound)));
-      case VestraLibrary::Outcome::Invalid:
-        return Fail(kNotPlugged, std::string(LoadText(text::kInvalid)) + library + " (" + missing + " is missing)");
-    }
-    if (int code = ReadDescriptions(); code != kPassed) return code;
+    const VestraLibrary::Outcome loaded = library_.Load(library, &missing);
+    if (loaded != VestraLibrary::Outcome::Bound)
+      return Fail(kNotPlugged, VestraLibrary::FailureText(loaded) +
+                                   (missing.empty() ? "" : " (" + missing + " is missing)"));
+    if (auto failure = ReadDescriptions(session_, err_)) return Fail(*failure);
     if (int code = ReadSlots(); code != kPassed) return code;
     if (!OperatesOnTargets(options_.command)) return kPassed;
-    if (int code = CheckInput(); code != kPassed) return code;
+    if (auto failure = TakeInput(options_, session_, console_)) return Fail(*failure);
     return OpenRecordStore();
-  }
-
-  // Where the log, the JSON record and the read-back files go is checked
-  // before any emulator is touched: a run must not write boards whose record
-  // it cannot keep.
-  int CheckDestinations() {
-    if (!options_.logPath.empty()) {
-      for (const FileArgument& file : options_.files)
-        if (SameFile(options_.logPath, file.settings.fileName))
-          return Fail(kBadInput, "--log " + options_.logPath + " names the input file " + file.settings.fileName);
-      if (const std::string why = console_.OpenLog(); !why.empty())
-        return Fail(kBadInput, "cannot create the log file " + options_.logPath + ": " + why);
-    }
-    if (!options_.jsonPath.empty()) {
-      if (const std::string why = CheckReportFile(options_.jsonPath); !why.empty())
-        return Fail(kBadInput, "cannot write the JSON record " + options_.jsonPath + ": " + why);
-    }
-    if (options_.command == Command::Read) {
-      if (!FormatForPath(options_.output, outputFormat_))
-        return Fail(kBadInput, "read: " + options_.output + " names no object file format (.hex, .srec or .bin)");
-      const std::string first = ReadBackFileName(options_.output, 1);
-      if (const std::string why = CheckReportFile(first); !why.empty())
-        return Fail(kBadInput, "read: cannot write " + first + ": " + why);
-    }
-    return kPassed;
-  }
-
-  int ReadDescriptions() {
-    const DescriptionsRead read = session_.ReadDescriptions();
-    if (read.failureTextId != 0) return Fail(kBadInput, std::string(LoadText(read.failureTextId)));
-    if (read.someSkipped) std::fprintf(err_, "quarnel-cli: %s\n", LoadText(text::kTrgSkipped).data());
-    return kPassed;
   }
 
   int ReadSlots() {
@@ -158,153 +112,23 @@ class Run {
     return kPassed;
   }
 
-  int CheckInput() {
-    switch (session_.ApplyDescription(options_.target)) {
-      case WriterSession::Applied::UnknownName: {
-        std::string known;
-        for (const std::string& name : session_.DescriptionNames()) known += " " + name;
-        return Fail(kBadInput, "unknown target " + options_.target + "; the target descriptions are:" + known);
-      }
-      case WriterSession::Applied::NoFlash:
-        return Fail(kBadInput, "the target description " + options_.target + " has no flash");
-      case WriterSession::Applied::Applied:
-        break;
-    }
-    console_.SetBlockSize(session_.Target().geometry.eraseBlockSize);
-    if (!options_.fillFromFlash && !ParseFillByte(options_.fillText))
-      return Fail(kBadInput, std::string(LoadText(text::kIllegalFillByte)));
-    if (int code = AskBeforeConnecting(); code != kPassed) return code;
-    if (options_.serial) {
-      const SerialOption& serial = *options_.serial;
-      for (uint32_t k = 0; k < serial.size; ++k)
-        if (!session_.Target().geometry.IsFlash(serial.address + k))
-          return Fail(kBadInput, "the serial number at " + HexAddressText(serial.address) + " does not lie in flash");
-    }
-    for (const FileArgument& file : options_.files)
-      if (const FileCheck check = session_.Files().AddFileEntry(file.settings); !check)
-        return Fail(kBadInput, file.settings.fileName + " was refused: " + check.text);
-    if (!options_.blocks.empty()) return SelectBlocks();
-    return kPassed;
-  }
-
-  // The questions that depend on the options alone are asked before any
-  // emulator is touched.
-  int AskBeforeConnecting() {
-    std::optional<Question> question;
-    if (options_.command == Command::Write && !options_.eraseBeforeWrite) question = Question::WriteWithoutErase;
-    if (options_.command == Command::Erase) question = Question::StartErasure;
-    if (!question || console_.Ask(*question, std::string(LoadText(BoxFor(*question).textId)))) return kPassed;
-    return Fail(kBadInput, "a question was answered no; nothing was touched");
-  }
-
-  // The blocks of erase (and of blank-check) as the erase list numbers them.
-  int SelectBlocks() {
-    EraseBlockTable& blocks = session_.Target().eraseBlocks;
-    auto indices = ParseBlockList(options_.blocks, static_cast<uint32_t>(blocks.size()));
-    if (!indices) return Fail(kBadInput, "bad BLOCKS " + options_.blocks + " (1 to " + std::to_string(blocks.size()) + ")");
-    for (uint32_t index : *indices) {
-      if (!blocks[index].available && options_.blocks != "all" && options_.command == Command::Erase)
-        return Fail(kBadInput, "block " + std::to_string(index + 1) + " is Not Available");
-      blocks[index].selected = blocks[index].available || options_.command == Command::BlankCheck;
-    }
-    return kPassed;
-  }
-
-  // Connects and takes the KORVO access lock; then expects the emulators
-  // the options (or the slot map) name.
   int Connect() {
-    Plugging& plugging = session_.Plug();
-    if (!plugging.Connect(Plugging::Variant::StartUp)) {
-      switch (plugging.LastConnectFailure()) {
-        case Plugging::ConnectFailure::LockBusy:
-          return Fail(kNotPlugged, "another program is using the emulators: the KORVO access lock " +
-                                       plugging.KorvoLock().Path() + " was not obtained within " +
-                                       std::to_string(kKorvoLockWait.count()) + " ms");
-        case Plugging::ConnectFailure::LockUnusable:
-          return Fail(kNotPlugged, plugging.KorvoLock().Error());
-        default:
-          return Fail(kNotPlugged, "no emulator plugged");
-      }
-    }
-    if (!api_.MissingPaths().empty()) return MissingSlots();
-    const uint32_t count = api_.TargetCount();
-    const uint32_t expected = options_.allEmulators ? 1 : options_.emulators;
-    if (!slots_ && count < expected)
-      return Fail(kNotPlugged, "found " + std::to_string(count) + " emulators, expected " + std::to_string(expected));
+    if (auto failure = ConnectEmulators(session_, api_, options_, SlotsOrNone())) return Fail(*failure);
     return kPassed;
   }
 
-  int MissingSlots() {
-    std::string missing;
-    for (const std::string& path : api_.MissingPaths()) {
-      const std::optional<int> slot = slots_ ? slots_->SlotOf(path) : std::nullopt;
-      missing += (missing.empty() ? "" : ", ") + (slot ? "slot " + std::to_string(*slot) + " (" + path + ")" : path);
-    }
-    session_.Leave();
-    return Fail(kNotPlugged, "no emulator at " + missing + "; nothing was written");
-  }
+  const SlotMap* SlotsOrNone() const { return slots_ ? &*slots_ : nullptr; }
 
-  std::optional<int> SlotOf(const std::string& path) const {
-    return slots_ ? slots_->SlotOf(path) : std::nullopt;
-  }
-
-  int List() {
+  // list and slots: what is attached now.
+  int ListAttached() {
     if (int code = Connect(); code != kPassed) return code;
-    const uint32_t count = api_.TargetCount();
-    std::fprintf(out_, "Emulators:\n");
-    for (uint32_t n = 1; n <= count; ++n) {
-      TargetReport target = Describe(n);
-      target.firmware = api_.ProbeFirmware(n);
-      target.passed = true;
-      std::fprintf(out_, "  %u  %s%s  firmware %s  chip %s\n", n, target.slot ? ("slot " + std::to_string(*target.slot) + "  ").c_str() : "",
-                   target.devicePath.c_str(), target.firmware.empty() ? "?" : target.firmware.c_str(),
-                   ChipNameFromProductId(api_.TargetProductIdWord(n)).c_str());
-      report_.targets.push_back(target);
-    }
-    if (slots_) ListMissingSlots();
-    std::fprintf(out_, "Target descriptions:\n");
-    const TRGINFO* set = session_.Descriptions();
-    for (int32_t k = 0; k < set->count; ++k) {
-      AppliedTarget applied;
-      ApplyTarget(set->array[k], applied);
-      std::fprintf(out_, "  %-12s  flash %s - %s  block %XH\n", TargetNameOf(set->array[k]).c_str(),
-                   HexAddressText(applied.geometry.flashLow).c_str(), HexAddressText(applied.geometry.flashHigh).c_str(),
-                   static_cast<unsigned>(set->array[k].blockSize));
-    }
-    std::fflush(out_);
+    std::optional<RunFailure> failure;
+    if (options_.command == Command::List)
+      report_.targets = ListEmulators(session_, api_, SlotsOrNone(), out_);
+    else
+      failure = ListSlots(api_, options_, out_, err_);
     session_.Leave();
-    return kPassed;
-  }
-
-  void ListMissingSlots() {
-    for (const auto& [slot, path] : slots_->paths) {
-      bool attached = false;
-      for (uint32_t n = 1; n <= api_.TargetCount(); ++n) attached = attached || api_.DevicePath(n) == path;
-      if (!attached) std::fprintf(out_, "  -  slot %d  %s  no emulator\n", slot, path.c_str());
-    }
-  }
-
-  // slots [--save FILE]: slots 1, 2, ... for the emulators attached now.
-  int Slots() {
-    if (int code = Connect(); code != kPassed) return code;
-    std::vector<std::string> paths;
-    for (uint32_t n = 1; n <= api_.TargetCount(); ++n) paths.push_back(api_.DevicePath(n));
-    session_.Leave();
-    const std::string text = SlotMapText(paths);
-    std::fputs(text.c_str(), out_);
-    if (options_.saveSlotsPath.empty()) return kPassed;
-    if (const std::string why = SaveFile(options_.saveSlotsPath, text); !why.empty())
-      return Fail(kBadInput, "cannot write the slot map " + options_.saveSlotsPath + ": " + why);
-    std::fprintf(err_, "quarnel-cli: saved %zu slots in %s\n", paths.size(), options_.saveSlotsPath.c_str());
-    return kPassed;
-  }
-
-  TargetReport Describe(uint32_t n) {
-    TargetReport target;
-    target.number = n;
-    target.devicePath = api_.DevicePath(n);
-    target.slot = SlotOf(target.devicePath);
-    return target;
+    return failure ? Fail(*failure) : kPassed;
   }
 
   // The first connect: with a slot map the targets are the slots' emulators
@@ -313,7 +137,7 @@ class Run {
   int ConnectTargets() {
     if (slots_) api_.SelectOnConnect(slots_->PathsInSlotOrder());
     if (int code = Connect(); code != kPassed) return code;
-    for (uint32_t n = 1; n <= api_.TargetCount(); ++n) targets_.Add(Describe(n));
+    for (uint32_t n = 1; n <= api_.TargetCount(); ++n) targets_.Add(DescribeTarget(api_, n, SlotsOrNone()));
     return CheckOutputName();
   }
 
@@ -420,20 +244,9 @@ class Run {
   }
 
   OperationOutcome RunOperation() {
-    const FillMode fill = options_.fillFromFlash ? FillMode::FlashContent : FillMode::ArbitraryData;
     switch (options_.command) {
       case Command::Write: {
-        WriteSettings settings;
-        settings.eraseBeforeWrite = options_.eraseBeforeWrite;
-        settings.notFill = options_.notFill;
-        settings.addTwoWords = options_.addTwoWords;
-        settings.fillMode = fill;
-        settings.arbitraryData = options_.fillText;
-        // The window plans the additional data by the end address mode its
-        // radio buttons show, normally that of the file listed last.
-        settings.endMode = options_.files.back().settings.endMode;
-        settings.mustWrite = SerialRange();
-        const OperationOutcome outcome = session_.Write(settings);
+        const OperationOutcome outcome = session_.Write(WriteSettingsFor(options_));
         if (session_.LastRun().requiredRangeMissed)
           refusal_ = "the serial number at " + HexAddressText(options_.serial->address) +
                      " lies outside the flash this run writes on every target (see --end, --not-fill, --no-erase); "
@@ -441,31 +254,17 @@ class Run {
         return outcome;
       }
       case Command::Verify: {
-        VerifySettings settings;
-        settings.fillMode = fill;
-        settings.arbitraryData = options_.fillText;
-        if (options_.serial)
-          settings.adjustExpected = [this](uint32_t n, std::span<uint8_t> image) { ExpectSerial(n, image); };
-        settings.alsoCompared = SerialRange();
+        VerifySettings settings = VerifySettingsFor(options_);
+        if (serials_)
+          settings.adjustExpected = [this](uint32_t n, std::span<uint8_t> image) {
+            serials_->PlaceInto(targets_.InAttempt()[n - 1], image);
+          };
         return session_.Verify(settings);
       }
       case Command::Erase:
         return session_.Erase();
       default:
         return ReadTargets();
-    }
-  }
-
-  std::optional<AddressRange> SerialRange() const {
-    if (!options_.serial) return std::nullopt;
-    return AddressRange{options_.serial->address, options_.serial->address + options_.serial->size - 1};
-  }
-
-  void ExpectSerial(uint32_t n, std::span<uint8_t> image) const {
-    const std::vector<uint8_t> bytes = serials_->BytesOf(targets_.InAttempt()[n - 1]);
-    for (size_t k = 0; k < bytes.size(); ++k) {
-      const uint64_t address = uint64_t{options_.serial->address} + k;
-      if (address < image.size()) image[address] = bytes[k];
     }
   }
 

@@ -11,7 +11,12 @@ namespace quarnel::cli {
 
 enum ExitCode : int { kPassed = 0, kTargetFailed = 1, kBadInput = 2, kNotPlugged = 3 };
 
-// What one target went through in a run.
+// What ends a run early: its exit code and the message that says why.
+struct RunFailure {
+  int code = kBadInput;
+  std::string message;
+};
+
 // What one target went through in a run: its last attempt.
 struct TargetReport {
   uint32_t number = 0;

@@ -45,6 +45,14 @@ std::vector<uint8_t> SerialNumbers::BytesOf(uint32_t target) const {
   return number ? SerialBytes(*number, option_.size) : std::vector<uint8_t>{};
 }
 
+void SerialNumbers::PlaceInto(uint32_t target, std::span<uint8_t> image) const {
+  const std::vector<uint8_t> bytes = BytesOf(target);
+  for (size_t k = 0; k < bytes.size(); ++k) {
+    const uint64_t address = uint64_t{option_.address} + k;
+    if (address < image.size()) image[address] = bytes[k];
+  }
+}
+
 void SerialNumbers::Settle(uint32_t target, bool passed) {
   const std::optional<uint64_t> number = NumberOf(target);
   if (!number || option_.sequence.empty()) return;

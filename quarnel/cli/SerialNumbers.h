@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ class SerialNumbers {
   // The target's number and its bytes, once assigned.
   std::optional<uint64_t> NumberOf(uint32_t target) const;
   std::vector<uint8_t> BytesOf(uint32_t target) const;
+  // Puts the target's number into `image` (indexed by address) at its place.
+  void PlaceInto(uint32_t target, std::span<uint8_t> image) const;
   // The board took its number: used when it passed, else spoiled.
   void Settle(uint32_t target, bool passed);
   // Numbers of the last assignment that no board took are spoiled.
