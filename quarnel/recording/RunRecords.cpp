@@ -7,6 +7,7 @@
 
 #include "base/ProgramVersion.h"
 #include "base/StatusMessages.h"
+#include "target/TargetSetup.h"
 
 namespace quarnel {
 
@@ -60,13 +61,18 @@ records::BoardRecord BoardRecordOf(const RunIdentity& run, int attempt, const Ta
   return record;
 }
 
+bool RecordingReadsBack(const WriterSession& session, const std::string& operation) {
+  return (operation == "write" || operation == "verify") &&
+         session.LastRun().outcome == OperationOutcome::Completed && session.Plug().Plugged();
+}
+
 records::StoreResult RecordLastRun(WriterSession& session, ApiCalls& api, const std::string& operation,
-                                   const std::string& targetDescription, const std::string& url) {
+                                   const std::string& url) {
   const RunFigures& figures = session.LastRun();
   if (figures.outcome == OperationOutcome::NotStarted) return {};
-  const std::vector<TargetOutcome> outcomes =
-      RecordedOutcomes(session, api, operation == "write" || operation == "verify");
-  RunIdentity run = NewRunIdentity(operation, targetDescription);
+  const std::vector<TargetOutcome> outcomes = RecordedOutcomes(session, api, RecordingReadsBack(session, operation));
+  const CTargetInfo* selected = session.Plug().SelectedDescription();
+  RunIdentity run = NewRunIdentity(operation, selected != nullptr ? TargetNameOf(*selected) : std::string());
   run.imageSha256 = Sha256Hex(figures.plannedImage);
   std::vector<records::BoardRecord> records;
   for (const TargetOutcome& target : outcomes) records.push_back(BoardRecordOf(run, 1, target, figures));

@@ -42,11 +42,15 @@ std::string Sha256Hex(std::span<const uint8_t> bytes);
 records::BoardRecord BoardRecordOf(const RunIdentity& run, int attempt, const TargetOutcome& target,
                                    const RunFigures& figures);
 
-// Records the session's last operation, one record per target, as the
-// window does when recording is on: judges the targets, reads back the
-// flash of those that passed a write or verify, and adds the records to the
-// store at `url` (empty: the default SQLite file).
+// Whether recording the session's last operation reads the targets back:
+// after a write or verify that completed, while still plugged.
+bool RecordingReadsBack(const WriterSession& session, const std::string& operation);
+
+// Records the session's last operation on its selected target description,
+// one record per target, as the window does when recording is on: reads
+// back the flash of the targets that passed (see RecordingReadsBack), and
+// adds the records to the store at `url` (empty: the default SQLite file).
 records::StoreResult RecordLastRun(WriterSession& session, ApiCalls& api, const std::string& operation,
-                                   const std::string& targetDescription, const std::string& url);
+                                   const std::string& url);
 
 }  // namespace quarnel

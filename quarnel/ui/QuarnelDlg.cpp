@@ -331,12 +331,7 @@ bool CQuarnelDlg::ConfirmExit() {
   return true;
 }
 
-bool CQuarnelDlg::OperationRunning() const {
-  const bool writeCancel = ui_.Control(kWriteCancel)->isEnabled();
-  const bool eraseCancel = ui_.Control(kEraseCancel)->isEnabled();
-  return (!ui_.Control(kWrite)->isEnabled() && writeCancel) || (!ui_.Control(kVerify)->isEnabled() && writeCancel) ||
-         (!ui_.Control(kErase)->isEnabled() && eraseCancel);
-}
+bool CQuarnelDlg::OperationRunning() const { return busyKind_ != SessionEvent::kIdle; }
 
 void CQuarnelDlg::closeEvent(QCloseEvent* event) {
   event->ignore();
@@ -464,18 +459,15 @@ void CQuarnelDlg::Erase() {
 // nothing else starts meanwhile, and Cancel leaves the records without CRC.
 void CQuarnelDlg::RecordRun(const char* operation) {
   if (settings_.ReadInt(kRecordRunsKey, 0) == 0) return;
-  const CTargetInfo* selected = plugging_.SelectedDescription();
-  const std::string target = selected != nullptr ? TargetNameOf(*selected) : std::string();
   const std::string name(operation);
-  const bool readsBack =
-      name != "erase" && session_.LastRun().outcome == OperationOutcome::Completed && session_.Plug().Plugged();
+  const bool readsBack = RecordingReadsBack(session_, name);
   if (readsBack) {
     ClearCancelRequest();
     Report(SessionEvent::Started(name == "write" ? SessionEvent::kWriting : SessionEvent::kVerifying,
                                  SessionEvent::kWriteVerifyMode));
   }
   const records::StoreResult stored =
-      RecordLastRun(session_, api_, name, target, settings_.ReadText(kRecordsUrlKey).value_or(""));
+      RecordLastRun(session_, api_, name, settings_.ReadText(kRecordsUrlKey).value_or(""));
   if (readsBack) Report(SessionEvent::Ended(SessionEvent::kWriteVerifyMode));
   if (stored.Ok()) return;
   const std::string message = "The records of this run could not be stored: " + stored.error;
