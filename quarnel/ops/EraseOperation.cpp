@@ -9,7 +9,6 @@
 namespace quarnel {
 namespace {
 
-constexpr const char* kSeparator = "=========================";
 constexpr const char* kEraseProgress = "Erasing";
 
 bool AnySelected(const EraseBlockTable& table) {
@@ -76,15 +75,9 @@ OperationOutcome EraseOperation::Run() {
     window.ShowProgress(kEraseProgress, ++done, planned);
   }
   const bool othersFine = JudgeOtherTargets(context_.api, window);
-  if (cancelled)
-    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kErasingInterrupted));
-  else if (othersFine)
-    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kErasingCompleted));
-  else
-    window.AddLogLine(SessionEvent::kErrorLine, Text(text::kErasingFailedOnOthers));
-  window.AddLogLine(SessionEvent::kNormalLine, kSeparator);
-  window.Report(SessionEvent::Ended(SessionEvent::kEraseMode));
-  window.ShowProgress({}, 0, 0);
+  CloseOperation(window, cancelled, othersFine,
+                 {text::kErasingInterrupted, text::kErasingCompleted, text::kErasingFailedOnOthers},
+                 SessionEvent::kEraseMode);
   return cancelled ? OperationOutcome::Cancelled : OperationOutcome::Completed;
 }
 

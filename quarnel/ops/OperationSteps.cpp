@@ -9,6 +9,12 @@
 #include "base/TextIds.h"
 
 namespace quarnel {
+namespace {
+
+// The line that ends every operation's part of the log.
+constexpr const char* kLogSeparator = "=========================";
+
+}  // namespace
 
 std::string LocalTimeStamp() {
   std::time_t now = std::time(nullptr);
@@ -76,6 +82,21 @@ bool ListTargetFailures(OperationWindow& window, const std::vector<TargetFailure
 
 bool JudgeOtherTargets(ApiCalls& api, OperationWindow& window) {
   return ListTargetFailures(window, OtherTargetFailures(api));
+}
+
+void CloseOperation(OperationWindow& window, bool cancelled, bool othersFine, const ClosingTexts& texts,
+                    int32_t layoutMode) {
+  if (cancelled) {
+    window.ClearCancelRequest();
+    window.AddLogLine(SessionEvent::kNormalLine, Text(texts.interrupted));
+  } else if (othersFine) {
+    window.AddLogLine(SessionEvent::kNormalLine, Text(texts.completed));
+  } else {
+    window.AddLogLine(SessionEvent::kErrorLine, Text(texts.failedOnOthers));
+  }
+  window.AddLogLine(SessionEvent::kNormalLine, kLogSeparator);
+  window.Report(SessionEvent::Ended(layoutMode));
+  window.ShowProgress({}, 0, 0);
 }
 
 void ReportOperationFailure(OperationContext& context, int32_t layoutMode, int textId) {

@@ -37,6 +37,17 @@ bool ListTargetFailures(OperationWindow& window, const std::vector<TargetFailure
 // Both of the above: whether every other target is fine.
 bool JudgeOtherTargets(ApiCalls& api, OperationWindow& window);
 
+// The texts that close an operation's log.
+struct ClosingTexts {
+  int interrupted;
+  int completed;
+  int failedOnOthers;
+};
+// An operation that ran to its end, or was cancelled, ends: its closing line
+// and the separator, the idle layout of `layoutMode`, an idle progress bar.
+void CloseOperation(OperationWindow& window, bool cancelled, bool othersFine, const ClosingTexts& texts,
+                    int32_t layoutMode);
+
 // An operation that target 1 failed ends: idle layout of `layoutMode`, its
 // status reported (a fatal one goes unplugged with a reset), the error line
 // with textId. The other targets are judged before that reset clears them.

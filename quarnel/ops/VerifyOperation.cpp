@@ -11,7 +11,6 @@
 namespace quarnel {
 namespace {
 
-constexpr const char* kSeparator = "=========================";
 constexpr const char* kVerifyProgress = "Verifying";
 
 // Bytes compared between two looks at the clock, and the work time after
@@ -333,17 +332,9 @@ OperationOutcome VerifyOperation::EndIdle(OperationOutcome outcome) {
 }
 
 OperationOutcome VerifyOperation::EndLines(bool cancelled, bool othersFine) {
-  OperationWindow& window = context_.window;
-  if (cancelled) {
-    window.ClearCancelRequest();
-    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kVerificationInterrupted));
-  } else if (othersFine) {
-    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kVerificationCompleted));
-  } else {
-    window.AddLogLine(SessionEvent::kErrorLine, Text(text::kVerificationFailedOnOthers));
-  }
-  window.AddLogLine(SessionEvent::kNormalLine, kSeparator);
-  EndIdle(OperationOutcome::Completed);
+  CloseOperation(context_.window, cancelled, othersFine,
+                 {text::kVerificationInterrupted, text::kVerificationCompleted, text::kVerificationFailedOnOthers},
+                 SessionEvent::kWriteVerifyMode);
   return cancelled ? OperationOutcome::Cancelled : OperationOutcome::Completed;
 }
 

@@ -11,7 +11,6 @@
 namespace quarnel {
 namespace {
 
-constexpr const char* kSeparator = "=========================";
 constexpr const char* kWriteProgress = "Writing";
 
 const char* OnOff(bool on) { return on ? " : ON" : " : OFF"; }
@@ -326,17 +325,9 @@ void WriteOperation::LogSummary(bool cancelled) {
   }
   if (!written_.empty() && written_.back().end < geometry.flashHigh) mapLine(m, geometry.flashHigh, "blank");
   const bool othersFine = JudgeOtherTargets(context_.api, window);
-  if (cancelled) {
-    window.ClearCancelRequest();
-    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kWritingInterrupted));
-  } else if (othersFine) {
-    window.AddLogLine(SessionEvent::kNormalLine, Text(text::kWritingCompleted));
-  } else {
-    window.AddLogLine(SessionEvent::kErrorLine, Text(text::kWritingFailedOnOthers));
-  }
-  window.AddLogLine(SessionEvent::kNormalLine, kSeparator);
-  window.Report(SessionEvent::Ended(SessionEvent::kWriteVerifyMode));
-  window.ShowProgress({}, 0, 0);
+  CloseOperation(window, cancelled, othersFine,
+                 {text::kWritingInterrupted, text::kWritingCompleted, text::kWritingFailedOnOthers},
+                 SessionEvent::kWriteVerifyMode);
 }
 
 }  // namespace quarnel
