@@ -118,4 +118,10 @@ std::string CheckReportFile(const std::string& path) {
   return {};
 }
 
+int TellFailure(std::FILE* err, RunReport& report, const RunFailure& failure) {
+  std::fprintf(err, "quarnel-cli: %s\n", failure.message.c_str());
+  report.message = failure.message;
+  return failure.code;
+}
+
 }  // namespace quarnel::cli

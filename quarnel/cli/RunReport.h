@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,6 +54,9 @@ struct RunReport {
 std::string ReportJson(const Options& options, const RunReport& report);
 // Writes it completely or not at all; false when it could not be written.
 bool WriteReportFile(const std::string& path, const Options& options, const RunReport& report);
+// Tells why the run ends on `err` and notes it in the report: the exit code.
+int TellFailure(std::FILE* err, RunReport& report, const RunFailure& failure);
+
 // Whether WriteReportFile could write `path` now (tried without keeping
 // anything): empty, or why not.
 std::string CheckReportFile(const std::string& path);
