@@ -14,7 +14,7 @@ namespace {
 
 class SilentUser : public quarnel::UserNotifier {
 public:
-    bool ShowMessage(quarnel::MessageStyle, int, const std::string&) override { return true; }
+    bool ShowMessage(quarnel::MessageStyle, const std::string&) override { return true; }
     void FocusField(quarnel::Field) override {}
 };
 
