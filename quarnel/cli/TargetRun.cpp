@@ -64,8 +64,8 @@ class TargetRun {
   int Fail(int code, const std::string& message) { return TellFailure(err_, report_, {code, message}); }
 
   int Connect() {
-    if (auto failure = ConnectEmulators(session_, api_, options_, slots_)) return TellFailure(err_, report_, *failure);
-    return kPassed;
+    const std::optional<RunFailure> failure = ConnectEmulators(session_, api_, options_, slots_);
+    return failure ? TellFailure(err_, report_, *failure) : kPassed;
   }
 
   // The first connect: with a slot map the targets are the slots' emulators
@@ -200,8 +200,8 @@ class TargetRun {
   // failed are spoiled.
   void JudgeAttempt(uint32_t attempt) {
     const RunFigures& figures = session_.LastRun();
-    const std::vector<TargetOutcome> outcomes = RecordedOutcomes(
-        session_, api_, options_.command == Command::Write || options_.command == Command::Verify);
+    const std::vector<TargetOutcome> outcomes =
+        RecordedOutcomes(session_, api_, RecordingReadsBack(session_, report_.operation));
     if (attempt == 1) {
       report_.imageSha256 = Sha256Hex(figures.plannedImage);
       report_.bytes = figures.bytes;

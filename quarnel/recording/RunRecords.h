@@ -42,8 +42,8 @@ std::string Sha256Hex(std::span<const uint8_t> bytes);
 records::BoardRecord BoardRecordOf(const RunIdentity& run, int attempt, const TargetOutcome& target,
                                    const RunFigures& figures);
 
-// Whether recording the session's last operation reads the targets back:
-// after a write or verify that completed, while still plugged.
+// Whether recording the session's last operation reads the passed targets
+// back: after a write or verify that completed, while still plugged.
 bool RecordingReadsBack(const WriterSession& session, const std::string& operation);
 
 // Records the session's last operation on its selected target description,
